@@ -1,0 +1,219 @@
+#include "diagnostics.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "fixed_text.h"
+#include "unique_handle.h"
+
+namespace quax {
+
+// ---- Debug trace -------------------------------------------------------
+
+namespace {
+
+void WriteDebugString(const char* line) { OutputDebugStringA(line); }
+
+TraceSink g_traceSink = &WriteDebugString;
+
+}  // namespace
+
+void SetTraceSink(TraceSink sink) noexcept { g_traceSink = sink; }
+
+CTraceScope::CTraceScope(const char* name) noexcept : CTraceScope(name, true) {}
+
+CTraceScope::CTraceScope(const char* name, bool writeEnterExit) noexcept : active_(writeEnterExit) {
+  CopyText(name_, name);
+  if (active_) Trace("Entered");
+}
+
+CTraceScope::~CTraceScope() {
+  if (active_ && name_[0] != '\0') Trace("Exited");
+}
+
+void CTraceScope::Trace(const char* format, ...) const noexcept {
+  va_list args;
+  va_start(args, format);
+  TraceV(format, args);
+  va_end(args);
+}
+
+void CTraceScope::TraceV(const char* format, va_list args) const noexcept {
+  const TraceSink sink = g_traceSink;
+  if (sink == nullptr) return;
+  char message[kMessageSize];
+  FormatTextV(message, sizeof message, format, args);
+  if (name_[0] == '\0') {
+    sink(message);
+    return;
+  }
+  char line[kLineSize];
+  FormatText(line, sizeof line, "\n%s: %s", name_, message);
+  sink(line);
+}
+
+CTraceScope& GlobalTrace() noexcept {
+  static CTraceScope scope(kServiceName);
+  return scope;
+}
+
+// ---- Event log ---------------------------------------------------------
+
+namespace {
+
+bool WriteToSystemEventLog(const EventReport& report) noexcept {
+  unique_event_source source(RegisterEventSourceA(nullptr, report.Source));
+  if (!source) return false;
+  return ReportEventA(source.get(), report.Type, report.Category, report.EventId, nullptr,
+                      report.StringCount, 0, const_cast<const char**>(report.Strings),
+                      nullptr) != FALSE;
+}
+
+EventLogSink g_eventLogSink = &WriteToSystemEventLog;
+
+}  // namespace
+
+void SetEventLogSink(EventLogSink sink) noexcept {
+  g_eventLogSink = sink ? sink : &WriteToSystemEventLog;
+}
+
+bool WriteEvent(const EventReport& report) noexcept { return g_eventLogSink(report); }
+
+CServiceEventLog::CServiceEventLog() noexcept {
+  CopyText(source_, "QUAX");
+  CopyText(label_, "QUAX");
+}
+
+void CServiceEventLog::SetSourceName(const char* source) noexcept { CopyText(source_, source); }
+
+void CServiceEventLog::SetLabel(const char* label) noexcept { CopyText(label_, label); }
+
+void CServiceEventLog::ReportInformation(const char* format, ...) noexcept {
+  va_list args;
+  va_start(args, format);
+  Report(EVENTLOG_INFORMATION_TYPE, format, args);
+  va_end(args);
+}
+
+void CServiceEventLog::ReportError(const char* format, ...) noexcept {
+  va_list args;
+  va_start(args, format);
+  Report(EVENTLOG_ERROR_TYPE, format, args);
+  va_end(args);
+}
+
+void CServiceEventLog::Report(WORD type, const char* format, va_list args) noexcept {
+  char message[kMessageSize];
+  FormatTextV(message, sizeof message, format, args);
+  char text[kMessageSize];
+  FormatText(text, sizeof text, "%s: %s", label_, message);
+
+  const bool error = type == EVENTLOG_ERROR_TYPE;
+  const char* strings[] = {text};
+  WriteEvent({source_, type, kCollectorCategory, error ? kEventIdError : kEventIdInformation,
+              strings, 1});
+
+  CTraceScope scope(label_);
+  scope.Trace(error ? "Event Log ERROR: %s" : "Event Log INFORMATION: %s", text);
+}
+
+// ---- Service status ----------------------------------------------------
+
+ServiceState& Service() noexcept {
+  static ServiceState state;
+  return state;
+}
+
+SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32ExitCode,
+                                 DWORD waitHint) noexcept {
+  SERVICE_STATUS& status = service.Status;
+  status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+  status.dwCurrentState = state;
+  status.dwWin32ExitCode = win32ExitCode;
+  status.dwWaitHint = waitHint;
+  if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
+    status.dwCheckPoint = 0;
+  } else {
+    status.dwCheckPoint = service.CheckPoint++;
+  }
+  return status;
+}
+
+bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept {
+  ServiceState& service = Service();
+  if (service.ConsoleMode) return true;
+  SERVICE_STATUS status = NextServiceStatus(service, state, win32ExitCode, waitHint);
+  const bool reported = SetServiceStatus(service.StatusHandle, &status) != FALSE;
+  if (!reported) ReportServiceError("SetServiceStatus");
+  return reported;
+}
+
+void ReportServiceError(const char* text) noexcept {
+  ServiceState& service = Service();
+  if (service.ConsoleMode) return;
+  const DWORD error = GetLastError();
+  service.serviceExitCode = error;
+  char heading[CServiceEventLog::kNameSize + 32];
+  FormatText(heading, sizeof heading, "%s error: %d", kServiceName, static_cast<int>(error));
+  const char* strings[] = {heading, text};
+  WriteEvent({kServiceName, EVENTLOG_ERROR_TYPE, 0, 0, strings, 2});
+}
+
+// ---- Error texts -------------------------------------------------------
+
+const char* SystemErrorText(DWORD code) noexcept {
+  static char text[2048];
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  if (length == 0) FormatText(text, sizeof text, "Unknown Win32 Error #%lu", code);
+  return text;
+}
+
+const char* ConsoleErrorText() noexcept {
+  static char text[256];
+  const DWORD error = GetLastError();
+  char* message = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      nullptr, error, LANG_NEUTRAL, reinterpret_cast<char*>(&message), 0, nullptr);
+  unique_local_memory owner(message);
+  if (length == 0 || length + 14 > sizeof text) {
+    text[0] = '\0';
+  } else {
+    // Drop the line end the system puts after every message.
+    const DWORD kept = length >= 2 ? length - 2 : 0;
+    message[kept] = '\0';
+    FormatText(text, sizeof text, "%s (0x%lx)", message, error);
+  }
+  return text;
+}
+
+// ---- Privileges --------------------------------------------------------
+
+bool EnablePrivilege(HANDLE token, const char* privilege, bool enable) noexcept {
+  LUID luid;
+  if (!LookupPrivilegeValueA(nullptr, privilege, &luid)) return false;
+
+  // First ask for the current state of the privilege ...
+  TOKEN_PRIVILEGES request = {1, {{luid, 0}}};
+  TOKEN_PRIVILEGES previous = {};
+  DWORD previousSize = sizeof previous;
+  SetLastError(ERROR_SUCCESS);
+  AdjustTokenPrivileges(token, FALSE, &request, sizeof previous, &previous, &previousSize);
+  if (GetLastError() != ERROR_SUCCESS) return false;
+
+  // ... then set it with the enabled attribute added or removed.
+  previous.PrivilegeCount = 1;
+  previous.Privileges[0].Luid = luid;
+  if (enable) {
+    previous.Privileges[0].Attributes |= SE_PRIVILEGE_ENABLED;
+  } else {
+    previous.Privileges[0].Attributes &= ~static_cast<DWORD>(SE_PRIVILEGE_ENABLED);
+  }
+  SetLastError(ERROR_SUCCESS);
+  AdjustTokenPrivileges(token, FALSE, &previous, previousSize, nullptr, nullptr);
+  return GetLastError() == ERROR_SUCCESS;
+}
+
+}  // namespace quax

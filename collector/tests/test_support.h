@@ -1,0 +1,81 @@
+// Helpers shared by the collector's Windows tests: scratch directories,
+// reading log files, child processes, and capturing the trace and the
+// event log through their sinks.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "diagnostics.h"
+#include "unique_handle.h"
+
+namespace quax::test {
+
+// Directory of the running test binary (where the helper programs are).
+std::string BinaryDirectory();
+
+// A fresh directory under %TEMP%, removed with its files when destroyed.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const char* tag);
+  ~ScratchDirectory();
+  const std::string& Path() const { return path_; }
+  std::vector<std::string> FileNames() const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+// Lines of a file written with CR LF; a final line without its line end is
+// returned with a "<torn>" suffix so that tests see it.
+std::vector<std::string> ReadLines(const std::string& path);
+std::vector<std::string> SplitFields(const std::string& line, char delimiter);
+
+struct ChildProcess {
+  unique_handle Process;
+  unique_handle Thread;
+  DWORD ProcessId = 0;
+};
+
+// Starts a program; environment is a list of "NAME=value" entries (empty
+// means inherit). Fails the test on error.
+ChildProcess StartChild(const std::string& commandLine, const std::vector<std::string>& environment = {},
+                        DWORD creationFlags = 0);
+
+// A named manual-reset event, for handshakes with children.
+struct NamedEvent {
+  explicit NamedEvent(const std::string& name);
+  std::string Name;
+  unique_handle Handle;
+};
+
+// Collects trace lines while alive; the trace is off again afterwards.
+class CapturedTrace {
+ public:
+  CapturedTrace();
+  ~CapturedTrace();
+  const std::vector<std::string>& Lines() const;
+  bool Contains(const std::string& line) const;
+};
+
+struct CapturedEvent {
+  std::string Source;
+  WORD Type;
+  WORD Category;
+  DWORD EventId;
+  std::vector<std::string> Strings;
+};
+
+// Collects event log reports while alive; the real event log is used again
+// afterwards.
+class CapturedEvents {
+ public:
+  CapturedEvents();
+  ~CapturedEvents();
+  const std::vector<CapturedEvent>& Events() const;
+};
+
+}  // namespace quax::test
