@@ -2,6 +2,8 @@
 //   quax_test_child hold EXITCODE EVENTBASE
 //       does some file I/O, sets EVENTBASE.ready, waits for EVENTBASE.go and
 //       exits with EXITCODE
+//   quax_test_child sleep MILLISECONDS
+//       sleeps, then exits with 0
 //   quax_test_child append LOGDIR RECORDS EVENTNAME
 //       waits for EVENTNAME, then appends RECORDS records of itself to the
 //       day's log file in LOGDIR; exits with the number of failed writes
@@ -78,9 +80,13 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "hold") == 0) {
     return Hold(std::atoi(argv[2]), argv[3]);
   }
+  if (argc == 3 && std::strcmp(argv[1], "sleep") == 0) {
+    Sleep(static_cast<DWORD>(std::atol(argv[2])));
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "append") == 0) {
     return Append(argv[2], std::atoi(argv[3]), argv[4]);
   }
-  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | append LOGDIR RECORDS EVENT\n");
+  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | sleep MS | append LOGDIR RECORDS EVENT\n");
   return 2;
 }
