@@ -41,8 +41,10 @@ endif()
 
 # One GoogleTest binary per subsystem; it runs once (all its cases in one
 # process) and leaves a JUnit-style XML report for the summary of scripts/test.
+# Binaries that change the collector settings key of the shared Wine prefix
+# say SETTINGS_KEY so that they never run at the same time.
 function(quax_add_gtest target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "SETTINGS_KEY" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   quax_target_defaults(${target})
   # GCC 12 reports false -Wrestrict overlaps inside std::string at -O2/-O3.
@@ -52,6 +54,9 @@ function(quax_add_gtest target)
     return()
   endif()
   add_test(NAME ${target} COMMAND ${target})
+  if(ARG_SETTINGS_KEY)
+    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK quax_settings_key)
+  endif()
   if(WIN32)
     set(report "Z:${QUAX_TEST_RESULTS}/${target}.xml")
     set_tests_properties(${target} PROPERTIES

@@ -54,7 +54,7 @@ TEST(TraceScope, LongMessagesAndNamesAreCut) {
     scope.Trace("%s", longMessage.c_str());
   }
   ASSERT_EQ(trace.Lines().size(), 1u);
-  const std::string& line = trace.Lines()[0];
+  const std::string line = trace.Lines()[0];
   // 511 name characters, ": " and 1023 message characters after the line feed.
   EXPECT_EQ(line, "\n" + std::string(511, 'n') + ": " + std::string(1023, 'm'));
 }
@@ -74,7 +74,7 @@ TEST(ServiceEventLog, ReportsUnderSourceWithLabelAndTracesIt) {
   log.ReportError("Unable to open log file '%s' for pid#%lu (%s)", "C:\\x.txt", 12ul, "a.exe");
 
   ASSERT_EQ(events.Events().size(), 2u);
-  const test::CapturedEvent& started = events.Events()[0];
+  const test::CapturedEvent started = events.Events()[0];
   EXPECT_EQ(started.Source, "QUAX");
   EXPECT_EQ(started.Type, EVENTLOG_INFORMATION_TYPE);
   EXPECT_EQ(started.Category, 4);
@@ -82,7 +82,7 @@ TEST(ServiceEventLog, ReportsUnderSourceWithLabelAndTracesIt) {
   ASSERT_EQ(started.Strings.size(), 1u);
   EXPECT_EQ(started.Strings[0], "QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.");
 
-  const test::CapturedEvent& failed = events.Events()[1];
+  const test::CapturedEvent failed = events.Events()[1];
   EXPECT_EQ(failed.Type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(failed.EventId, 0xE0000003u);
   EXPECT_EQ(failed.Strings[0], "QUAXWINPROCESS: Unable to open log file 'C:\\x.txt' for pid#12 (a.exe)");
@@ -139,7 +139,7 @@ TEST(ServiceStatus, ServiceErrorKeepsTheLastErrorAndReportsItUnderTheServiceName
   ReportServiceError("SetServiceStatus");
   EXPECT_EQ(service.serviceExitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ASSERT_EQ(events.Events().size(), 1u);
-  const test::CapturedEvent& event = events.Events()[0];
+  const test::CapturedEvent event = events.Events()[0];
   EXPECT_EQ(event.Source, "QUAXWinProcess");
   EXPECT_EQ(event.Type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(event.Category, 0);

@@ -4,6 +4,8 @@
 //       exits with EXITCODE
 //   quax_test_child sleep MILLISECONDS
 //       sleeps, then exits with 0
+//   quax_test_child args FILE ARG...
+//       appends its arguments after FILE, separated by spaces, as one line
 //   quax_test_child append LOGDIR RECORDS EVENTNAME
 //       waits for EVENTNAME, then appends RECORDS records of itself to the
 //       day's log file in LOGDIR; exits with the number of failed writes
@@ -84,9 +86,17 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(std::atol(argv[2])));
     return 0;
   }
+  if (argc >= 3 && std::strcmp(argv[1], "args") == 0) {
+    std::FILE* file = std::fopen(argv[2], "a");
+    if (file == nullptr) return 1;
+    for (int i = 3; i < argc; ++i) std::fprintf(file, i == 3 ? "%s" : " %s", argv[i]);
+    std::fprintf(file, "\n");
+    std::fclose(file);
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "append") == 0) {
     return Append(argv[2], std::atoi(argv[3]), argv[4]);
   }
-  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | sleep MS | append LOGDIR RECORDS EVENT\n");
+  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | sleep MS | args FILE ARG... | append LOGDIR RECORDS EVENT\n");
   return 2;
 }

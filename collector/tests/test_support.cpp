@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace quax::test {
@@ -98,16 +99,52 @@ NamedEvent::NamedEvent(const std::string& name)
     : Name(name),
       Handle(CreateEventA(nullptr, TRUE, FALSE, Name.c_str())) {}
 
+DWORD RunAndCapture(const std::string& commandLine, std::string* output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  unique_handle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return ~DWORD{0};
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION started = {};
+  std::string mutableLine = commandLine;
+  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << "): " << commandLine;
+    return ~DWORD{0};
+  }
+  unique_handle process(started.hProcess), thread(started.hThread);
+  writeEnd.reset();
+  output->clear();
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read != 0) output->append(buffer, read);
+  std::erase(*output, '\r');
+  WaitForSingleObject(process.get(), 60000);
+  DWORD exitCode = ~DWORD{0};
+  GetExitCodeProcess(process.get(), &exitCode);
+  return exitCode;
+}
+
 namespace {
 
+std::mutex g_captureMutex;
 std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
 
-void CollectTrace(const char* line) { g_traceLines.emplace_back(line); }
+void CollectTrace(const char* line) {
+  std::lock_guard lock(g_captureMutex);
+  g_traceLines.emplace_back(line);
+}
 
 bool CollectEvent(const EventReport& report) {
   CapturedEvent event{report.Source, report.Type, report.Category, report.EventId, {}};
   for (WORD i = 0; i < report.StringCount; ++i) event.Strings.emplace_back(report.Strings[i]);
+  std::lock_guard lock(g_captureMutex);
   g_events.push_back(std::move(event));
   return true;
 }
@@ -115,28 +152,55 @@ bool CollectEvent(const EventReport& report) {
 }  // namespace
 
 CapturedTrace::CapturedTrace() {
-  g_traceLines.clear();
+  {
+    std::lock_guard lock(g_captureMutex);
+    g_traceLines.clear();
+  }
   SetTraceSink(&CollectTrace);
 }
 
 CapturedTrace::~CapturedTrace() { SetTraceSink(nullptr); }
 
-const std::vector<std::string>& CapturedTrace::Lines() const { return g_traceLines; }
+std::vector<std::string> CapturedTrace::Lines() const {
+  std::lock_guard lock(g_captureMutex);
+  return g_traceLines;
+}
 
 bool CapturedTrace::Contains(const std::string& line) const {
-  for (const std::string& candidate : g_traceLines) {
+  for (const std::string& candidate : Lines()) {
     if (candidate == line) return true;
   }
   return false;
 }
 
+std::size_t CapturedTrace::Count(const std::string& text) const {
+  std::size_t count = 0;
+  for (const std::string& candidate : Lines()) count += candidate.find(text) != std::string::npos;
+  return count;
+}
+
+bool CapturedTrace::WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count) const {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+  while (Count(text) < count) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
 CapturedEvents::CapturedEvents() {
-  g_events.clear();
+  {
+    std::lock_guard lock(g_captureMutex);
+    g_events.clear();
+  }
   SetEventLogSink(&CollectEvent);
 }
 
 CapturedEvents::~CapturedEvents() { SetEventLogSink(nullptr); }
 
-const std::vector<CapturedEvent>& CapturedEvents::Events() const { return g_events; }
+std::vector<CapturedEvent> CapturedEvents::Events() const {
+  std::lock_guard lock(g_captureMutex);
+  return g_events;
+}
 
 }  // namespace quax::test

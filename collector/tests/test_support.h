@@ -52,13 +52,22 @@ struct NamedEvent {
   unique_handle Handle;
 };
 
-// Collects trace lines while alive; the trace is off again afterwards.
+// Runs a program to its end and returns its exit code, with its standard
+// output in *output (CR LF line ends, as the C runtime writes text, become LF).
+DWORD RunAndCapture(const std::string& commandLine, std::string* output);
+
+// Collects trace lines (from any thread) while alive; the trace is off
+// again afterwards.
 class CapturedTrace {
  public:
   CapturedTrace();
   ~CapturedTrace();
-  const std::vector<std::string>& Lines() const;
+  std::vector<std::string> Lines() const;
   bool Contains(const std::string& line) const;
+  // Lines that contain the text.
+  std::size_t Count(const std::string& text) const;
+  // Waits until `count` lines contain the text; false after the time-out.
+  bool WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count = 1) const;
 };
 
 struct CapturedEvent {
@@ -69,13 +78,13 @@ struct CapturedEvent {
   std::vector<std::string> Strings;
 };
 
-// Collects event log reports while alive; the real event log is used again
-// afterwards.
+// Collects event log reports (from any thread) while alive; the real event
+// log is used again afterwards.
 class CapturedEvents {
  public:
   CapturedEvents();
   ~CapturedEvents();
-  const std::vector<CapturedEvent>& Events() const;
+  std::vector<CapturedEvent> Events() const;
 };
 
 }  // namespace quax::test

@@ -1,0 +1,346 @@
+// Whole collection runs in the test's own process: RunCollector on a thread,
+// settings through the registry of the private Wine prefix, real child
+// processes, and the log files it writes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diagnostics.h"
+#include "event_loop.h"
+#include "process_control.h"
+#include "test_support.h"
+
+namespace quax {
+namespace {
+
+using test::CapturedEvents;
+using test::CapturedTrace;
+using test::ChildProcess;
+using test::ScratchDirectory;
+
+struct Record {
+  std::vector<std::string> Fields;
+  char Type() const { return Fields[0][0]; }
+  const std::string& ProcessId() const { return Fields[1]; }
+};
+
+std::string ChildProgram() { return "\"" + test::BinaryDirectory() + "\\quax_test_child.exe\""; }
+
+// The collector settings key, written for one test and removed after it.
+class Settings {
+ public:
+  Settings() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey); }
+  ~Settings() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAdminKey);
+  }
+  static void Set(const char* keyName, const char* name, const std::string& value) {
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+  }
+  void operator()(const char* name, const std::string& value) { Set(kSettingsKey, name, value); }
+};
+
+class CollectorRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Service().ConsoleMode = true;
+    settings("LogFilePath", logs.Path());
+    settings("SamplingInterval", "1");
+  }
+
+  void TearDown() override {
+    if (runner.joinable()) Stop();
+  }
+
+  void Start() {
+    finished = false;
+    runner = std::thread([this] {
+      RunCollector(0, nullptr, &exitCode);
+      finished = true;
+    });
+  }
+
+  void StartAndWait() {
+    const std::size_t started = trace.Count("has been started.");
+    Start();
+    ASSERT_TRUE(trace.WaitFor("has been started.", 30000, started + 1));
+  }
+
+  // A stop asked for before the run has its stop event is lost: ask again
+  // until the run has ended.
+  void Stop() {
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!finished && GetTickCount64() < deadline) {
+      RequestStop();
+      Sleep(50);
+    }
+    ASSERT_TRUE(finished) << "the run did not stop";
+    runner.join();
+  }
+
+  std::vector<Record> Records() const {
+    std::vector<Record> records;
+    for (const std::string& name : logs.FileNames()) {
+      const std::vector<std::string> lines = test::ReadLines(logs.Path() + "\\" + name);
+      for (std::size_t i = 1; i < lines.size(); ++i) records.push_back({test::SplitFields(lines[i], '\t')});
+    }
+    return records;
+  }
+
+  std::string TypesOf(DWORD processId) const {
+    std::string types;
+    for (const Record& record : Records()) {
+      if (record.ProcessId() == std::to_string(processId)) types += record.Type();
+    }
+    return types;
+  }
+
+  // Waits until the process has the record types given (in order).
+  bool WaitForTypes(DWORD processId, const std::string& types, DWORD timeoutMilliseconds) const {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    while (TypesOf(processId) != types) {
+      if (GetTickCount64() >= deadline) return false;
+      Sleep(50);
+    }
+    return true;
+  }
+
+  ScratchDirectory logs{"run"};
+  Settings settings;
+  CapturedTrace trace;
+  CapturedEvents events;
+  std::thread runner;
+  std::atomic<bool> finished{false};
+  DWORD exitCode = 99;
+};
+
+// A child that waits for its "go" event to exit with a code.
+class HeldChild {
+ public:
+  HeldChild(int exitCode, std::vector<std::string> environment = {})
+      : base_("quax-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)),
+        ready_(base_ + ".ready"),
+        go_(base_ + ".go") {
+    char systemRoot[MAX_PATH];
+    GetEnvironmentVariableA("SystemRoot", systemRoot, sizeof systemRoot);
+    environment.push_back(std::string("SystemRoot=") + systemRoot);
+    child_ = test::StartChild(ChildProgram() + " hold " + std::to_string(exitCode) + " " + base_, environment);
+    ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
+  }
+  ~HeldChild() { End(); }
+  void End() {
+    SetEvent(go_.Handle.get());
+    WaitForSingleObject(child_.Process.get(), 30000);
+  }
+  DWORD Id() const { return child_.ProcessId; }
+  bool ready = false;
+
+ private:
+  static inline int count_ = 0;
+  std::string base_;
+  test::NamedEvent ready_, go_;
+  ChildProcess child_;
+};
+
+TEST_F(CollectorRun, WithoutIntervalAccountingEachEndedProcessGetsOneEndRecord) {
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  HeldChild child(5, {"QUAXU_CURRPROJ=Billing-42"});
+  ASSERT_TRUE(child.ready);
+  // A process that starts and ends between two samplings is never seen.
+  ASSERT_TRUE(trace.WaitFor("First refresh entered for PID#" + std::to_string(child.Id()) + "...", 5000));
+  child.End();
+  EXPECT_TRUE(WaitForTypes(child.Id(), "E", 10000));
+  Stop();
+
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(TypesOf(child.Id()), "E");
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "");  // still running at the stop: no record
+  for (const Record& record : Records()) {
+    ASSERT_EQ(record.Fields.size(), 32u);
+    EXPECT_EQ(record.Type(), 'E');
+    if (record.ProcessId() != std::to_string(child.Id())) continue;
+    EXPECT_EQ(record.Fields[3], "quax_test_child.exe");
+    EXPECT_EQ(record.Fields[10], "5");  // exit code
+    EXPECT_NE(record.Fields[9], "-");   // exit time
+    EXPECT_EQ(record.Fields[31], "Billing-42");
+  }
+  EXPECT_TRUE(trace.WaitFor("Interval Accounting DISABLED", 0));
+  EXPECT_EQ(trace.Count("Process #" + std::to_string(child.Id()) + ": quax_test_child.exe has terminated."), 1u);
+}
+
+TEST_F(CollectorRun, IntervalAccountingWritesStartIntervalAndEndRecords) {
+  settings("AccountingInterval", "2");
+  settings("WriteIntervalEndRecords", "YES");
+  StartAndWait();
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "S");  // every process at start-up
+
+  HeldChild child(3);
+  ASSERT_TRUE(child.ready);
+  EXPECT_TRUE(WaitForTypes(child.Id(), "S", 5000));  // seen at the next sampling
+  ASSERT_TRUE(trace.WaitFor("Event Notification: ACCOUNTING INTERVAL...", 10000));
+  ASSERT_TRUE(WaitForTypes(GetCurrentProcessId(), "SI", 5000));
+  child.End();
+  Stop();
+
+  const std::string childTypes = TypesOf(child.Id());
+  EXPECT_TRUE(std::regex_match(childTypes, std::regex("SI*IE"))) << childTypes;
+  const std::string ownTypes = TypesOf(GetCurrentProcessId());
+  EXPECT_TRUE(std::regex_match(ownTypes, std::regex("SI+IE"))) << ownTypes;
+  for (const Record& record : Records()) {
+    const bool ownEnd = record.Type() == 'E' && record.ProcessId() == std::to_string(GetCurrentProcessId());
+    if (ownEnd) {
+      EXPECT_EQ(record.Fields[10], "-");  // still running at the stop
+    }
+    if (record.Type() == 'I') {
+      EXPECT_NE(record.Fields[11], "-");
+    }
+  }
+}
+
+TEST_F(CollectorRun, IntervalAccountingWithoutEndRecords) {
+  settings("AccountingInterval", "2");
+  StartAndWait();
+  HeldChild child(3);
+  ASSERT_TRUE(child.ready);
+  ASSERT_TRUE(WaitForTypes(child.Id(), "S", 5000));
+  child.End();
+  ASSERT_TRUE(WaitForTypes(child.Id(), "SI", 5000));
+  Stop();
+  for (const Record& record : Records()) EXPECT_NE(record.Type(), 'E');
+  EXPECT_TRUE(std::regex_match(TypesOf(GetCurrentProcessId()), std::regex("SI+")));
+}
+
+TEST_F(CollectorRun, AccountingIntervalAtATimeOfDay) {
+  // The next whole minute, so the test waits at most one minute.
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const int minuteOfDay = (now.wHour * 60 + now.wMinute + 1) % (24 * 60);
+  char time[8];
+  std::snprintf(time, sizeof time, "%02d:%02d", minuteOfDay / 60, minuteOfDay % 60);
+  settings("AccountingInterval", "86400");
+  settings("UseAccountingIntervalTime", "YES");
+  settings("AccountingIntervalTime", time);
+  StartAndWait();
+  ASSERT_TRUE(trace.WaitFor("Event Notification: ACCOUNTING INTERVAL...", 65000));
+  SYSTEMTIME fired;
+  GetLocalTime(&fired);
+  EXPECT_EQ(fired.wHour * 60 + fired.wMinute, minuteOfDay);
+  Stop();
+  EXPECT_TRUE(std::regex_match(TypesOf(GetCurrentProcessId()), std::regex("SII"))) << TypesOf(GetCurrentProcessId());
+}
+
+TEST_F(CollectorRun, InvalidLogFilePathEndsTheRunWithExitCode3) {
+  const std::string missing = logs.Path() + "\\missing";
+  settings("LogFilePath", missing);
+  Start();
+  runner.join();
+  EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: The log file path '" + missing + "' is not valid"));
+  bool reported = false;
+  for (const test::CapturedEvent& event : events.Events()) {
+    reported |= event.Strings[0] == "QUAXWINPROCESS: The log file path '" + missing + "' is not valid.";
+  }
+  EXPECT_TRUE(reported);
+  EXPECT_EQ(trace.Count("has been started."), 0u);
+}
+
+TEST_F(CollectorRun, DefaultLogDirectoryIsCreatedOrReused) {
+  settings("LogFilePath", "");
+  settings("AccountingInterval", "0");
+  Settings::Set(kAdminKey, "InstallLocation", logs.Path() + "\\");
+  StartAndWait();  // creates it
+  Stop();
+  const std::string directory = logs.Path() + "\\QUAXWinProcessLogs";
+  EXPECT_NE(GetFileAttributesA(directory.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(exitCode, 0u);
+
+  StartAndWait();  // exists already: start-up goes on
+  Stop();
+  EXPECT_EQ(exitCode, 0u);
+  RemoveDirectoryA(directory.c_str());
+}
+
+TEST_F(CollectorRun, MoreProcessesThanAWaitCanHoldAreStillNoticed) {
+  settings("AccountingInterval", "0");
+  std::vector<ChildProcess> sleepers;
+  for (int i = 0; i < 70; ++i) sleepers.push_back(test::StartChild(ChildProgram() + " sleep 120000"));
+  Sleep(1000);
+  StartAndWait();
+  std::vector<DWORD> ended;
+  for (int i = 0; i < 3; ++i) {
+    TerminateProcess(sleepers[i].Process.get(), 11);
+    ended.push_back(sleepers[i].ProcessId);
+  }
+  for (DWORD id : ended) EXPECT_TRUE(WaitForTypes(id, "E", 10000)) << id;
+  Stop();
+  for (ChildProcess& sleeper : sleepers) TerminateProcess(sleeper.Process.get(), 0);
+  for (const Record& record : Records()) {
+    if (record.ProcessId() == std::to_string(ended[0])) {
+      EXPECT_EQ(record.Fields[10], "11");
+    }
+  }
+}
+
+TEST_F(CollectorRun, IntervalCommandGetsDateAndTime) {
+  const std::string output = logs.Path() + "\\command-output.txt";
+  settings("AccountingInterval", "2");
+  settings("AccountingIntervalCommand", ChildProgram() + " args \"" + output + "\" %QUAXDATE% %QUAXTIME%");
+  StartAndWait();
+  ASSERT_TRUE(trace.WaitFor("The interval command was executed successfully", 10000));
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (test::ReadFile(output).empty() && GetTickCount64() < deadline) Sleep(50);
+  Stop();
+  const std::string line = test::ReadFile(output);
+  EXPECT_TRUE(std::regex_search(line, std::regex("^\\d{8} \\d{2}:\\d{2}:\\d{2}\\r?\\n"))) << line;
+  EXPECT_TRUE(trace.WaitFor("Processing interval command: '" + ChildProgram() + " args", 0));
+}
+
+TEST_F(CollectorRun, MissingIntervalProgramIsTracedAndTheRunGoesOn) {
+  settings("AccountingInterval", "1");
+  settings("AccountingIntervalCommand", "quax-no-such-program.exe %QUAXDATE%");
+  StartAndWait();
+  const std::string failure = "The interval command failed: (2): ";
+  ASSERT_TRUE(trace.WaitFor(failure, 10000));
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (trace.Count(failure) < 2 && GetTickCount64() < deadline) Sleep(50);
+  Stop();
+  EXPECT_GE(trace.Count(failure), 2u);  // tried again at the next interval
+  EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(CollectorRun, OverlongExpansionIsRefused) {
+  SetEnvironmentVariableA("QUAXTESTLONG", std::string(5000, 'x').c_str());
+  settings("AccountingInterval", "1");
+  settings("AccountingIntervalCommand", ChildProgram() + " sleep 1 %QUAXTESTLONG%");
+  StartAndWait();
+  EXPECT_TRUE(trace.WaitFor("The interval command is too long once expanded", 10000));
+  Stop();
+  SetEnvironmentVariableA("QUAXTESTLONG", nullptr);
+  EXPECT_EQ(trace.Count("The interval command was executed successfully"), 0u);
+}
+
+TEST_F(CollectorRun, StartAndStopAreReported) {
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  Stop();
+  std::vector<std::string> texts;
+  for (const test::CapturedEvent& event : events.Events()) texts.push_back(event.Strings[0]);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.");
+  EXPECT_EQ(texts[1], "QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped.");
+  EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Event Notification: STOP..."));
+  EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Service stop event set"));
+}
+
+}  // namespace
+}  // namespace quax
