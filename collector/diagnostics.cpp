@@ -79,7 +79,7 @@ void SetEventLogSink(EventLogSink sink) noexcept {
 
 bool WriteEvent(const EventReport& report) noexcept { return g_eventLogSink(report); }
 
-CServiceEventLog::CServiceEventLog() noexcept {
+CServiceEventLog::CServiceEventLog(EventLogForm form) noexcept : form_(form) {
   CopyText(source_, "QUAX");
   CopyText(label_, "QUAX");
 }
@@ -89,6 +89,7 @@ void CServiceEventLog::SetSourceName(const char* source) noexcept { CopyText(sou
 void CServiceEventLog::SetLabel(const char* label) noexcept { CopyText(label_, label); }
 
 void CServiceEventLog::ReportInformation(const char* format, ...) noexcept {
+  if (form_ == EventLogForm::ErrorsOnly) return;
   va_list args;
   va_start(args, format);
   Report(EVENTLOG_INFORMATION_TYPE, format, args);
@@ -113,6 +114,7 @@ void CServiceEventLog::Report(WORD type, const char* format, va_list args) noexc
   WriteEvent({source_, type, kCollectorCategory, error ? kEventIdError : kEventIdInformation,
               strings, 1});
 
+  if (form_ == EventLogForm::ErrorsOnly) return;
   CTraceScope scope(label_);
   scope.Trace(error ? "Event Log ERROR: %s" : "Event Log INFORMATION: %s", text);
 }

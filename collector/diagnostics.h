@@ -68,13 +68,17 @@ inline constexpr DWORD kEventIdWarning = 0xA0000002;
 inline constexpr DWORD kEventIdError = 0xE0000003;
 inline constexpr WORD kCollectorCategory = 4;
 
+// Which reports an event log object passes on. The in-process collector's
+// object only reports errors and traces nothing.
+enum class EventLogForm { Full, ErrorsOnly };
+
 // Events under a source (default "QUAX"), each text prefixed by a label.
 class CServiceEventLog {
  public:
   static constexpr std::size_t kNameSize = 128;
   static constexpr std::size_t kMessageSize = 2048;
 
-  CServiceEventLog() noexcept;
+  explicit CServiceEventLog(EventLogForm form = EventLogForm::Full) noexcept;
 
   void SetSourceName(const char* source) noexcept;
   void SetLabel(const char* label) noexcept;
@@ -86,6 +90,7 @@ class CServiceEventLog {
  private:
   void Report(WORD type, const char* format, va_list args) noexcept;
 
+  EventLogForm form_;
   char source_[kNameSize];
   char label_[kNameSize];
 };

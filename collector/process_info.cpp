@@ -181,6 +181,11 @@ void CProcessInfo::SetProcessId(DWORD processId) noexcept {
   FirstRefresh = true;
 }
 
+void CProcessInfo::SetNaming(ProcessNaming naming, int attempts) noexcept {
+  naming_ = naming;
+  moduleListAttempts_ = attempts;
+}
+
 void CProcessInfo::ResetCounters() noexcept {
   const std::uint32_t processId = ProcessId;
   static_cast<ProcessFigures&>(*this) = ProcessFigures{};
@@ -251,9 +256,12 @@ void CProcessInfo::ReadStaticFacts() noexcept {
     } else {
       ParentProcessId = static_cast<std::uint32_t>(basic.InheritedFromUniqueProcessId);
       BasePriority = basic.BasePriority;
-      ReadNamesAndProject(static_cast<ULONG_PTR>(basic.PebBaseAddress));
+      if (naming_ == ProcessNaming::ImagePath) {
+        ReadNamesAndProject(static_cast<ULONG_PTR>(basic.PebBaseAddress));
+      }
     }
   }
+  if (naming_ == ProcessNaming::ModuleList) ReadNamesFromModuleList();
   trace.Trace("PID#%d process name is %s", pid, ProcessName);
 
   FILETIME creation, exit, kernel, user;
@@ -313,6 +321,27 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
   }
   if (parameters.Environment != 0) {
     ReadProjectName(process, static_cast<ULONG_PTR>(parameters.Environment), ProjectName);
+  }
+}
+
+// The first module is the program itself. Early in a process's life the list
+// may not be readable yet, hence the retries.
+void CProcessInfo::ReadNamesFromModuleList() noexcept {
+  HANDLE process = handle_.get();
+  for (int attempt = 1; attempt <= moduleListAttempts_; ++attempt) {
+    HMODULE program = nullptr;
+    DWORD needed = 0;
+    TextField name;
+    char path[kMaxImagePathBytes / sizeof(std::uint16_t)];
+    if (EnumProcessModules(process, &program, sizeof program, &needed) && needed != 0 &&
+        GetModuleBaseNameA(process, program, name, sizeof name) != 0 &&
+        GetModuleFileNameExA(process, program, path, sizeof path) != 0) {
+      TextField fileName;
+      SplitImagePath(path, fileName, ImageDirectory);
+      CopyText(ProcessName, name);
+      return;
+    }
+    if (attempt < moduleListAttempts_) Sleep(kModuleListRetryMilliseconds);
   }
 }
 

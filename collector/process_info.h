@@ -11,10 +11,22 @@
 
 namespace quax {
 
+// Where the first refresh takes the process name and image directory from.
+enum class ProcessNaming {
+  // The image path in the process parameters; the project comes from the
+  // process environment.
+  ImagePath,
+  // The first module of the module list, read again while it gives no name;
+  // no project is read. Used for the collector's own process.
+  ModuleList,
+};
+
 class CProcessInfo : public ProcessFigures {
  public:
   // Access the collector needs on a monitored process.
   static constexpr DWORD kProcessAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+  static constexpr int kModuleListAttempts = 300;
+  static constexpr DWORD kModuleListRetryMilliseconds = 100;
 
   CProcessInfo() noexcept;
   ~CProcessInfo();
@@ -32,6 +44,9 @@ class CProcessInfo : public ProcessFigures {
   void ResetCounters() noexcept;
   // Sets the process to read and asks for a full first refresh.
   void SetProcessId(DWORD processId) noexcept;
+  // With ModuleList, a first refresh reads the module list up to `attempts`
+  // times, pausing after each attempt that gives no name.
+  void SetNaming(ProcessNaming naming, int attempts = kModuleListAttempts) noexcept;
 
   HANDLE ProcessHandle() const noexcept { return handle_.get(); }
   bool HasProcessHandle() const noexcept { return static_cast<bool>(handle_); }
@@ -51,12 +66,15 @@ class CProcessInfo : public ProcessFigures {
   bool RefreshPseudoProcess() noexcept;
   void ReadStaticFacts() noexcept;
   void ReadNamesAndProject(ULONG_PTR pebAddress) noexcept;
+  void ReadNamesFromModuleList() noexcept;
   void ReadUser() noexcept;
   void ReadAffinity() noexcept;
   void ReadUsage() noexcept;
   void ReadTimes() noexcept;
 
   unique_handle handle_;
+  ProcessNaming naming_ = ProcessNaming::ImagePath;
+  int moduleListAttempts_ = kModuleListAttempts;
 };
 
 }  // namespace quax

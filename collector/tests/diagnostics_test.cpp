@@ -93,6 +93,25 @@ TEST(ServiceEventLog, ReportsUnderSourceWithLabelAndTracesIt) {
                              "'C:\\x.txt' for pid#12 (a.exe)"));
 }
 
+TEST(ServiceEventLog, ErrorsOnlyFormReportsErrorsAndTracesNothing) {
+  CapturedTrace trace;
+  CapturedEvents events;
+  CServiceEventLog log(EventLogForm::ErrorsOnly);
+  log.SetLabel("QUAXWINPROCESS");
+  log.ReportInformation("%s has been started.", kServiceDisplayName);
+  log.ReportError("Unable to open log file '%s' for pid#%lu (%s)", "C:\\x.txt", 12ul, "a.exe");
+
+  ASSERT_EQ(events.Events().size(), 1u);
+  const test::CapturedEvent failed = events.Events()[0];
+  EXPECT_EQ(failed.Source, "QUAX");
+  EXPECT_EQ(failed.Type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(failed.Category, 4);
+  EXPECT_EQ(failed.EventId, 0xE0000003u);
+  ASSERT_EQ(failed.Strings.size(), 1u);
+  EXPECT_EQ(failed.Strings[0], "QUAXWINPROCESS: Unable to open log file 'C:\\x.txt' for pid#12 (a.exe)");
+  EXPECT_TRUE(trace.Lines().empty());
+}
+
 TEST(ServiceEventLog, RealEventLogAcceptsAReport) {
   // Wine stores nothing, but registering the source and reporting succeed
   // there as on Windows.

@@ -261,6 +261,40 @@ TEST(ProcessInfo, ResetCountersKeepsIdHandleAndFlags) {
   EXPECT_STREQ(info.ProcessName, "collector_tests.exe");
 }
 
+TEST(ProcessInfo, ModuleListNamingTakesTheProgramModuleAndNoProject) {
+  HeldChild child(0, ChildEnvironment(), 0);
+  ASSERT_TRUE(child.ready);
+  CProcessInfo info;
+  info.SetNaming(ProcessNaming::ModuleList);
+  info.SetProcessId(child.Id());
+  ASSERT_TRUE(info.Refresh());
+  EXPECT_STREQ(info.ProcessName, "quax_test_child.exe");
+  EXPECT_TRUE(EqualsIgnoreCase(info.ImageDirectory, test::BinaryDirectory().c_str())) << info.ImageDirectory;
+  EXPECT_STREQ(info.ProjectName, "");
+  EXPECT_EQ(info.ParentProcessId, GetCurrentProcessId());
+}
+
+TEST(ProcessInfo, ModuleListNamingRetriesUntilTheListIsReadable) {
+  // A process created suspended has no module list yet.
+  ChildProcess child = test::StartChild(
+      "\"" + test::BinaryDirectory() + "\\quax_test_child.exe\" sleep 3000", {}, CREATE_SUSPENDED);
+  ASSERT_TRUE(child.Process);
+  CProcessInfo info;
+  info.SetNaming(ProcessNaming::ModuleList, 3);
+  info.SetProcessId(child.ProcessId);
+  const DWORD began = GetTickCount();
+  ASSERT_TRUE(info.Refresh());
+  EXPECT_STREQ(info.ProcessName, "");
+  EXPECT_GE(GetTickCount() - began, 2 * CProcessInfo::kModuleListRetryMilliseconds - 20);
+
+  // Once it runs, the next refresh reads the names again.
+  ResumeThread(child.Thread.get());
+  Sleep(300);
+  ASSERT_TRUE(info.Refresh());
+  EXPECT_STREQ(info.ProcessName, "quax_test_child.exe");
+  TerminateProcess(child.Process.get(), 0);
+}
+
 TEST(ProcessInfo, ExitingFlagMakesItNotRunning) {
   CProcessInfo info;
   info.SetProcessId(GetCurrentProcessId());

@@ -95,6 +95,15 @@ ChildProcess StartChild(const std::string& commandLine, const std::vector<std::s
   return child;
 }
 
+DWORD WaitForExitCode(const ChildProcess& child, DWORD milliseconds) {
+  DWORD code = kNoExitCode;
+  if (WaitForSingleObject(child.Process.get(), milliseconds) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(child.Process.get(), &code)) {
+    return kNoExitCode;
+  }
+  return code;
+}
+
 NamedEvent::NamedEvent(const std::string& name)
     : Name(name),
       Handle(CreateEventA(nullptr, TRUE, FALSE, Name.c_str())) {}

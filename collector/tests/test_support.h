@@ -45,6 +45,11 @@ struct ChildProcess {
 ChildProcess StartChild(const std::string& commandLine, const std::vector<std::string>& environment = {},
                         DWORD creationFlags = 0);
 
+// Waits for a child to end and returns its exit code; kNoExitCode when it
+// did not end in time.
+inline constexpr DWORD kNoExitCode = 0xFFFFFFFF;
+DWORD WaitForExitCode(const ChildProcess& child, DWORD milliseconds);
+
 // A named manual-reset event, for handshakes with children.
 struct NamedEvent {
   explicit NamedEvent(const std::string& name);
