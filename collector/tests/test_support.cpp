@@ -102,14 +102,15 @@ namespace {
 
 std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
+EventWriteResult g_eventAnswer;
 
 void CollectTrace(const char* line) { g_traceLines.emplace_back(line); }
 
-bool CollectEvent(const EventReport& report) {
+EventWriteResult CollectEvent(const EventReport& report) {
   CapturedEvent event{report.Source, report.Type, report.Category, report.EventId, {}};
   for (WORD i = 0; i < report.StringCount; ++i) event.Strings.emplace_back(report.Strings[i]);
   g_events.push_back(std::move(event));
-  return true;
+  return g_eventAnswer;
 }
 
 }  // namespace
@@ -132,11 +133,14 @@ bool CapturedTrace::Contains(const std::string& line) const {
 
 CapturedEvents::CapturedEvents() {
   g_events.clear();
+  g_eventAnswer = {};
   SetEventLogSink(&CollectEvent);
 }
 
 CapturedEvents::~CapturedEvents() { SetEventLogSink(nullptr); }
 
 const std::vector<CapturedEvent>& CapturedEvents::Events() const { return g_events; }
+
+void CapturedEvents::AnswerWith(EventWriteResult result) { g_eventAnswer = result; }
 
 }  // namespace quax::test

@@ -76,6 +76,8 @@ class CapturedEvents {
   CapturedEvents();
   ~CapturedEvents();
   const std::vector<CapturedEvent>& Events() const;
+  // Every further report is still collected but answered with this result.
+  void AnswerWith(EventWriteResult result);
 };
 
 }  // namespace quax::test
