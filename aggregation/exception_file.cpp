@@ -11,10 +11,7 @@ constexpr char kFileNameNotSpecified[] = "FileName not specified.";
 constexpr char kMaximumReachedStart[] = "Maximum number of exceptions (";
 constexpr char kMaximumReachedEnd[] = " has been reached.";
 constexpr char kWriteFailed[] = "Unable to open file, error #";
-
-std::string ErrorText(const char* prefix, DWORD code) {
-  return prefix + std::to_string(code) + ": " + CSysMessage::GetMessage(code);
-}
+constexpr char kOpenFailed[] = "Error #";
 
 }  // namespace
 
@@ -65,14 +62,14 @@ bool ExceptionFile::AddException(std::string_view sourceRecord) {
   std::string line(sourceRecord);
   line += "\r\n";
   if (line.size() > MAXDWORD) {
-    lastErrorMessage_ = ErrorText(kWriteFailed, ERROR_INVALID_PARAMETER);
+    lastErrorMessage_ = NumberedErrorText(kWriteFailed, ERROR_INVALID_PARAMETER);
     return false;
   }
   DWORD written = 0;
   const auto size = static_cast<DWORD>(line.size());
   if (!WriteFile(file_.get(), line.data(), size, &written, nullptr) || written != size) {
     const DWORD error = GetLastError();
-    lastErrorMessage_ = ErrorText(kWriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    lastErrorMessage_ = NumberedErrorText(kWriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
   ++exceptionCount_;
@@ -96,7 +93,7 @@ bool ExceptionFile::FileOpen() {
   file_.reset(CreateFileA(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
-    lastErrorMessage_ = ErrorText("Error #", GetLastError());
+    lastErrorMessage_ = NumberedErrorText(kOpenFailed, GetLastError());
     return false;
   }
   return true;

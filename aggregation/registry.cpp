@@ -18,6 +18,10 @@ std::string CSysMessage::GetMessage(DWORD win32Erc) {
   return std::string(text, length);
 }
 
+std::string NumberedErrorText(std::string_view prefix, DWORD code) {
+  return std::string(prefix) + std::to_string(code) + ": " + CSysMessage::GetMessage(code);
+}
+
 // ---- Connecting --------------------------------------------------------
 
 std::string NormalizeTargetMachine(std::string_view machine) {
@@ -117,8 +121,7 @@ void CRegValue::Fail(const char* message, const char* adminText, LONG code) {
   if (reporting_ == FailureReporting::LastErrorMessage) {
     lastErrorMessage_ = message + CSysMessage::GetMessage(error);
   } else if (adminText != nullptr) {
-    const std::string text =
-        std::string(adminText) + " Error #" + std::to_string(error) + ": " + CSysMessage::GetMessage(error);
+    const std::string text = std::string(adminText) + " " + NumberedErrorText("Error #", error);
     g_messageBoxSink(text.c_str(), kRegValueCaption);
   }
 }

@@ -22,6 +22,9 @@ class CSysMessage {
   static std::string GetMessage(DWORD win32Erc);
 };
 
+// prefix + the code in decimal + ": " + the code's system text.
+std::string NumberedErrorText(std::string_view prefix, DWORD code);
+
 // "" stays empty, "\\name" stays, "\name" and "name" become "\\name".
 std::string NormalizeTargetMachine(std::string_view machine);
 

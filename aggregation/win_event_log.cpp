@@ -31,9 +31,7 @@ constexpr DWORD kExpandedPathChars = 1024;
 
 // "Error #<decimal>: <system text>", for failures the operations did not
 // foresee (running out of memory).
-std::string UnexpectedErrorMessage(DWORD code) {
-  return "Error #" + std::to_string(code) + ": " + CSysMessage::GetMessage(code);
-}
+std::string UnexpectedErrorMessage(DWORD code) { return NumberedErrorText("Error #", code); }
 
 class SystemEventLogReader final : public EventLogReader {
  public:
