@@ -137,6 +137,25 @@ TEST_F(RegistryTest, MultiStringRoundTrip) {
   EXPECT_EQ(value.Value(), RegData(std::string("a\0b\0", 4)));
 }
 
+TEST_F(RegistryTest, TextsWithoutTheirZerosAreReadToTheirEnd) {
+  Write("Name", REG_SZ, "x"s);
+  {
+    unique_hkey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_SET_VALUE, key.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>("a\0b"), 3),
+              ERROR_SUCCESS);
+  }
+  ASSERT_TRUE(value.Refresh());
+  EXPECT_EQ(value.Value(), RegData("abc"s));
+  // Without a pair of zeros the list is all the data the platform gives.
+  value.SetValueName("List");
+  ASSERT_TRUE(value.Refresh());
+  const std::string data = RawData("List");
+  EXPECT_EQ(data.find(std::string("\0\0", 2)), std::string::npos);
+  EXPECT_EQ(value.Value(), RegData(data));
+}
+
 TEST_F(RegistryTest, UnhandledTypeRefreshesToEmptyAndIsNotWritten) {
   Write("Blob", REG_SZ, "x"s);
   {
@@ -274,6 +293,7 @@ TEST_F(AdminRegistryTest, UpdateFailureIsShownInAMessageBox) {
 // ---- CRegKey -------------------------------------------------------------
 
 TEST_F(RegistryTest, KeyIsCreatedFoundAndDeletedBelowItsParent) {
+  Write("Name", REG_SZ, "parent exists"s);
   CRegKey key;
   key.SetKey(HKEY_CURRENT_USER);
   key.SetParentKey(subKey);

@@ -357,6 +357,14 @@ TEST_F(EventReading, BadStubDataAtTheSmallestRequestFails) {
   EXPECT_EQ(log.LastErrorMessage(), CSysMessage::GetMessage(RPC_X_BAD_STUB_DATA));
 }
 
+TEST_F(EventReading, BufferTooSmallTwiceFails) {
+  FakeEventLog& fake = Use(MixedEvents(3));
+  fake.Answers = {ERROR_INSUFFICIENT_BUFFER, ERROR_INSUFFICIENT_BUFFER};
+  EXPECT_FALSE(Read(-1, -1, -1, false));
+  EXPECT_EQ(log.LastErrorMessage(), CSysMessage::GetMessage(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(fake.Requests.size(), 2u);
+}
+
 TEST_F(EventReading, ReadFailureIsAddedToTheEarlierMessage) {
   FakeEventLog& fake = Use(MixedEvents(3));
   fake.Answers = {ERROR_ACCESS_DENIED};
