@@ -15,6 +15,8 @@
 
 namespace quax {
 
+// windows.h maps the name GetMessage to GetMessageA; this header includes it
+// first, so declaration and callers always agree on the mapped name.
 class CSysMessage {
  public:
   // The system's text of the code, as the system returns it (with its line
