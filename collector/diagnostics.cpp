@@ -61,12 +61,14 @@ CTraceScope& GlobalTrace() noexcept {
 
 namespace {
 
-bool WriteToSystemEventLog(const EventReport& report) noexcept {
+EventWriteResult WriteToSystemEventLog(const EventReport& report) noexcept {
   unique_event_source source(RegisterEventSourceA(nullptr, report.Source));
-  if (!source) return false;
-  return ReportEventA(source.get(), report.Type, report.Category, report.EventId, nullptr,
-                      report.StringCount, 0, const_cast<const char**>(report.Strings),
-                      nullptr) != FALSE;
+  if (!source) return {EventWriteFailure::RegisterSource, GetLastError()};
+  if (!ReportEventA(source.get(), report.Type, report.Category, report.EventId, nullptr,
+                    report.StringCount, 0, const_cast<const char**>(report.Strings), nullptr)) {
+    return {EventWriteFailure::ReportEvent, GetLastError()};
+  }
+  return {};
 }
 
 EventLogSink g_eventLogSink = &WriteToSystemEventLog;
@@ -77,7 +79,7 @@ void SetEventLogSink(EventLogSink sink) noexcept {
   g_eventLogSink = sink ? sink : &WriteToSystemEventLog;
 }
 
-bool WriteEvent(const EventReport& report) noexcept { return g_eventLogSink(report); }
+EventWriteResult WriteEvent(const EventReport& report) noexcept { return g_eventLogSink(report); }
 
 CServiceEventLog::CServiceEventLog(EventLogForm form) noexcept : form_(form) {
   CopyText(source_, "QUAX");

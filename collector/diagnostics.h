@@ -58,10 +58,21 @@ struct EventReport {
   WORD StringCount;
 };
 
-// Writes one event; returns whether it was stored.
-using EventLogSink = bool (*)(const EventReport& report);
+// Which step of writing an event failed, with the platform error of that
+// step; converts to true when the event was written.
+enum class EventWriteFailure { None, RegisterSource, ReportEvent };
+struct EventWriteResult {
+  EventWriteFailure Failure = EventWriteFailure::None;
+  DWORD Error = ERROR_SUCCESS;
+  explicit operator bool() const noexcept { return Failure == EventWriteFailure::None; }
+};
+
+// The one writer of events of the whole system (the collectors and the
+// aggregation library's event-log classes): registers the source on the
+// local machine, reports the event and deregisters the source.
+using EventLogSink = EventWriteResult (*)(const EventReport& report);
 void SetEventLogSink(EventLogSink sink) noexcept;  // null restores the real event log
-bool WriteEvent(const EventReport& report) noexcept;
+EventWriteResult WriteEvent(const EventReport& report) noexcept;
 
 inline constexpr DWORD kEventIdInformation = 0x60000001;
 inline constexpr DWORD kEventIdWarning = 0xA0000002;

@@ -88,6 +88,13 @@ struct event_source_traits {
   static void close(pointer h) noexcept { DeregisterEventSource(h); }
 };
 
+struct event_log_traits {
+  using pointer = HANDLE;
+  static pointer none() noexcept { return nullptr; }
+  static bool is_valid(pointer h) noexcept { return h != nullptr; }
+  static void close(pointer h) noexcept { CloseEventLog(h); }
+};
+
 struct find_handle_traits {
   using pointer = HANDLE;
   static pointer none() noexcept { return INVALID_HANDLE_VALUE; }
@@ -107,6 +114,7 @@ using unique_hkey = unique_resource<registry_key_traits>;
 using unique_service_handle = unique_resource<service_handle_traits>;
 using unique_module = unique_resource<module_traits>;
 using unique_event_source = unique_resource<event_source_traits>;
+using unique_event_log = unique_resource<event_log_traits>;
 using unique_find_handle = unique_resource<find_handle_traits>;
 using unique_local_memory = unique_resource<local_memory_traits>;
 

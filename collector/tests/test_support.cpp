@@ -144,18 +144,19 @@ namespace {
 std::mutex g_captureMutex;
 std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
+EventWriteResult g_eventAnswer;
 
 void CollectTrace(const char* line) {
   std::lock_guard lock(g_captureMutex);
   g_traceLines.emplace_back(line);
 }
 
-bool CollectEvent(const EventReport& report) {
+EventWriteResult CollectEvent(const EventReport& report) {
   CapturedEvent event{report.Source, report.Type, report.Category, report.EventId, {}};
   for (WORD i = 0; i < report.StringCount; ++i) event.Strings.emplace_back(report.Strings[i]);
   std::lock_guard lock(g_captureMutex);
   g_events.push_back(std::move(event));
-  return true;
+  return g_eventAnswer;
 }
 
 }  // namespace
@@ -201,6 +202,7 @@ CapturedEvents::CapturedEvents() {
   {
     std::lock_guard lock(g_captureMutex);
     g_events.clear();
+    g_eventAnswer = {};
   }
   SetEventLogSink(&CollectEvent);
 }
@@ -210,6 +212,11 @@ CapturedEvents::~CapturedEvents() { SetEventLogSink(nullptr); }
 std::vector<CapturedEvent> CapturedEvents::Events() const {
   std::lock_guard lock(g_captureMutex);
   return g_events;
+}
+
+void CapturedEvents::AnswerWith(EventWriteResult result) {
+  std::lock_guard lock(g_captureMutex);
+  g_eventAnswer = result;
 }
 
 }  // namespace quax::test

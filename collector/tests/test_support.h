@@ -90,6 +90,8 @@ class CapturedEvents {
   CapturedEvents();
   ~CapturedEvents();
   std::vector<CapturedEvent> Events() const;
+  // Every further report is still collected but answered with this result.
+  void AnswerWith(EventWriteResult result);
 };
 
 }  // namespace quax::test

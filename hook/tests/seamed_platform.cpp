@@ -15,7 +15,7 @@ namespace {
 
 char g_eventFile[MAX_PATH];
 
-bool AppendEventLine(const EventReport& report) {
+EventWriteResult AppendEventLine(const EventReport& report) {
   char line[CServiceEventLog::kMessageSize + 64];
   const std::size_t length =
       FormatText(line, sizeof line, "%s|%u|%u|%lu|%s\r\n", report.Source, report.Type, report.Category,
@@ -23,7 +23,8 @@ bool AppendEventLine(const EventReport& report) {
   unique_handle file(CreateFileA(g_eventFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  return file && WriteFile(file.get(), line, static_cast<DWORD>(length), &written, nullptr);
+  if (file && WriteFile(file.get(), line, static_cast<DWORD>(length), &written, nullptr)) return {};
+  return {EventWriteFailure::ReportEvent, GetLastError()};
 }
 
 void WINAPI ShortPause(DWORD) { Sleep(1); }
