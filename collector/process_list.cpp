@@ -57,7 +57,7 @@ bool CProcessList::AddEntry(DWORD processId) {
   return true;
 }
 
-bool CProcessList::FullRefresh() {
+bool CProcessList::FullRefresh(bool refreshKnown) {
   std::vector<DWORD> ids;
   if (!EnumerateProcessIds(ids)) return false;
   for (auto& [id, entry] : entries_) {
@@ -70,7 +70,7 @@ bool CProcessList::FullRefresh() {
       AddEntry(processId);
       continue;
     }
-    found->second->Snapshot->Refresh();
+    if (refreshKnown) found->second->Snapshot->Refresh();
     found->second->Terminated = false;
   }
   return true;

@@ -32,7 +32,9 @@ class CProcessList {
   CProcessList& operator=(const CProcessList&) = delete;
 
   bool AddEntry(DWORD processId);
-  bool FullRefresh();
+  // With refreshKnown false the known entries keep their snapshots as they
+  // are (for a caller that writes no record before it refreshes one).
+  bool FullRefresh(bool refreshKnown = true);
   bool RefreshList();
   bool NextEntry(bool first, CProcessInfo** out);
   bool NextNewEntry(bool first, CProcessInfo** out);

@@ -2,6 +2,7 @@
 
 #include <direct.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <memory>
@@ -53,6 +54,31 @@ bool ArmAtTimeOfDay(HANDLE timer, const SYSTEMTIME& timeOfDay) noexcept {
 
 bool IsSignalled(HANDLE handle) noexcept { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
 
+// The handles that are signalled, tested without waiting up to 64 at a time
+// (one call per group rather than one per handle: every process is tested at
+// every wake-up).
+std::vector<HANDLE> SignalledHandles(const std::vector<HANDLE>& handles) {
+  std::vector<HANDLE> signalled;
+  for (std::size_t begin = 0; begin < handles.size();) {
+    const std::size_t count = std::min<std::size_t>(handles.size() - begin, MAXIMUM_WAIT_OBJECTS);
+    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), &handles[begin], FALSE, 0);
+    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) {
+      // The first signalled one; the rest of the group is tested again.
+      const std::size_t index = begin + (result - WAIT_OBJECT_0);
+      signalled.push_back(handles[index]);
+      begin = index + 1;
+      continue;
+    }
+    if (result == WAIT_FAILED) {
+      for (std::size_t i = begin; i < begin + count; ++i) {
+        if (IsSignalled(handles[i])) signalled.push_back(handles[i]);
+      }
+    }
+    begin += count;
+  }
+  return signalled;
+}
+
 // Everything one run owns; released in reverse order of creation.
 class CollectorRun {
  public:
@@ -103,6 +129,7 @@ class CollectorRun {
   unique_handle samplingTimer_;
   unique_handle stopEvent_;
   std::vector<HANDLE> handles_;
+  std::vector<HANDLE> processes_;
   std::int32_t samplingInterval_ = 1;
   SYSTEMTIME accountingTime_ = {};
   int samplingCount_ = 0;
@@ -299,13 +326,16 @@ void CollectorRun::BuildHandleArray() {
 
 void CollectorRun::HandleTerminations() {
   CTraceScope& trace = GlobalTrace();
-  bool found = false;
+  processes_.clear();
   HANDLE process;
   for (bool more = table_.NextWaitableHandle(true, &process); more; more = table_.NextWaitableHandle(false, &process)) {
-    if (!IsSignalled(process)) continue;
+    processes_.push_back(process);
+  }
+  bool found = false;
+  for (HANDLE ended : SignalledHandles(processes_)) {
     trace.Trace("Event Notification: PROCESS TERMINATION...Handle=%08lx",
-                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(process)));
-    table_.MarkTerminated(process);
+                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(ended)));
+    table_.MarkTerminated(ended);
     found = true;
   }
   // Entries a sampling found gone are written here too, so that none waits
@@ -340,7 +370,10 @@ bool CollectorRun::HandleSampling() {
       table_.ClearNewFlags();
     }
   } else {
-    table_.FullRefresh();
+    // Only new and vanished processes matter here: an end record refreshes
+    // its snapshot first, so refreshing every known process each second
+    // would change no record.
+    table_.FullRefresh(false);
   }
   if (ArmAfterSeconds(samplingTimer_.get(), samplingInterval_)) return true;
   eventLog_.ReportError("SetWaitableTimer failed for sampling interval (%d)", static_cast<int>(GetLastError()));
