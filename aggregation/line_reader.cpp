@@ -1,0 +1,86 @@
+#include "line_reader.h"
+
+#include <cstring>
+
+namespace quax::agg {
+
+void LineReader::Reset(Source source, void* context) noexcept {
+  source_ = source;
+  context_ = context;
+  begin_ = end_ = scanned_ = 0;
+  eof_ = failed_ = tooLong_ = false;
+}
+
+bool LineReader::Fill() {
+  if (eof_ || failed_ || source_ == nullptr) return false;
+  if (begin_ > 0) {  // keep the unread bytes at the front
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (capacity_ - end_ < kChunkSize) {
+    std::size_t grown = capacity_ == 0 ? 2 * kChunkSize : 2 * capacity_;
+    std::unique_ptr<char[]> fresh(new char[grown]);
+    if (end_ > 0) std::memcpy(fresh.get(), buffer_.get(), end_);
+    buffer_ = std::move(fresh);
+    capacity_ = grown;
+  }
+  const std::ptrdiff_t n = source_(context_, buffer_.get() + end_, kChunkSize);
+  if (n < 0) {
+    failed_ = true;
+    return false;
+  }
+  if (n == 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += static_cast<std::size_t>(n > static_cast<std::ptrdiff_t>(kChunkSize)
+                                        ? static_cast<std::ptrdiff_t>(kChunkSize)
+                                        : n);
+  return true;
+}
+
+LineReader::Result LineReader::Next(std::string_view& line) {
+  if (tooLong_) return Result::TooLong;
+  for (;;) {
+    const std::size_t from = begin_ + scanned_;
+    const void* lf = from < end_ ? std::memchr(buffer_.get() + from, '\n', end_ - from) : nullptr;
+    if (lf != nullptr) {
+      const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.get());
+      std::size_t length = at - begin_;
+      if (length > kMaxLineLength) {
+        tooLong_ = true;
+        return Result::TooLong;
+      }
+      if (length > 0 && buffer_[at - 1] == '\r') --length;
+      line = std::string_view(buffer_.get() + begin_, length);
+      begin_ = at + 1;
+      scanned_ = 0;
+      return Result::Line;
+    }
+    scanned_ = end_ - begin_;
+    if (scanned_ > kMaxLineLength) {
+      tooLong_ = true;
+      return Result::TooLong;
+    }
+    if (!Fill()) {
+      if (failed_) return Result::ReadFailed;
+      if (begin_ == end_) return Result::End;
+      std::size_t length = end_ - begin_;
+      if (buffer_[end_ - 1] == '\r') --length;
+      line = std::string_view(buffer_.get() + begin_, length);
+      begin_ = end_;
+      scanned_ = 0;
+      return Result::Line;
+    }
+  }
+}
+
+bool LineReader::AtEnd() {
+  if (tooLong_) return false;
+  if (begin_ < end_) return false;
+  if (Fill()) return false;
+  return !failed_;
+}
+
+}  // namespace quax::agg

@@ -1,0 +1,401 @@
+#include "resource_file.h"
+
+#include <cstring>
+
+#include "agg_error.h"
+#include "date_time.h"
+
+namespace quax::agg {
+
+namespace {
+
+constexpr const char* kPastEnd = "Input past end of file";
+constexpr std::size_t kShownFieldBytes = 40;  // of a bad field, in a message
+constexpr int kWrittenPlaces = 6;
+
+// Field positions of Part 3.1, 1-based.
+constexpr std::size_t kHeaderField = 1;
+constexpr std::size_t kStartDateField = 2;
+constexpr std::size_t kEndDateField = 3;
+constexpr std::size_t kStartTimeField = 4;
+constexpr std::size_t kEndTimeField = 5;
+constexpr std::size_t kFreeTextField = 6;
+constexpr std::size_t kIdentifierCountField = 7;
+constexpr std::size_t kMinimumFields = 8;  // up to a resource count with no identifiers
+
+std::string Shown(std::string_view text) {
+  std::string shown(text.substr(0, kShownFieldBytes));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  }
+  if (text.size() > kShownFieldBytes) shown += "...";
+  return shown;
+}
+
+class LineParser {
+ public:
+  LineParser(std::string_view line, long lineNumber, std::string_view fileName,
+             const std::vector<FieldView>& fields)
+      : line_(line), lineNumber_(lineNumber), fileName_(fileName), fields_(fields) {}
+
+  std::string_view Field(std::size_t position) const { return fields_[position - 1].In(line_); }
+
+  [[noreturn]] void Fail(const std::string& reason) const {
+    throw RecordError("Unreadable resource record at line " + std::to_string(lineNumber_) +
+                          " of '" + std::string(fileName_) + "': " + reason,
+                      lineNumber_);
+  }
+
+  double DateTime(std::size_t dateField, std::size_t timeField, const char* what) const {
+    const std::string_view date = Field(dateField);
+    const std::string_view time = Field(timeField);
+    if (date.size() < 8) {
+      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(dateField) +
+           ") has fewer than 8 characters");
+    }
+    if (time.size() < 8) {
+      Fail(std::string(what) + " time '" + Shown(time) + "' (field " + std::to_string(timeField) +
+           ") has fewer than 8 characters");
+    }
+    double day = 0;
+    if (!MakeDay(LongFromDigits(date.substr(0, 4)), LongFromDigits(date.substr(4, 2)),
+                 LongFromDigits(date.substr(6, 2)), day)) {
+      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(dateField) +
+           ") is not a valid date");
+    }
+    const double timeOfDay = MakeTimeOfDay(LongFromDigits(time.substr(0, 2)),
+                                           LongFromDigits(time.substr(3, 2)),
+                                           LongFromDigits(time.substr(6, 2)));
+    return CombineDateTime(day, timeOfDay);
+  }
+
+ private:
+  std::string_view line_;
+  long lineNumber_;
+  std::string_view fileName_;
+  const std::vector<FieldView>& fields_;
+};
+
+void Assign(std::string& target, std::string_view value) {
+  target.assign(value.data(), value.size());  // reuses the storage it has
+}
+
+// Appends unsigned decimal digits, zero-padded to at least `width`.
+void AppendNumber(std::string& out, std::uint64_t value, int width) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count < width) digits[count++] = '0';
+  while (count > 0) out.push_back(digits[--count]);
+}
+
+void AppendDate(std::string& out, const CalendarDateTime& t) {
+  AppendNumber(out, static_cast<std::uint64_t>(t.Year), 4);
+  AppendNumber(out, static_cast<std::uint64_t>(t.Month), 2);
+  AppendNumber(out, static_cast<std::uint64_t>(t.Day), 2);
+}
+
+void AppendTime(std::string& out, const CalendarDateTime& t) {
+  AppendNumber(out, static_cast<std::uint64_t>(t.Hour), 2);
+  out.push_back(':');
+  AppendNumber(out, static_cast<std::uint64_t>(t.Minute), 2);
+  out.push_back(':');
+  AppendNumber(out, static_cast<std::uint64_t>(t.Second), 2);
+}
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  if (text.empty() || text.front() != '"') out.push_back('"');
+  out.append(text.data(), text.size());
+  if (text.empty() || text.back() != '"') out.push_back('"');
+}
+
+}  // namespace
+
+void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+                             std::vector<FieldView>& fields, ResourceRecord& out) {
+  SplitCsvFields(line, fields);
+  const LineParser parser(line, lineNumber, fileName, fields);
+  const std::size_t count = fields.size();
+  if (count < kMinimumFields) {
+    parser.Fail("the line has " + std::to_string(count) + " fields; a record has at least " +
+                std::to_string(kMinimumFields));
+  }
+  Assign(out.Header, parser.Field(kHeaderField));
+  out.Start = parser.DateTime(kStartDateField, kStartTimeField, "start");
+  out.End = parser.DateTime(kEndDateField, kEndTimeField, "end");
+  Assign(out.FreeText, parser.Field(kFreeTextField));
+
+  const std::int32_t identifiers = LongFromDigits(parser.Field(kIdentifierCountField));
+  // Field of the resource count, 1-based: 8 + 2N.
+  const std::int64_t resourceCountField = 8 + 2 * std::int64_t{identifiers};
+  if (identifiers < 0 || resourceCountField > static_cast<std::int64_t>(count)) {
+    parser.Fail("the identifier count " + std::to_string(identifiers) +
+                " (field 7) announces more fields than the " + std::to_string(count) +
+                " of the line");
+  }
+  const std::size_t n = static_cast<std::size_t>(identifiers);
+  if (out.IdentifierNames.size() != n || out.IdentifierValues.size() != n) {
+    out.IdentifierNames.resize(n);
+    out.IdentifierValues.resize(n);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    Assign(out.IdentifierNames[i], parser.Field(8 + 2 * i));
+    Assign(out.IdentifierValues[i], parser.Field(9 + 2 * i));
+  }
+
+  const std::size_t mField = static_cast<std::size_t>(resourceCountField);
+  const std::int32_t resources = LongFromDigits(parser.Field(mField));
+  const std::int64_t lastField = std::int64_t{resourceCountField} + 2 * std::int64_t{resources};
+  if (resources < 0 || lastField > static_cast<std::int64_t>(count)) {
+    parser.Fail("the resource count " + std::to_string(resources) + " (field " +
+                std::to_string(mField) + ") announces more fields than the " +
+                std::to_string(count) + " of the line");
+  }
+  const std::size_t m = static_cast<std::size_t>(resources);
+  if (out.RateCodes.size() != m || out.ResourceValues.size() != m) {
+    out.RateCodes.resize(m);
+    out.ResourceValues.resize(m);
+  }
+  for (std::size_t j = 0; j < m; ++j) {
+    Assign(out.RateCodes[j], parser.Field(mField + 1 + 2 * j));
+    const std::string_view value = parser.Field(mField + 2 + 2 * j);
+    if (!DecimalFromDigits(value, out.ResourceValues[j])) {
+      parser.Fail("the resource value '" + Shown(value) + "' (field " +
+                  std::to_string(mField + 2 + 2 * j) + ") does not fit an exact decimal");
+    }
+  }
+}
+
+CResourceFile::CResourceFile() { Initialize(); }
+
+CResourceFile::~CResourceFile() {
+  try {
+    FileClose();
+  } catch (...) {  // a destructor reports nothing; FileClose is the checked path
+  }
+}
+
+void CResourceFile::Initialize() {
+  file_.Close();
+  writeBuffer_.clear();
+  fileName_.clear();
+  openMode_ = kModeRead;
+  lastErrorMessage_.clear();
+  recordCount_ = 0;
+  lineNumber_ = 0;
+  fields_.clear();
+  fields_.reserve(64);  // the design's 64 field parsers
+}
+
+bool CResourceFile::FileExists() const {
+  if (fileName_.empty()) return false;
+  return platform::NormalFileExists(fileName_);
+}
+
+std::ptrdiff_t CResourceFile::ReadFromFile(void* context, char* buffer, std::size_t size) {
+  auto* self = static_cast<CResourceFile*>(context);
+  return self->file_.Read(buffer, size, self->readError_);
+}
+
+bool CResourceFile::FileOpen(std::int32_t openMode) {
+  lastErrorMessage_.clear();
+  if (file_.IsOpen()) FileClose();
+  const platform::OpenMode mode = openMode == kModeRead     ? platform::OpenMode::Read
+                                  : openMode == kModeAppend ? platform::OpenMode::Append
+                                                            : platform::OpenMode::Write;
+  platform::FileError error;
+  if (!file_.Open(fileName_, mode, error)) {
+    lastErrorMessage_ = "Error #" + std::to_string(error.Number) + ": " + error.Description;
+    return false;
+  }
+  openMode_ = openMode;
+  lineNumber_ = 0;
+  writeBuffer_.clear();
+  if (mode == platform::OpenMode::Read) {
+    reader_.Reset(&CResourceFile::ReadFromFile, this);
+  } else {
+    writeBuffer_.reserve(kWriteBufferSize + 4096);
+  }
+  return true;
+}
+
+void CResourceFile::ThrowFileError(const platform::FileError& error) const {
+  throw Error("Error #" + std::to_string(error.Number) + ": " + error.Description + " ('" +
+              fileName_ + "')");
+}
+
+bool CResourceFile::FileRead(ResourceRecord& record) {
+  lastErrorMessage_.clear();
+  if (!file_.IsOpen()) throw Error(kFileNotOpen);
+  if (openMode_ != kModeRead) throw Error(kNotForReading);
+  std::string_view line;
+  switch (reader_.Next(line)) {
+    case LineReader::Result::Line:
+      break;
+    case LineReader::Result::End:
+      throw RecordError(std::string(kPastEnd) + " after line " + std::to_string(lineNumber_) +
+                            " of '" + fileName_ + "'",
+                        lineNumber_ + 1);
+    case LineReader::Result::TooLong:
+      throw RecordError("Unreadable resource record at line " + std::to_string(lineNumber_ + 1) +
+                            " of '" + fileName_ + "': the line is longer than " +
+                            std::to_string(LineReader::kMaxLineLength) + " bytes",
+                        lineNumber_ + 1);
+    case LineReader::Result::ReadFailed:
+      ThrowFileError(readError_);
+  }
+  ++lineNumber_;
+  ParseResourceRecordLine(line, lineNumber_, fileName_, fields_, record);
+  --recordCount_;
+  return true;
+}
+
+void CResourceFile::Flush() {
+  if (writeBuffer_.empty()) return;
+  platform::FileError error;
+  const bool written = file_.Write(writeBuffer_.data(), writeBuffer_.size(), error);
+  writeBuffer_.clear();
+  if (!written) ThrowFileError(error);
+}
+
+bool CResourceFile::FileWrite(std::string_view header, double start, double end,
+                              std::string_view freeText,
+                              std::span<const std::string> identifierNames,
+                              std::span<const std::string> identifierValues,
+                              std::span<const std::string> rateCodes,
+                              std::span<const Decimal> resourceValues) {
+  lastErrorMessage_.clear();
+  if (!file_.IsOpen()) {
+    lastErrorMessage_ = kFileNotOpen;
+    return false;
+  }
+  if (openMode_ == kModeRead) {
+    lastErrorMessage_ = kReadOnly;
+    return false;
+  }
+  bool anyNonZero = false;
+  for (const Decimal& value : resourceValues) {
+    if (!value.IsZero()) {
+      anyNonZero = true;
+      break;
+    }
+  }
+  if (!anyNonZero) return true;
+  if (identifierNames.size() < identifierValues.size() ||
+      rateCodes.size() < resourceValues.size()) {
+    throw Error("Subscript out of range: fewer identifier names or rate codes than values");
+  }
+
+  std::string& out = writeBuffer_;
+  const CalendarDateTime from = SplitDateTime(start);
+  const CalendarDateTime to = SplitDateTime(end);
+  out.append(header.data(), header.size());
+  out.push_back(',');
+  AppendDate(out, from);
+  out.push_back(',');
+  AppendDate(out, to);
+  out.push_back(',');
+  AppendTime(out, from);
+  out.push_back(',');
+  AppendTime(out, to);
+  out.push_back(',');
+  out.append(freeText.data(), freeText.size());
+  out.push_back(',');
+  AppendNumber(out, identifierValues.size(), 1);
+  out.push_back(',');
+  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
+    AppendQuoted(out, identifierNames[i]);
+    out.push_back(',');
+    AppendQuoted(out, identifierValues[i]);
+    out.push_back(',');
+  }
+  AppendNumber(out, resourceValues.size(), 1);
+  char number[64];
+  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
+    out.push_back(',');
+    out.append(rateCodes[j]);
+    out.push_back(',');
+    const Decimal& value = resourceValues[j];
+    // A non-zero fraction gives exactly six places, a whole number none.
+    const std::size_t n = value.FormatFixed(number, value.HasFraction() ? kWrittenPlaces : 0);
+    out.append(number, n);
+  }
+  out.append("\r\n", 2);
+  if (out.size() >= kWriteBufferSize) Flush();
+  ++recordCount_;
+  return true;
+}
+
+bool CResourceFile::AtEOF() {
+  if (!file_.IsOpen()) {
+    lastErrorMessage_ = kFileNotOpen;
+    return true;
+  }
+  if (openMode_ != kModeRead) {
+    lastErrorMessage_ = kNotForReading;
+    return true;
+  }
+  return reader_.AtEnd();
+}
+
+void CResourceFile::FileClose() {
+  lastErrorMessage_.clear();
+  if (!file_.IsOpen()) return;
+  platform::FileError error;
+  bool written = true;
+  if (!writeBuffer_.empty()) {
+    written = file_.Write(writeBuffer_.data(), writeBuffer_.size(), error);
+    writeBuffer_.clear();
+  }
+  file_.Close();
+  reader_.Reset(nullptr, nullptr);
+  if (!written) ThrowFileError(error);
+}
+
+bool CResourceFile::FileRemove() {
+  lastErrorMessage_.clear();
+  FileClose();
+  if (fileName_.empty()) {
+    lastErrorMessage_ = kNoFileName;
+    return false;
+  }
+  if (!platform::NormalFileExists(fileName_)) {
+    lastErrorMessage_ = "File '" + fileName_ + "' not found.";
+    return false;
+  }
+  platform::FileError error;
+  platform::RemoveFile(fileName_, error);  // the search below decides
+  if (platform::NormalFileExists(fileName_)) {
+    lastErrorMessage_ = "Unable to verify file '" + fileName_ + "' was removed.";
+    return false;
+  }
+  return true;
+}
+
+bool CResourceFile::FileRename(const std::string& newFileName) {
+  lastErrorMessage_.clear();
+  if (file_.IsOpen()) {
+    lastErrorMessage_ = kRenameFileOpen;
+    return false;
+  }
+  if (fileName_.empty()) {
+    lastErrorMessage_ = kRenameNoFileName;
+    return false;
+  }
+  if (newFileName.empty()) {
+    lastErrorMessage_ = kRenameNoNewName;
+    return false;
+  }
+  if (!platform::NormalFileExists(fileName_)) {
+    lastErrorMessage_ = "Unable to get file information for '" + fileName_ + "'";
+    return false;
+  }
+  platform::FileError error;
+  // An error of the rename itself ends with false and no further message.
+  return platform::RenameInFolder(fileName_, newFileName, error);
+}
+
+}  // namespace quax::agg
