@@ -61,6 +61,7 @@ double MakeTimeOfDay(std::int32_t hour, std::int32_t minute, std::int32_t second
 }
 
 double CombineDateTime(double day, double timeOfDay) noexcept {
+  if (day >= 0 && timeOfDay >= 0 && timeOfDay < 1) return day + timeOfDay;  // the usual case
   // Days and time as one signed count of seconds, then back to DATE form.
   const double total = day * 86400.0 + timeOfDay * 86400.0;
   const double days = std::floor(total / 86400.0);

@@ -1,45 +1,65 @@
 #include "field_parsing.h"
 
+#include <cstring>
+
 namespace quax::agg {
 
 void SplitCsvFields(std::string_view line, std::vector<FieldView>& fields) {
+  // The CSVSplit state machine, run a field at a time: outside quotes the
+  // scan stops only at a comma or a quote, inside quotes only at a quote.
+  // tests/field_parsing_test.cpp checks it against the byte-by-byte rule.
   fields.clear();
   const std::size_t length = line.size();
   if (length == 0) return;
   const char* bytes = line.data();
-  const std::int64_t last = static_cast<std::int64_t>(length) - 1;
-  bool inQuotes = false;
-  std::int64_t start = 0;
-  std::int64_t end = -1;
-  for (std::int64_t i = 0; i <= last; ++i) {
-    const char ch = bytes[i];
-    bool ends = false;
-    bool separatorEnds = false;
-    if (ch == '"') {
-      if (inQuotes) {
-        inQuotes = false;
-        end = i - 1;
-        separatorEnds = i == last;  // a closing quote ends the line
-      } else {
-        inQuotes = true;
-        start = i + 1;
-      }
-    } else if (ch == ',' && !inQuotes) {
-      ends = true;
-      separatorEnds = true;
-      if (end < 0) end = i - 1;
-    }
-    if (i == last) ends = true;
-    if (!ends) continue;
-    if (end < 0 && !separatorEnds) end = i;
+  const std::size_t last = length - 1;
+  std::size_t start = 0;
+  std::ptrdiff_t end = -1;  // last byte of the field, -1 while not known
+  std::size_t i = 0;
+  const auto emit = [&](bool hasEnd, std::size_t endAt) {
     FieldView field;
-    if (end >= start) {
+    const std::ptrdiff_t e = hasEnd ? end : static_cast<std::ptrdiff_t>(endAt);
+    if (e >= static_cast<std::ptrdiff_t>(start)) {
       field.Offset = static_cast<std::uint32_t>(start);
-      field.Length = static_cast<std::uint32_t>(end - start + 1);
+      field.Length = static_cast<std::uint32_t>(static_cast<std::size_t>(e) - start + 1);
     }
     fields.push_back(field);
-    start = i + 1;
-    end = -1;
+  };
+  for (;;) {
+    // Outside quotes.
+    std::size_t j = i;
+    while (j <= last && bytes[j] != ',' && bytes[j] != '"') ++j;
+    if (j > last) {  // the last byte is an ordinary one and ends the field
+      emit(end >= 0, last);
+      return;
+    }
+    if (bytes[j] == ',') {
+      if (end < 0) end = static_cast<std::ptrdiff_t>(j) - 1;
+      emit(true, 0);
+      if (j == last) return;
+      start = j + 1;
+      end = -1;
+      i = j + 1;
+      continue;
+    }
+    // An opening quote.
+    start = j + 1;
+    if (j == last) {
+      emit(end >= 0, last);
+      return;
+    }
+    const void* close = std::memchr(bytes + j + 1, '"', last - j);
+    if (close == nullptr) {  // quoting runs to the end of the line
+      emit(end >= 0, last);
+      return;
+    }
+    const std::size_t q = static_cast<std::size_t>(static_cast<const char*>(close) - bytes);
+    end = static_cast<std::ptrdiff_t>(q) - 1;
+    if (q == last) {  // a closing quote ends the line
+      emit(true, 0);
+      return;
+    }
+    i = q + 1;
   }
 }
 

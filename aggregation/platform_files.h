@@ -63,6 +63,10 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
 // The folder for temporary files, ending in a separator.
 std::string TempDirectory();
 
+// Processor time of this process (user and kernel) in seconds: benchmark
+// figures that other load on the machine does not distort.
+double ProcessCpuSeconds();
+
 // One line naming the machine (processor, cores, system) for benchmark output.
 std::string MachineDescription();
 

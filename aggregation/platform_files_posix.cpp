@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 #include <utility>
@@ -189,6 +190,12 @@ std::string TempDirectory() {
   std::string folder = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
   if (folder.back() != '/') folder += '/';
   return folder;
+}
+
+double ProcessCpuSeconds() {
+  timespec t {};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 std::string MachineDescription() {

@@ -169,6 +169,18 @@ std::string TempDirectory() {
   return folder;
 }
 
+double ProcessCpuSeconds() {
+  FILETIME created;
+  FILETIME exited;
+  FILETIME kernel;
+  FILETIME user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+}
+
 std::string MachineDescription() {
   std::string cpu = "unknown processor";
   HKEY key = nullptr;

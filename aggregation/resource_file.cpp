@@ -80,37 +80,54 @@ void Assign(std::string& target, std::string_view value) {
   target.assign(value.data(), value.size());  // reuses the storage it has
 }
 
-// Appends unsigned decimal digits, zero-padded to at least `width`.
-void AppendNumber(std::string& out, std::uint64_t value, int width) {
-  char digits[24];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (count < width) digits[count++] = '0';
-  while (count > 0) out.push_back(digits[--count]);
-}
+// Writes into a buffer whose room the caller has made sure of.
+class RawWriter {
+ public:
+  explicit RawWriter(char* at) noexcept : at_(at) {}
+  char* At() const noexcept { return at_; }
+  void Char(char c) noexcept { *at_++ = c; }
+  void Bytes(std::string_view text) noexcept {
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+  }
+  // Unsigned decimal digits, zero-padded to at least `width`.
+  void Number(std::uint64_t value, int width) noexcept {
+    char digits[24];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count < width) digits[count++] = '0';
+    while (count > 0) *at_++ = digits[--count];
+  }
+  void Two(int value) noexcept {  // 0..99
+    *at_++ = static_cast<char>('0' + value / 10);
+    *at_++ = static_cast<char>('0' + value % 10);
+  }
+  void Date(const CalendarDateTime& t) noexcept {
+    Number(static_cast<std::uint64_t>(t.Year), 4);
+    Two(t.Month);
+    Two(t.Day);
+  }
+  void Time(const CalendarDateTime& t) noexcept {
+    Two(t.Hour);
+    Char(':');
+    Two(t.Minute);
+    Char(':');
+    Two(t.Second);
+  }
+  void Quoted(std::string_view text) noexcept {
+    if (text.empty() || text.front() != '"') Char('"');
+    Bytes(text);
+    if (text.empty() || text.back() != '"') Char('"');
+  }
 
-void AppendDate(std::string& out, const CalendarDateTime& t) {
-  AppendNumber(out, static_cast<std::uint64_t>(t.Year), 4);
-  AppendNumber(out, static_cast<std::uint64_t>(t.Month), 2);
-  AppendNumber(out, static_cast<std::uint64_t>(t.Day), 2);
-}
+ private:
+  char* at_;
+};
 
-void AppendTime(std::string& out, const CalendarDateTime& t) {
-  AppendNumber(out, static_cast<std::uint64_t>(t.Hour), 2);
-  out.push_back(':');
-  AppendNumber(out, static_cast<std::uint64_t>(t.Minute), 2);
-  out.push_back(':');
-  AppendNumber(out, static_cast<std::uint64_t>(t.Second), 2);
-}
-
-void AppendQuoted(std::string& out, std::string_view text) {
-  if (text.empty() || text.front() != '"') out.push_back('"');
-  out.append(text.data(), text.size());
-  if (text.empty() || text.back() != '"') out.push_back('"');
-}
+constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and point
 
 }  // namespace
 
@@ -180,7 +197,7 @@ CResourceFile::~CResourceFile() {
 
 void CResourceFile::Initialize() {
   file_.Close();
-  writeBuffer_.clear();
+  writeLength_ = 0;
   fileName_.clear();
   openMode_ = kModeRead;
   lastErrorMessage_.clear();
@@ -213,11 +230,12 @@ bool CResourceFile::FileOpen(std::int32_t openMode) {
   }
   openMode_ = openMode;
   lineNumber_ = 0;
-  writeBuffer_.clear();
+  writeLength_ = 0;
   if (mode == platform::OpenMode::Read) {
     reader_.Reset(&CResourceFile::ReadFromFile, this);
-  } else {
-    writeBuffer_.reserve(kWriteBufferSize + 4096);
+  } else if (!writeBuffer_) {
+    writeCapacity_ = kWriteBufferSize + 4096;
+    writeBuffer_.reset(new char[writeCapacity_]);
   }
   return true;
 }
@@ -254,10 +272,10 @@ bool CResourceFile::FileRead(ResourceRecord& record) {
 }
 
 void CResourceFile::Flush() {
-  if (writeBuffer_.empty()) return;
+  if (writeLength_ == 0) return;
   platform::FileError error;
-  const bool written = file_.Write(writeBuffer_.data(), writeBuffer_.size(), error);
-  writeBuffer_.clear();
+  const bool written = file_.Write(writeBuffer_.get(), writeLength_, error);
+  writeLength_ = 0;
   if (!written) ThrowFileError(error);
 }
 
@@ -289,42 +307,58 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     throw Error("Subscript out of range: fewer identifier names or rate codes than values");
   }
 
-  std::string& out = writeBuffer_;
+  // Room for the whole line, then one pass of writing into it.
+  std::size_t bound = 96 + header.size() + freeText.size();
+  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
+    bound += identifierNames[i].size() + identifierValues[i].size() + 6;
+  }
+  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
+    bound += rateCodes[j].size() + 2 + kMaxNumberText;
+  }
+  if (writeLength_ + bound > writeCapacity_) {
+    Flush();
+    if (bound > writeCapacity_) {
+      writeBuffer_.reset(new char[bound]);
+      writeCapacity_ = bound;
+    }
+  }
+  RawWriter out(writeBuffer_.get() + writeLength_);
   const CalendarDateTime from = SplitDateTime(start);
   const CalendarDateTime to = SplitDateTime(end);
-  out.append(header.data(), header.size());
-  out.push_back(',');
-  AppendDate(out, from);
-  out.push_back(',');
-  AppendDate(out, to);
-  out.push_back(',');
-  AppendTime(out, from);
-  out.push_back(',');
-  AppendTime(out, to);
-  out.push_back(',');
-  out.append(freeText.data(), freeText.size());
-  out.push_back(',');
-  AppendNumber(out, identifierValues.size(), 1);
-  out.push_back(',');
+  out.Bytes(header);
+  out.Char(',');
+  out.Date(from);
+  out.Char(',');
+  out.Date(to);
+  out.Char(',');
+  out.Time(from);
+  out.Char(',');
+  out.Time(to);
+  out.Char(',');
+  out.Bytes(freeText);
+  out.Char(',');
+  out.Number(identifierValues.size(), 1);
+  out.Char(',');
   for (std::size_t i = 0; i < identifierValues.size(); ++i) {
-    AppendQuoted(out, identifierNames[i]);
-    out.push_back(',');
-    AppendQuoted(out, identifierValues[i]);
-    out.push_back(',');
+    out.Quoted(identifierNames[i]);
+    out.Char(',');
+    out.Quoted(identifierValues[i]);
+    out.Char(',');
   }
-  AppendNumber(out, resourceValues.size(), 1);
-  char number[64];
+  out.Number(resourceValues.size(), 1);
   for (std::size_t j = 0; j < resourceValues.size(); ++j) {
-    out.push_back(',');
-    out.append(rateCodes[j]);
-    out.push_back(',');
+    out.Char(',');
+    out.Bytes(rateCodes[j]);
+    out.Char(',');
     const Decimal& value = resourceValues[j];
     // A non-zero fraction gives exactly six places, a whole number none.
-    const std::size_t n = value.FormatFixed(number, value.HasFraction() ? kWrittenPlaces : 0);
-    out.append(number, n);
+    char* at = out.At();
+    out = RawWriter(at + value.FormatFixed(at, value.HasFraction() ? kWrittenPlaces : 0));
   }
-  out.append("\r\n", 2);
-  if (out.size() >= kWriteBufferSize) Flush();
+  out.Char('\r');
+  out.Char('\n');
+  writeLength_ = static_cast<std::size_t>(out.At() - writeBuffer_.get());
+  if (writeLength_ >= kWriteBufferSize) Flush();
   ++recordCount_;
   return true;
 }
@@ -346,9 +380,9 @@ void CResourceFile::FileClose() {
   if (!file_.IsOpen()) return;
   platform::FileError error;
   bool written = true;
-  if (!writeBuffer_.empty()) {
-    written = file_.Write(writeBuffer_.data(), writeBuffer_.size(), error);
-    writeBuffer_.clear();
+  if (writeLength_ > 0) {
+    written = file_.Write(writeBuffer_.get(), writeLength_, error);
+    writeLength_ = 0;
   }
   file_.Close();
   reader_.Reset(nullptr, nullptr);

@@ -108,7 +108,9 @@ class CResourceFile {
   long lineNumber_ = 0;
   LineReader reader_;
   std::vector<FieldView> fields_;
-  std::string writeBuffer_;
+  std::unique_ptr<char[]> writeBuffer_;  // lines not yet written to the file
+  std::size_t writeLength_ = 0;
+  std::size_t writeCapacity_ = 0;
   platform::FileError readError_;
 };
 
