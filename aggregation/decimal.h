@@ -41,6 +41,15 @@ class Decimal {
     d.lo_ = value;
     return d;
   }
+  // A 64-bit mantissa at a scale of 0 to 28 (not checked: for parsers that
+  // know their scale).
+  static constexpr Decimal FromMantissa64(std::uint64_t mantissa, int scale, bool negative) noexcept {
+    Decimal d;
+    d.lo_ = mantissa;
+    d.scale_ = static_cast<std::uint8_t>(scale);
+    d.negative_ = negative;
+    return d;
+  }
   // The platform's layout: mantissa words low, mid, high. Throws Error for a
   // scale above 28.
   static Decimal FromParts(std::uint32_t lo, std::uint32_t mid, std::uint32_t hi, int scale,

@@ -3,7 +3,7 @@
 // values), and sums the values as exact decimals. Prints records/s and MB/s
 // of each of three runs and the machine it ran on.
 //
-//   aggregation_bench [records (default 1000000)] [file (default in TEMP)]
+//   aggregation_bench [records (default 1000000)] [file (default in TEMP)] [keep]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -142,8 +142,10 @@ int main(int argc, char** argv) {
   }
   std::printf("best by processor time: write %.0f records/s, read %.0f records/s, decimal add %.0f /s\n", bestWrite,
               bestRead, bestSum);
-  CResourceFile cleanup;
-  cleanup.SetFileName(path);
-  cleanup.FileRemove();
+  if (argc <= 3 || std::string(argv[3]) != "keep") {
+    CResourceFile cleanup;
+    cleanup.SetFileName(path);
+    cleanup.FileRemove();
+  }
   return 0;
 }

@@ -116,7 +116,7 @@ TEST(FieldParsing, FastSplitAgreesWithTheByteRuleOnRandomLines) {
   const char alphabet[] = {'a', ',', '"', 'b'};
   std::vector<FieldView> views;
   for (int i = 0; i < 20000; ++i) {
-    std::string line(random() % 14, ' ');
+    std::string line(i % 10 == 0 ? random() % 300 : random() % 14, ' ');
     for (char& c : line) c = alphabet[random() % sizeof alphabet];
     SplitCsvFields(line, views);
     const std::vector<std::string> expected = ReferenceSplit(line);

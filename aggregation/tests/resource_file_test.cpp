@@ -275,7 +275,7 @@ TEST_F(ResourceFileTest, RandomRecordsRoundTrip) {
   std::mt19937_64 random(5);
   const auto text = [&](std::size_t maxLength) {
     static const char chars[] = "abcXYZ019 ,._-";
-    std::string s(random() % (maxLength + 1), ' ');
+    std::string s(static_cast<std::size_t>(random() % (maxLength + 1)), ' ');
     for (char& c : s) c = chars[random() % (sizeof chars - 1)];
     return s;
   };
@@ -287,12 +287,12 @@ TEST_F(ResourceFileTest, RandomRecordsRoundTrip) {
     r.Start = CombineDateTime(day, MakeTimeOfDay(0, 0, static_cast<std::int32_t>(random() % 86400)));
     r.End = CombineDateTime(day + 1, MakeTimeOfDay(0, 0, static_cast<std::int32_t>(random() % 86400)));
     r.FreeText = "free";
-    const std::size_t n = random() % 6;
+    const std::size_t n = static_cast<std::size_t>(random() % 6);
     for (std::size_t k = 0; k < n; ++k) {
       r.IdentifierNames.push_back("Id" + std::to_string(k));
       r.IdentifierValues.push_back(text(12));
     }
-    const std::size_t m = 1 + random() % 5;
+    const std::size_t m = static_cast<std::size_t>(1 + random() % 5);
     for (std::size_t k = 0; k < m; ++k) {
       r.RateCodes.push_back("R" + std::to_string(k));
       r.ResourceValues.push_back(Decimal::FromParts(static_cast<std::uint32_t>(random()),
