@@ -42,13 +42,14 @@ std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
 
 }  // namespace
 
-void SplitCsvFields(std::string_view line, std::vector<FieldView>& fields) {
+void SplitCsvFields(std::string_view line, FieldList& fields) {
   // The CSVSplit state machine, visiting only the commas and quotes (found
   // 64 bytes at a time); tests/field_parsing_test.cpp checks it against the
   // byte-by-byte rule.
   fields.clear();
   const std::size_t length = line.size();
   if (length == 0) return;
+  fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
   const char* bytes = line.data();
   const std::size_t last = length - 1;
   bool inQuotes = false;
@@ -61,7 +62,7 @@ void SplitCsvFields(std::string_view line, std::vector<FieldView>& fields) {
       field.Offset = static_cast<std::uint32_t>(start);
       field.Length = static_cast<std::uint32_t>(static_cast<std::size_t>(e) - start + 1);
     }
-    fields.push_back(field);
+    fields.Add(field);
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t count = length - base < 64 ? length - base : 64;
@@ -106,21 +107,37 @@ std::int32_t HashBytes(std::string_view bytes) noexcept {
   return static_cast<std::int32_t>(h);
 }
 
-std::int32_t LongFromDigits(std::string_view bytes) noexcept {
-  std::uint32_t v = 0;
-  bool negative = false;
-  for (const char c : bytes) {
-    if (c >= '0' && c <= '9') {
-      v = v * 10u + static_cast<std::uint32_t>(c - '0');
-    } else if (c == '-') {
-      negative = true;
-    }
-  }
-  if (negative) v = 0u - v;
-  return static_cast<std::int32_t>(v);
-}
-
 bool DecimalFromDigits(std::string_view bytes, Decimal& out) noexcept {
+  if (bytes.size() <= 19) {
+    // At most 19 digits: 64-bit arithmetic cannot overflow.
+    std::uint64_t v = 0;
+    int places = 0;
+    bool seenPoint = false;
+    bool negative = false;
+    for (const char c : bytes) {
+      const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+      if (digit <= 9) {
+        v = v * 10 + digit;
+        places += seenPoint ? 1 : 0;
+      } else if (c == '.') {
+        seenPoint = true;
+      } else if (c == '-') {
+        negative = true;
+      }
+    }
+    // VarDecDiv keeps an exact quotient at its natural scale: trailing zeros
+    // of the places go.
+    if (v == 0) {
+      places = 0;
+    } else {
+      while (places > 0 && v % 10 == 0) {
+        v /= 10;
+        --places;
+      }
+    }
+    out = Decimal::FromMantissa64(v, places, negative);
+    return true;
+  }
   // Fast path: up to 19 digits in 64 bits.
   std::uint64_t v = 0;
   int digits = 0;

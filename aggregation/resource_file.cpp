@@ -35,10 +35,12 @@ std::string Shown(std::string_view text) {
 class LineParser {
  public:
   LineParser(std::string_view line, long lineNumber, std::string_view fileName,
-             const std::vector<FieldView>& fields)
+             const FieldList& fields)
       : line_(line), lineNumber_(lineNumber), fileName_(fileName), fields_(fields) {}
 
-  std::string_view Field(std::size_t position) const { return fields_[position - 1].In(line_); }
+  std::string_view Field(std::size_t position) const noexcept {
+    return fields_[position - 1].In(line_);
+  }
 
   [[noreturn]] void Fail(const std::string& reason) const {
     throw RecordError("Unreadable resource record at line " + std::to_string(lineNumber_) +
@@ -46,34 +48,38 @@ class LineParser {
                       lineNumber_);
   }
 
-  double DateTime(std::size_t dateField, std::size_t timeField, const char* what) const {
-    const std::string_view date = Field(dateField);
-    const std::string_view time = Field(timeField);
+  // Day number of a YYYYMMDD field.
+  double Day(std::size_t field, const char* what) const {
+    const std::string_view date = Field(field);
     if (date.size() < 8) {
-      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(dateField) +
-           ") has fewer than 8 characters");
-    }
-    if (time.size() < 8) {
-      Fail(std::string(what) + " time '" + Shown(time) + "' (field " + std::to_string(timeField) +
+      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
            ") has fewer than 8 characters");
     }
     double day = 0;
     if (!MakeDay(LongFromDigits(date.substr(0, 4)), LongFromDigits(date.substr(4, 2)),
                  LongFromDigits(date.substr(6, 2)), day)) {
-      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(dateField) +
+      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
            ") is not a valid date");
     }
-    const double timeOfDay = MakeTimeOfDay(LongFromDigits(time.substr(0, 2)),
-                                           LongFromDigits(time.substr(3, 2)),
-                                           LongFromDigits(time.substr(6, 2)));
-    return CombineDateTime(day, timeOfDay);
+    return day;
+  }
+
+  // Fraction of a day of an HH:MM:SS field (separators skipped by position).
+  double Time(std::size_t field, const char* what) const {
+    const std::string_view time = Field(field);
+    if (time.size() < 8) {
+      Fail(std::string(what) + " time '" + Shown(time) + "' (field " + std::to_string(field) +
+           ") has fewer than 8 characters");
+    }
+    return MakeTimeOfDay(LongFromDigits(time.substr(0, 2)), LongFromDigits(time.substr(3, 2)),
+                         LongFromDigits(time.substr(6, 2)));
   }
 
  private:
   std::string_view line_;
   long lineNumber_;
   std::string_view fileName_;
-  const std::vector<FieldView>& fields_;
+  const FieldList& fields_;
 };
 
 void Assign(std::string& target, std::string_view value) {
@@ -132,7 +138,7 @@ constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and
 }  // namespace
 
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             std::vector<FieldView>& fields, ResourceRecord& out) {
+                             FieldList& fields, ResourceRecord& out) {
   SplitCsvFields(line, fields);
   const LineParser parser(line, lineNumber, fileName, fields);
   const std::size_t count = fields.size();
@@ -141,8 +147,13 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
                 std::to_string(kMinimumFields));
   }
   Assign(out.Header, parser.Field(kHeaderField));
-  out.Start = parser.DateTime(kStartDateField, kStartTimeField, "start");
-  out.End = parser.DateTime(kEndDateField, kEndTimeField, "end");
+  const double startDay = parser.Day(kStartDateField, "start");
+  // The end date is mostly the start date: parsed once then.
+  const double endDay = parser.Field(kEndDateField) == parser.Field(kStartDateField)
+                            ? startDay
+                            : parser.Day(kEndDateField, "end");
+  out.Start = CombineDateTime(startDay, parser.Time(kStartTimeField, "start"));
+  out.End = CombineDateTime(endDay, parser.Time(kEndTimeField, "end"));
   Assign(out.FreeText, parser.Field(kFreeTextField));
 
   const std::int32_t identifiers = LongFromDigits(parser.Field(kIdentifierCountField));
@@ -204,7 +215,7 @@ void CResourceFile::Initialize() {
   recordCount_ = 0;
   lineNumber_ = 0;
   fields_.clear();
-  fields_.reserve(64);  // the design's 64 field parsers
+  fields_.Reserve(64);  // the design's 64 field parsers
 }
 
 bool CResourceFile::FileExists() const {

@@ -43,7 +43,7 @@ struct ResourceRecord {
 // whose message names `fileName` and `lineNumber`. `fields` is scratch
 // storage reused across calls.
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             std::vector<FieldView>& fields, ResourceRecord& out);
+                             FieldList& fields, ResourceRecord& out);
 
 class CResourceFile {
  public:
@@ -107,7 +107,7 @@ class CResourceFile {
   std::int32_t recordCount_ = 0;
   long lineNumber_ = 0;
   LineReader reader_;
-  std::vector<FieldView> fields_;
+  FieldList fields_;
   std::unique_ptr<char[]> writeBuffer_;  // lines not yet written to the file
   std::size_t writeLength_ = 0;
   std::size_t writeCapacity_ = 0;

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t chunk = 1 + data[0] % 64;
   MemorySource source{reinterpret_cast<const char*>(data) + 1, size - 1, chunk};
   LineReader reader(&MemorySource::Read, &source);
-  std::vector<FieldView> views;
+  FieldList views;
   std::vector<CStringBuilder> builders(4);
   ResourceRecord record;
   std::string_view line;

@@ -114,7 +114,7 @@ std::vector<std::string> ReferenceSplit(const std::string& line) {
 TEST(FieldParsing, FastSplitAgreesWithTheByteRuleOnRandomLines) {
   std::mt19937 random(9);
   const char alphabet[] = {'a', ',', '"', 'b'};
-  std::vector<FieldView> views;
+  FieldList views;
   for (int i = 0; i < 20000; ++i) {
     std::string line(i % 10 == 0 ? random() % 300 : random() % 14, ' ');
     for (char& c : line) c = alphabet[random() % sizeof alphabet];
@@ -131,7 +131,7 @@ TEST(FieldParsing, FastSplitAgreesWithTheByteRuleOnRandomLines) {
 TEST(FieldParsing, ViewSplitAgreesWithBuilderSplitOnRandomLines) {
   std::mt19937 random(3);
   const char alphabet[] = {'a', 'b', ',', '"', ' ', '1'};
-  std::vector<FieldView> views;
+  FieldList views;
   std::vector<CStringBuilder> builders;
   for (int i = 0; i < 3000; ++i) {
     std::string line(random() % 20, ' ');
@@ -152,7 +152,7 @@ TEST(FieldParsing, WorkedLineSplitsIntoItsSixteenFields) {
   const std::string line =
       "HDR,20240131,20240131,00:00:00,23:59:59,,2,\"Name1\",\"Value1\",\"Name2\",\"Value2\",2,"
       "RATE1,12.500000,RATE2,3";
-  std::vector<FieldView> views;
+  FieldList views;
   SplitCsvFields(line, views);
   ASSERT_EQ(views.size(), 16u);
   EXPECT_EQ(views[5].In(line), "");

@@ -370,7 +370,7 @@ TEST_F(ResourceFileTest, ZeroCountsAreRead) {
 }
 
 TEST(ResourceRecordLine, ParsesInPlaceWithoutAFile) {
-  std::vector<FieldView> fields;
+  FieldList fields;
   ResourceRecord r;
   ParseResourceRecordLine(kWorkedLine, 1, "memory", fields, r);
   EXPECT_EQ(r.ResourceValues[0].ToString(), "12.5");
