@@ -72,7 +72,7 @@ double CombineDateTime(double day, double timeOfDay) noexcept {
 
 CalendarDateTime SplitDateTime(double date) noexcept {
   CalendarDateTime parts;
-  if (!std::isfinite(date)) date = 0.0;
+  if (!(date >= -657435.0 && date <= 2958466.0)) date = 0.0;  // outside DATE: callers check
   double whole = std::trunc(date);
   double fraction = std::fabs(date - whole);
   std::int64_t seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));

@@ -32,7 +32,8 @@ double MakeTimeOfDay(std::int32_t hour, std::int32_t minute, std::int32_t second
 // Day number plus time of day as one DATE, whatever the sign of the day.
 double CombineDateTime(double day, double timeOfDay) noexcept;
 
-// Calendar parts of a DATE, rounded to the nearest second.
+// Calendar parts of a DATE, rounded to the nearest second (a value outside
+// the DATE range gives the parts of 0, 30 December 1899).
 CalendarDateTime SplitDateTime(double date) noexcept;
 
 }  // namespace quax::agg

@@ -12,6 +12,10 @@ namespace {
 constexpr const char* kPastEnd = "Input past end of file";
 constexpr std::size_t kShownFieldBytes = 40;  // of a bad field, in a message
 constexpr int kWrittenPlaces = 6;
+constexpr const char* kDateOutOfRange = "Invalid procedure call or argument: date out of range";
+
+// Within the DATE range (1 January 100 to 31 December 9999).
+bool IsDateTime(double date) noexcept { return date >= -657434.0 && date < 2958466.0; }
 
 // Field positions of Part 3.1, 1-based.
 constexpr std::size_t kHeaderField = 1;
@@ -278,7 +282,7 @@ bool CResourceFile::FileRead(ResourceRecord& record) {
   }
   ++lineNumber_;
   ParseResourceRecordLine(line, lineNumber_, fileName_, fields_, record);
-  --recordCount_;
+  recordCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(recordCount_) - 1u);
   return true;
 }
 
@@ -313,6 +317,7 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     }
   }
   if (!anyNonZero) return true;
+  if (!IsDateTime(start) || !IsDateTime(end)) throw Error(kDateOutOfRange);
   if (identifierNames.size() < identifierValues.size() ||
       rateCodes.size() < resourceValues.size()) {
     throw Error("Subscript out of range: fewer identifier names or rate codes than values");
@@ -370,7 +375,7 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
   out.Char('\n');
   writeLength_ = static_cast<std::size_t>(out.At() - writeBuffer_.get());
   if (writeLength_ >= kWriteBufferSize) Flush();
-  ++recordCount_;
+  recordCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(recordCount_) + 1u);
   return true;
 }
 

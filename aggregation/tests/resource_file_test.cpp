@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -161,6 +162,21 @@ TEST_F(ResourceFileTest, WritingInReadModeFailsAndLeavesTheFileAlone) {
   file.FileClose();
   EXPECT_EQ(file.LastErrorMessage(), "");
   EXPECT_EQ(Contents(), "keep\r\n");
+}
+
+TEST_F(ResourceFileTest, DatesOutsideTheDateRangeAreRefused) {
+  CResourceFile file;
+  file.SetFileName(path_);
+  ASSERT_TRUE(file.FileOpen(2));
+  ResourceRecord r = Worked();
+  r.Start = 1e300;
+  EXPECT_THROW(file.FileWrite(r), Error);
+  r.Start = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_THROW(file.FileWrite(r), Error);
+  r.Start = -657434.0;  // no date: 1 January 100
+  EXPECT_TRUE(file.FileWrite(r));
+  file.FileClose();
+  EXPECT_EQ(Contents().substr(0, 13), "HDR,01000101,");
 }
 
 TEST_F(ResourceFileTest, WritingWithNoFileOpenFails) {
