@@ -73,16 +73,19 @@ class Decimal {
   bool IsNegative() const noexcept { return negative_; }  // also for a negative zero
   bool IsZero() const noexcept { return lo_ == 0 && hi_ == 0; }
 
-  // out = a + b; false (out unchanged) on overflow. Never throws.
+  // out = a + b; false (out unchanged) on overflow. Never throws. out may be
+  // a or b.
   static bool TryAdd(const Decimal& a, const Decimal& b, Decimal& out) noexcept {
-    if (a.scale_ == b.scale_ && a.negative_ == b.negative_) {
+    const std::uint8_t scale = a.scale_;
+    const bool negative = a.negative_;
+    if (scale == b.scale_ && negative == b.negative_) {
       const std::uint64_t lo = a.lo_ + b.lo_;
       const std::uint64_t hi = std::uint64_t{a.hi_} + b.hi_ + (lo < a.lo_ ? 1u : 0u);
-      if (hi <= 0xFFFFFFFFu) {
+      if ((hi >> 32) == 0) {
         out.lo_ = lo;
         out.hi_ = static_cast<std::uint32_t>(hi);
-        out.scale_ = a.scale_;
-        out.negative_ = a.negative_;
+        out.scale_ = scale;
+        out.negative_ = negative;
         return true;
       }
     }
@@ -112,9 +115,19 @@ class Decimal {
     return r;
   }
   friend Decimal operator/(const Decimal& a, const Decimal& b);
-  Decimal& operator+=(const Decimal& b) { return *this = *this + b; }
-  Decimal& operator-=(const Decimal& b) { return *this = *this - b; }
-  Decimal& operator*=(const Decimal& b) { return *this = *this * b; }
+  // In place, without temporaries (the summing loops use +=).
+  Decimal& operator+=(const Decimal& b) {
+    if (!TryAdd(*this, b, *this)) throw DecimalOverflow();
+    return *this;
+  }
+  Decimal& operator-=(const Decimal& b) {
+    if (!TrySubtract(*this, b, *this)) throw DecimalOverflow();
+    return *this;
+  }
+  Decimal& operator*=(const Decimal& b) {
+    if (!TryMultiply(*this, b, *this)) throw DecimalOverflow();
+    return *this;
+  }
   Decimal& operator/=(const Decimal& b) { return *this = *this / b; }
 
   Decimal operator-() const noexcept {
