@@ -1,8 +1,35 @@
 #include "line_reader.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quax::agg {
+
+namespace {
+
+// First line feed in [from, end), or nullptr; 16 bytes at a time with SSE2
+// (the C library's memchr is a byte loop in some runtimes).
+const char* FindLineFeed(const char* from, const char* end) noexcept {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (end - from >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lf)));
+    if (hits != 0) return from + std::countr_zero(hits);
+    from += 16;
+  }
+#endif
+  for (; from < end; ++from) {
+    if (*from == '\n') return from;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 void LineReader::Reset(Source source, void* context) noexcept {
   source_ = source;
@@ -44,9 +71,9 @@ LineReader::Result LineReader::Next(std::string_view& line) {
   if (tooLong_) return Result::TooLong;
   for (;;) {
     const std::size_t from = begin_ + scanned_;
-    const void* lf = from < end_ ? std::memchr(buffer_.get() + from, '\n', end_ - from) : nullptr;
+    const char* lf = FindLineFeed(buffer_.get() + from, buffer_.get() + end_);
     if (lf != nullptr) {
-      const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.get());
+      const std::size_t at = static_cast<std::size_t>(lf - buffer_.get());
       std::size_t length = at - begin_;
       if (length > kMaxLineLength) {
         tooLong_ = true;
