@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -127,6 +129,35 @@ TEST_F(ResourceFileTest, ValuesAreWrittenWithSixPlacesOnlyWhenFractional) {
   EXPECT_NE(text.find(",7,A,42,B,1.500000,C,-0.250000,D,7,E,7.000000,F,0.500000,G,-12.000001\r\n"),
             std::string::npos)
       << text;
+}
+
+// Numbers are formatted by the library itself: a locale whose decimal
+// separator is a comma changes nothing (and is restored afterwards).
+TEST_F(ResourceFileTest, NumbersUseAPointWhateverTheLocale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  const char* chosen = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE", "German_Germany.1252", "German"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) {
+      chosen = name;
+      break;
+    }
+  }
+#ifdef _WIN32
+  ASSERT_NE(chosen, nullptr) << "the runtime offers no German locale";
+#else
+  if (chosen == nullptr) {
+    std::printf("note: no comma-separator locale installed; checked in the \"%s\" locale\n",
+                saved.c_str());
+  }
+#endif
+  if (chosen != nullptr) {
+    EXPECT_EQ(std::string(std::localeconv()->decimal_point), ",") << chosen;
+  }
+  ResourceRecord r = Worked();
+  r.ResourceValues = {Decimal::FromDouble(1.5), Decimal::Parse("-0.25")};
+  const std::string text = Written({r});
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_NE(text.find(",2,RATE1,1.500000,RATE2,-0.250000\r\n"), std::string::npos) << text;
 }
 
 TEST_F(ResourceFileTest, AllZeroRecordsAreNotWrittenButSucceed) {
