@@ -1,0 +1,209 @@
+#include "field_parsing.h"
+
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <cstring>
+
+namespace quax::agg {
+
+namespace {
+
+// Bit i of the result is set when bytes[i] is a comma or a double quote, for
+// i below count (at most 64).
+std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
+  alignas(16) char block[64];
+  const char* p = bytes;
+  if (count < 64) {
+    std::memset(block, 0, sizeof block);
+    std::memcpy(block, bytes, count);
+    p = block;
+  }
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i quote = _mm_set1_epi8('"');
+  std::uint64_t mask = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x, comma), _mm_cmpeq_epi8(x, quote));
+    mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+            << (16 * k);
+  }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) {
+    if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
+  }
+  return mask;
+#endif
+}
+
+}  // namespace
+
+void SplitCsvFields(std::string_view line, FieldList& fields) {
+  // The CSVSplit state machine, visiting only the commas and quotes (found
+  // 64 bytes at a time); tests/field_parsing_test.cpp checks it against the
+  // byte-by-byte rule.
+  fields.clear();
+  const std::size_t length = line.size();
+  if (length == 0) return;
+  fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
+  const char* bytes = line.data();
+  const std::size_t last = length - 1;
+  bool inQuotes = false;
+  std::size_t start = 0;
+  std::ptrdiff_t end = -1;   // last byte of the field, -1 while not known
+  bool lastEmitted = false;  // the byte at `last` ended the line's last field
+  const auto emit = [&](std::ptrdiff_t e) {
+    FieldView field;
+    if (e >= static_cast<std::ptrdiff_t>(start)) {
+      field.Offset = static_cast<std::uint32_t>(start);
+      field.Length = static_cast<std::uint32_t>(static_cast<std::size_t>(e) - start + 1);
+    }
+    fields.Add(field);
+  };
+  for (std::size_t base = 0; base < length; base += 64) {
+    const std::size_t count = length - base < 64 ? length - base : 64;
+    std::uint64_t mask = SpecialMask(bytes + base, count);
+    while (mask != 0) {
+      const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
+      mask &= mask - 1;
+      if (bytes[i] == '"') {
+        if (inQuotes) {
+          inQuotes = false;
+          end = static_cast<std::ptrdiff_t>(i) - 1;
+          if (i == last) {  // a closing quote ends the line
+            emit(end);
+            lastEmitted = true;
+          }
+        } else {
+          inQuotes = true;
+          start = i + 1;
+          if (i == last) {  // an opening quote at the end: an empty field
+            emit(-1);
+            lastEmitted = true;
+          }
+        }
+      } else if (!inQuotes) {  // a comma ends the field
+        if (end < 0) end = static_cast<std::ptrdiff_t>(i) - 1;
+        emit(end);
+        start = i + 1;
+        end = -1;
+        lastEmitted = i == last;
+      }
+    }
+  }
+  if (!lastEmitted) emit(end >= 0 ? end : static_cast<std::ptrdiff_t>(last));
+}
+
+std::int32_t HashBytes(std::string_view bytes) noexcept {
+  if (bytes.empty()) return 1;
+  std::uint32_t h = static_cast<std::uint8_t>(bytes[0]) + 17u;
+  for (std::size_t i = 1; i < bytes.size(); ++i) {
+    h = (static_cast<std::uint8_t>(bytes[i]) + 2u * h) & 0x3FFFFFFFu;
+  }
+  return static_cast<std::int32_t>(h);
+}
+
+bool DecimalFromDigits(std::string_view bytes, Decimal& out) noexcept {
+  if (bytes.size() <= 19) {
+    // At most 19 digits: 64-bit arithmetic cannot overflow.
+    std::uint64_t v = 0;
+    int places = 0;
+    bool seenPoint = false;
+    bool negative = false;
+    for (const char c : bytes) {
+      const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+      if (digit <= 9) {
+        v = v * 10 + digit;
+        places += seenPoint ? 1 : 0;
+      } else if (c == '.') {
+        seenPoint = true;
+      } else if (c == '-') {
+        negative = true;
+      }
+    }
+    // VarDecDiv keeps an exact quotient at its natural scale: trailing zeros
+    // of the places go.
+    if (v == 0) {
+      places = 0;
+    } else {
+      while (places > 0 && v % 10 == 0) {
+        v /= 10;
+        --places;
+      }
+    }
+    out = Decimal::FromMantissa64(v, places, negative);
+    return true;
+  }
+  // Fast path: up to 19 digits in 64 bits.
+  std::uint64_t v = 0;
+  int digits = 0;
+  int places = 0;
+  bool seenPoint = false;
+  bool negative = false;
+  std::size_t i = 0;
+  for (; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c >= '0' && c <= '9') {
+      if (digits == 19) break;
+      v = v * 10 + static_cast<std::uint64_t>(c - '0');
+      if (v != 0) ++digits;  // leading zeros cost nothing
+      if (seenPoint) ++places;
+    } else if (c == '-') {
+      negative = true;
+    } else if (c == '.') {
+      seenPoint = true;
+    }
+  }
+  if (i == bytes.size() && places <= Decimal::kMaxScale) {
+    // Exact division by 10^places; VarDecDiv keeps an exact quotient at its
+    // natural scale, so trailing zeros of the places go.
+    int scale = places;
+    while (scale > 0 && v % 10 == 0 && v != 0) {
+      v /= 10;
+      --scale;
+    }
+    if (v == 0) scale = 0;
+    out = Decimal::FromMantissa64(v, scale, negative);
+    return true;
+  }
+  Decimal d = Decimal::FromUInt64(v);
+  if (i < bytes.size()) {
+    // Slow path: the remaining bytes one by one in exact decimal arithmetic.
+    for (; i < bytes.size(); ++i) {
+      const char c = bytes[i];
+      if (c >= '0' && c <= '9') {
+        if (!d.TryAppendDigit(static_cast<unsigned>(c - '0'))) return false;
+        if (seenPoint) ++places;
+      } else if (c == '-') {
+        negative = true;
+      } else if (c == '.') {
+        seenPoint = true;
+      }
+    }
+  }
+  if (places > 0) {
+    if (d.Hi32() == 0 && places <= Decimal::kMaxScale) {
+      // Exact division by 10^places; VarDecDiv keeps an exact quotient at its
+      // natural scale, so trailing zeros of the places go.
+      std::uint64_t m = d.Lo64();
+      int scale = places;
+      while (scale > 0 && m % 10 == 0 && m != 0) {
+        m /= 10;
+        --scale;
+      }
+      if (m == 0) scale = 0;
+      d = Decimal::FromMantissa64(m, scale, false);
+    } else {
+      for (int p = 0; p < places; ++p) d.DivideByTen();
+    }
+  }
+  if (negative) d = -d;
+  out = d;
+  return true;
+}
+
+}  // namespace quax::agg

@@ -1,0 +1,73 @@
+// The thin platform layer under the portable aggregation core: opening,
+// reading and writing a file, the directory search for a normal file,
+// deleting, renaming within a folder and the TEMP folder. One implementation
+// over POSIX (platform_files_posix.cpp) and one over Win32
+// (platform_files_win32.cpp, ANSI functions); CMake picks one.
+//
+// Failures carry the run-time error number and description the design's
+// messages quote ("Error #" + number + ": " + description), mapped from the
+// system error: 53 File not found, 76 Path not found, 75 Path/File access
+// error, 70 Permission denied, 61 Disk full, 57 Device I/O error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quax::agg::platform {
+
+struct FileError {
+  std::int32_t Number = 0;
+  std::string Description;
+};
+
+enum class OpenMode { Read, Write, Append };
+
+// Move-only owner of an open file.
+class File {
+ public:
+  File() noexcept = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  bool IsOpen() const noexcept;
+  bool Open(const std::string& path, OpenMode mode, FileError& error);
+  // Bytes read (0 at the end) or -1 with error filled.
+  std::ptrdiff_t Read(char* buffer, std::size_t size, FileError& error);
+  // Writes every byte or fails.
+  bool Write(const char* data, std::size_t size, FileError& error);
+  void Close() noexcept;
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // HANDLE; nullptr when none
+#else
+  int fd_ = -1;
+#endif
+};
+
+// True when a directory search for `pattern` (wildcards * and ? allowed in
+// the last component) finds a normal file: no directory, no hidden or system
+// file (on POSIX: a regular file whose name does not begin with ".").
+bool NormalFileExists(const std::string& pattern);
+
+bool RemoveFile(const std::string& path, FileError& error);
+
+// Gives the file `path` the name `newName` in the same folder. `newName` is
+// a name, not a path: separators fail.
+bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error);
+
+// The folder for temporary files, ending in a separator.
+std::string TempDirectory();
+
+// Processor time of this process (user and kernel) in seconds: benchmark
+// figures that other load on the machine does not distort.
+double ProcessCpuSeconds();
+
+// One line naming the machine (processor, cores, system) for benchmark output.
+std::string MachineDescription();
+
+}  // namespace quax::agg::platform

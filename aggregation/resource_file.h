@@ -1,0 +1,117 @@
+// CResourceFile (Part 3.1): reads and writes one resource record file, one
+// comma-separated record per line:
+//   HDR,20240131,20240131,00:00:00,23:59:59,,2,"Name1","Value1","Name2","Value2",2,RATE1,12.500000,RATE2,3
+//
+// Reading splits each line into views of one reused line buffer (the CSV rule
+// of Part 3.6) and parses in place; a caller's output arrays are resized only
+// when their element count changes and its strings reuse their storage.
+// Writing formats numbers itself with "." as the decimal point, so the user's
+// locale settings are never touched.
+//
+// Errors the design lets reach the caller (reading with no file open, past
+// the end, a line lacking the fields its counts announce or otherwise
+// unreadable) are thrown as RecordError/Error naming the file and line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decimal.h"
+#include "field_parsing.h"
+#include "line_reader.h"
+#include "platform_files.h"
+
+namespace quax::agg {
+
+// One resource record as read or written.
+struct ResourceRecord {
+  std::string Header;
+  double Start = 0;
+  double End = 0;
+  std::string FreeText;
+  std::vector<std::string> IdentifierNames;
+  std::vector<std::string> IdentifierValues;
+  std::vector<std::string> RateCodes;
+  std::vector<Decimal> ResourceValues;
+};
+
+// Parses one record line (without its line end) into out. Throws RecordError
+// whose message names `fileName` and `lineNumber`. `fields` is scratch
+// storage reused across calls.
+void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+                             FieldList& fields, ResourceRecord& out);
+
+class CResourceFile {
+ public:
+  static constexpr const char* kFileNotOpen = "File not open.";
+  static constexpr const char* kReadOnly = "File opened for READ ONLY.";
+  static constexpr const char* kNotForReading = "File not opened for reading.";
+  static constexpr const char* kNoFileName = "Filename not specified.";
+  static constexpr const char* kRenameFileOpen = "File is open.";
+  static constexpr const char* kRenameNoFileName = "Filename has not been specified.";
+  static constexpr const char* kRenameNoNewName = "A new filename has not been specified.";
+  static constexpr std::int32_t kModeRead = 1;
+  static constexpr std::int32_t kModeWrite = 2;
+  static constexpr std::int32_t kModeAppend = 3;
+  static constexpr std::size_t kWriteBufferSize = 32000;  // the design's I/O buffer
+
+  CResourceFile();
+  ~CResourceFile();
+  CResourceFile(const CResourceFile&) = delete;
+  CResourceFile& operator=(const CResourceFile&) = delete;
+
+  void Initialize();
+
+  const std::string& FileName() const noexcept { return fileName_; }
+  void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
+  bool IsFileOpen() const noexcept { return file_.IsOpen(); }
+  const std::string& LastErrorMessage() const noexcept { return lastErrorMessage_; }
+  std::int32_t RecordCount() const noexcept { return recordCount_; }
+  // Lines read since the file was opened.
+  long LineNumber() const noexcept { return lineNumber_; }
+
+  bool FileExists() const;
+  // 1 read, 3 append, anything else write (create or truncate).
+  bool FileOpen(std::int32_t openMode);
+  // Reads the next record; throws (see above).
+  bool FileRead(ResourceRecord& record);
+  bool FileWrite(std::string_view header, double start, double end, std::string_view freeText,
+                 std::span<const std::string> identifierNames,
+                 std::span<const std::string> identifierValues,
+                 std::span<const std::string> rateCodes, std::span<const Decimal> resourceValues);
+  bool FileWrite(const ResourceRecord& record) {
+    return FileWrite(record.Header, record.Start, record.End, record.FreeText,
+                     record.IdentifierNames, record.IdentifierValues, record.RateCodes,
+                     record.ResourceValues);
+  }
+  bool AtEOF();
+  // Writes what is buffered and closes; a failed write of the buffer throws
+  // Error after the file is closed.
+  void FileClose();
+  bool FileRemove();
+  bool FileRename(const std::string& newFileName);
+
+ private:
+  static std::ptrdiff_t ReadFromFile(void* context, char* buffer, std::size_t size);
+  void Flush();
+  [[noreturn]] void ThrowFileError(const platform::FileError& error) const;
+
+  std::string fileName_;
+  platform::File file_;
+  std::int32_t openMode_ = kModeRead;
+  std::string lastErrorMessage_;
+  std::int32_t recordCount_ = 0;
+  long lineNumber_ = 0;
+  LineReader reader_;
+  FieldList fields_;
+  std::unique_ptr<char[]> writeBuffer_;  // lines not yet written to the file
+  std::size_t writeLength_ = 0;
+  std::size_t writeCapacity_ = 0;
+  platform::FileError readError_;
+};
+
+}  // namespace quax::agg
