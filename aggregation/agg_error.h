@@ -1,5 +1,5 @@
-// The one exception family of the aggregation library. Errors that the design
-// lets "reach the caller" (value conversion, overflow, an unreadable resource
+// The one exception family of the aggregation library. Errors that reach the
+// caller unhandled (value conversion, overflow, an unreadable resource
 // record line) are thrown as these; the COM layer turns them into COM errors
 // at its boundary. Nothing below the COM layer catches them.
 #pragma once

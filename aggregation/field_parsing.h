@@ -1,4 +1,4 @@
-// The field rules of Part 3.6 over byte views: the CSV split, the hash, the
+// The field rules of CStringBuilder over byte views: the CSV split, the hash, the
 // digit-range integer and the decimal reading. CStringBuilder's members and
 // the resource record reader share them; the reader splits into views of its
 // line buffer instead of copying every field.
@@ -52,7 +52,7 @@ class FieldList {
 // (the field restarts after an opening quote and ends before a closing one,
 // characters between a closing quote and the next comma are dropped), a
 // comma outside quotes ends the field, the last byte ends the last field.
-// For the cases the design leaves open: a line that ends in a closing quote
+// Where the basic rule says nothing: a line that ends in a closing quote
 // or a comma ends its last field before that character (no trailing empty
 // field), and a comma at position 0 gives an empty first field.
 // `fields` is cleared and refilled; its capacity is reused. Lines longer than

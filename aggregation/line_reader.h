@@ -15,7 +15,7 @@ class LineReader {
   // Fills buffer with up to size bytes: the count, 0 at the end, -1 on error.
   using Source = std::ptrdiff_t (*)(void* context, char* buffer, std::size_t size);
 
-  static constexpr std::size_t kChunkSize = 32000;  // the design's I/O buffer
+  static constexpr std::size_t kChunkSize = 32000;  // bytes read per call
   static constexpr std::size_t kMaxLineLength = 1u << 20;
 
   enum class Result { Line, End, TooLong, ReadFailed };

@@ -4,7 +4,7 @@
 // over POSIX (platform_files_posix.cpp) and one over Win32
 // (platform_files_win32.cpp, ANSI functions); CMake picks one.
 //
-// Failures carry the run-time error number and description the design's
+// Failures carry the run-time error number and description the library's
 // messages quote ("Error #" + number + ": " + description), mapped from the
 // system error: 53 File not found, 76 Path not found, 75 Path/File access
 // error, 70 Permission denied, 61 Disk full, 57 Device I/O error.

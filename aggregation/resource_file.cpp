@@ -17,7 +17,7 @@ constexpr const char* kDateOutOfRange = "Invalid procedure call or argument: dat
 // Within the DATE range (1 January 100 to 31 December 9999).
 bool IsDateTime(double date) noexcept { return date >= -657434.0 && date < 2958466.0; }
 
-// Field positions of Part 3.1, 1-based.
+// Field positions of a resource record line, 1-based.
 constexpr std::size_t kHeaderField = 1;
 constexpr std::size_t kStartDateField = 2;
 constexpr std::size_t kEndDateField = 3;
@@ -219,7 +219,7 @@ void CResourceFile::Initialize() {
   recordCount_ = 0;
   lineNumber_ = 0;
   fields_.clear();
-  fields_.Reserve(64);  // the design's 64 field parsers
+  fields_.Reserve(64);  // room for the fields of a typical record
 }
 
 bool CResourceFile::FileExists() const {

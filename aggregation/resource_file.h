@@ -1,14 +1,14 @@
-// CResourceFile (Part 3.1): reads and writes one resource record file, one
+// CResourceFile: reads and writes one resource record file, one
 // comma-separated record per line:
 //   HDR,20240131,20240131,00:00:00,23:59:59,,2,"Name1","Value1","Name2","Value2",2,RATE1,12.500000,RATE2,3
 //
 // Reading splits each line into views of one reused line buffer (the CSV rule
-// of Part 3.6) and parses in place; a caller's output arrays are resized only
+// of CStringBuilder::CSVSplit) and parses in place; a caller's output arrays are resized only
 // when their element count changes and its strings reuse their storage.
 // Writing formats numbers itself with "." as the decimal point, so the user's
 // locale settings are never touched.
 //
-// Errors the design lets reach the caller (reading with no file open, past
+// Errors that reach the caller (reading with no file open, past
 // the end, a line lacking the fields its counts announce or otherwise
 // unreadable) are thrown as RecordError/Error naming the file and line.
 #pragma once
@@ -57,7 +57,7 @@ class CResourceFile {
   static constexpr std::int32_t kModeRead = 1;
   static constexpr std::int32_t kModeWrite = 2;
   static constexpr std::int32_t kModeAppend = 3;
-  static constexpr std::size_t kWriteBufferSize = 32000;  // the design's I/O buffer
+  static constexpr std::size_t kWriteBufferSize = 32000;  // bytes written per call
 
   CResourceFile();
   ~CResourceFile();

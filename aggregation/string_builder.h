@@ -1,8 +1,8 @@
-// CStringBuilder (Part 3.6): a growable buffer of single-byte characters with
+// CStringBuilder: a growable buffer of single-byte characters with
 // cheap append, the CSV split into an array of builders, and parsers that
 // read integers, exact decimals and dates straight from the bytes.
 //
-// Sizes follow the design: the buffer holds capacity + 1 bytes (indices 0 to
+// Sizes: the buffer holds capacity + 1 bytes (indices 0 to
 // capacity), starts at capacity 1024, grows exactly to what an operation
 // needs and never shrinks. Text is bytes: the COM layer converts between
 // BSTR and the ANSI code page at its boundary.

@@ -1,4 +1,4 @@
-// CValueIdMap (Part 3.7): every distinct text gets a dense id 1, 2, 3, ... in
+// CValueIdMap: every distinct text gets a dense id 1, 2, 3, ... in
 // order of first appearance; ids map back to texts through a reverse list
 // whose capacity starts at InitialListSize and doubles.
 //
@@ -23,7 +23,7 @@ class CValueIdMap {
 
   CValueIdMap();
 
-  // Always false (carries no information), as designed.
+  // Always answers false.
   bool Initialize();
 
   bool IgnoreCase() const noexcept { return ignoreCase_; }

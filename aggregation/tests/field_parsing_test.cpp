@@ -75,7 +75,7 @@ TEST(LineReader, AtEndLooksAheadWithoutLosingData) {
   EXPECT_EQ(reader.Next(line), LineReader::Result::End);
 }
 
-// The CSVSplit rule of Part 3.6 byte by byte, with the choices of
+// The CSVSplit rule byte by byte, with the choices of
 // field_parsing.h for the open cases, as the reference for the fast splitter.
 std::vector<std::string> ReferenceSplit(const std::string& line) {
   std::vector<std::string> fields;
