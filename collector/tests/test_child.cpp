@@ -4,12 +4,16 @@
 //       exits with EXITCODE
 //   quax_test_child sleep MILLISECONDS
 //       sleeps, then exits with 0
+//   quax_test_child enumerate SECONDS
+//       lists the system's process ids once a second (what a collector
+//       sampling costs at least), then exits with 0
 //   quax_test_child args FILE ARG...
 //       appends its arguments after FILE, separated by spaces, as one line
 //   quax_test_child append LOGDIR RECORDS EVENTNAME
 //       waits for EVENTNAME, then appends RECORDS records of itself to the
 //       day's log file in LOGDIR; exits with the number of failed writes
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +90,15 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(std::atol(argv[2])));
     return 0;
   }
+  if (argc == 3 && std::strcmp(argv[1], "enumerate") == 0) {
+    static DWORD ids[4096];
+    DWORD bytes = 0;
+    for (long second = std::atol(argv[2]); second > 0; --second) {
+      Sleep(1000);
+      EnumProcesses(ids, sizeof ids, &bytes);
+    }
+    return 0;
+  }
   if (argc >= 3 && std::strcmp(argv[1], "args") == 0) {
     std::FILE* file = std::fopen(argv[2], "a");
     if (file == nullptr) return 1;
@@ -97,6 +110,6 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "append") == 0) {
     return Append(argv[2], std::atoi(argv[3]), argv[4]);
   }
-  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | sleep MS | args FILE ARG... | append LOGDIR RECORDS EVENT\n");
+  std::fprintf(stderr, "usage: quax_test_child hold EXITCODE EVENTBASE | sleep MS | enumerate SECONDS | args FILE ARG... | append LOGDIR RECORDS EVENT\n");
   return 2;
 }
