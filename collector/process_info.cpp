@@ -38,7 +38,6 @@ constexpr std::size_t kPageSize = 4096;
 constexpr std::size_t kMaxEnvironmentBytes = 4u << 20;
 constexpr std::size_t kSystemListStep = 65536;
 constexpr std::size_t kMaxSystemListBytes = 64u << 20;
-constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 constexpr char kRefreshLabel[] = "QUAXWINPROCESS: CProcessInfo::Refresh";
 constexpr char kUnknownUser[] = "UserIsNotKnownToSystem";
 
@@ -70,18 +69,10 @@ DWORD SystemProcessIdOf(const OSVERSIONINFOA* version) noexcept {
   return 8;
 }
 
-FileTimeTicks Ticks(const FILETIME& time) noexcept {
-  return (FileTimeTicks{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
-
-FILETIME ToFileTime(FileTimeTicks ticks) noexcept {
-  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 FileTimeTicks SystemTimeNow() noexcept {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  return Ticks(now);
+  return TicksOf(now);
 }
 
 std::uint32_t BitCount(ULONG_PTR mask) noexcept {
@@ -206,7 +197,7 @@ bool CProcessInfo::ConvertFileTime(const FILETIME* time, DateTimeParts* out) con
 }
 
 bool CProcessInfo::ConvertFileTime(FileTimeTicks ticks, DateTimeParts* out) const noexcept {
-  const FILETIME time = ToFileTime(ticks);
+  const FILETIME time = FileTimeOf(ticks);
   return ConvertFileTime(&time, out);
 }
 
@@ -266,8 +257,8 @@ void CProcessInfo::ReadStaticFacts() noexcept {
 
   FILETIME creation, exit, kernel, user;
   if (GetProcessTimes(handle_.get(), &creation, &exit, &kernel, &user)) {
-    CreationTime = Ticks(creation);
-    ExitTime = Ticks(exit);
+    CreationTime = TicksOf(creation);
+    ExitTime = TicksOf(exit);
   } else {
     CreationTime = ExitTime = 0;
   }
@@ -444,10 +435,10 @@ void CProcessInfo::ReadTimes() noexcept {
   if (haveExitCode) ExitCode = exitCode;
   if (!haveTimes) return;
 
-  CreationTime = Ticks(creation);
-  ExitTime = Ticks(exit);
-  KernelSeconds.Current = SecondsFromTicks(Ticks(kernel));
-  UserSeconds.Current = SecondsFromTicks(Ticks(user));
+  CreationTime = TicksOf(creation);
+  ExitTime = TicksOf(exit);
+  KernelSeconds.Current = SecondsFromTicks(TicksOf(kernel));
+  UserSeconds.Current = SecondsFromTicks(TicksOf(user));
   CpuSeconds.Current = KernelSeconds.Current + UserSeconds.Current;
   if (haveExitCode && exitCode != STILL_ACTIVE) {
     ElapsedSeconds.Current = SecondsBetween(ExitTime, CreationTime);
@@ -472,7 +463,7 @@ bool CProcessInfo::RefreshPseudoProcess() noexcept {
     GetSystemTime(&nowParts);
     FILETIME now;
     SystemTimeToFileTime(&nowParts, &now);
-    CreationTime = Ticks(now) - secondsSinceStart * kTicksPerSecond;
+    CreationTime = TicksOf(now) - secondsSinceStart * kTicksPerSecond;
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     SystemProcessorCount = EligibleProcessorCount = system.dwNumberOfProcessors;

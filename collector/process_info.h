@@ -21,6 +21,14 @@ enum class ProcessNaming {
   ModuleList,
 };
 
+inline FileTimeTicks TicksOf(const FILETIME& time) noexcept {
+  return (FileTimeTicks{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+inline FILETIME FileTimeOf(FileTimeTicks ticks) noexcept {
+  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
 class CProcessInfo : public ProcessFigures {
  public:
   // Access the collector needs on a monitored process.

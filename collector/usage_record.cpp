@@ -19,7 +19,6 @@ constexpr const char* kHeaderFields[kFieldCount] = {
 };
 
 constexpr char kNoValue[] = "-";
-constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 
 std::size_t FieldCount(RecordColumns columns) noexcept {
   return columns == RecordColumns::WithProject ? kFieldCount : kFieldCount - 1;

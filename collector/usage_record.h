@@ -25,6 +25,7 @@ struct Cumulative {
 
 // UTC FILETIME value: 100-nanosecond ticks since 1 January 1601.
 using FileTimeTicks = std::uint64_t;
+inline constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 
 // Everything a snapshot knows about a process apart from its handle and
 // flags; the log writer reads it field by field.

@@ -12,6 +12,7 @@
 #include "diagnostics.h"
 #include "interval_command.h"
 #include "process_control.h"
+#include "process_info.h"
 #include "process_list.h"
 #include "process_logger.h"
 #include "unique_handle.h"
@@ -20,21 +21,12 @@ namespace quax {
 
 namespace {
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::uint64_t kTicksPerDay = 864'000'000'000;
 constexpr DWORD kStartWaitHint = 3000;
 constexpr int kAggregatedSamplingTrace = 15;
 constexpr char kStatusFailed[] = "Service Control Manager Report Status failed.";
 
 std::atomic<HANDLE> g_stopEvent{nullptr};
-
-std::uint64_t Ticks(const FILETIME& time) noexcept {
-  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
-
-FILETIME ToFileTime(std::uint64_t ticks) noexcept {
-  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
 
 bool ArmAfterSeconds(HANDLE timer, std::int32_t seconds) noexcept {
   const LARGE_INTEGER due = DueTimeAfterSeconds(seconds);
@@ -48,7 +40,7 @@ bool ArmAtTimeOfDay(HANDLE timer, const SYSTEMTIME& timeOfDay) noexcept {
   FILETIME utc;
   if (!LocalFileTimeToFileTime(&local, &utc)) return false;
   LARGE_INTEGER due;
-  due.QuadPart = static_cast<LONGLONG>(Ticks(utc));
+  due.QuadPart = static_cast<LONGLONG>(TicksOf(utc));
   return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
 }
 
@@ -445,7 +437,7 @@ void CollectorRun::Stop() {
 
 LARGE_INTEGER DueTimeAfterSeconds(std::int32_t seconds) noexcept {
   LARGE_INTEGER due;
-  due.QuadPart = -static_cast<LONGLONG>(seconds) * kTicksPerSecond;
+  due.QuadPart = -static_cast<LONGLONG>(seconds) * static_cast<LONGLONG>(kTicksPerSecond);
   return due;
 }
 
@@ -458,9 +450,9 @@ FILETIME NextLocalTimeOfDay(const SYSTEMTIME& localNow, WORD hour, WORD minute) 
   FILETIME now, at;
   SystemTimeToFileTime(&localNow, &now);
   SystemTimeToFileTime(&target, &at);
-  std::uint64_t ticks = Ticks(at);
-  if (Ticks(now) >= ticks) ticks += kTicksPerDay;
-  return ToFileTime(ticks);
+  std::uint64_t ticks = TicksOf(at);
+  if (TicksOf(now) >= ticks) ticks += kTicksPerDay;
+  return FileTimeOf(ticks);
 }
 
 std::int32_t UsableSamplingInterval(std::int32_t seconds) noexcept { return seconds < 1 ? 1 : seconds; }
