@@ -148,10 +148,28 @@ TEST(ProcessInfo, SecondRefreshMovesCurrentToPrevious) {
   EXPECT_EQ(info.KernelSeconds.Previous, first.KernelSeconds.Current);
   EXPECT_EQ(info.ElapsedSeconds.Previous, first.ElapsedSeconds.Current);
   EXPECT_GT(info.ElapsedSeconds.Current, info.ElapsedSeconds.Previous);
-  // A child that only waits uses nothing between the two refreshes.
+}
+
+TEST(ProcessInfo, TwoRefreshesWithoutActivityGiveZeroDeltas) {
+  // An ended process can do nothing between two refreshes.
+  HeldChild child(0, ChildEnvironment(), 0);
+  ASSERT_TRUE(child.ready);
+  CProcessInfo info;
+  info.SetProcessId(child.Id());
+  ASSERT_TRUE(info.Refresh());
+  child.Release();
+  ASSERT_TRUE(child.WaitForExit());
+  ASSERT_TRUE(info.Refresh());
+  ASSERT_TRUE(info.Refresh());
   EXPECT_EQ(info.CpuSeconds.Current, info.CpuSeconds.Previous);
+  EXPECT_EQ(info.KernelSeconds.Current, info.KernelSeconds.Previous);
+  EXPECT_EQ(info.UserSeconds.Current, info.UserSeconds.Previous);
+  EXPECT_EQ(info.ElapsedSeconds.Current, info.ElapsedSeconds.Previous);
+  EXPECT_EQ(info.PageFaults.Delta(), 0u);
   EXPECT_EQ(info.ReadOperations.Delta(), 0u);
   EXPECT_EQ(info.WriteOperations.Delta(), 0u);
+  EXPECT_EQ(info.BytesRead.Delta(), 0u);
+  EXPECT_EQ(info.BytesWritten.Delta(), 0u);
 }
 
 TEST(ProcessInfo, IoCountersOfTheChild) {
