@@ -197,6 +197,7 @@ const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
 
 bool TypedEngine::Initialize(std::int32_t maxEntries) {
   dateAggregation_ = EDateAggregation_Both;
+  maxEntries_ = maxEntries;
   ClearTable();
   dataValidation_ = false;
   dateKeyword_.clear();
@@ -211,7 +212,6 @@ bool TypedEngine::Initialize(std::int32_t maxEntries) {
   identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
   identifierRedefinitions_ = 0;
   lastErrorMessage_.clear();
-  maxEntries_ = maxEntries;
   outputFile_.Initialize();
   header_ = "NONE";
   rateCodeIds_.clear();
@@ -241,7 +241,10 @@ void TypedEngine::ClearTable() {
   table_.shrink_to_fit();
   tableCapacity_ = 0;
   keyMap_.Initialize();
-  keyMap_.SetInitialListSize(kKeyMapInitialListSize);
+  // A fixed maximum bounds the keys of a pass: a smaller first list spares
+  // every pass of a small table the allocation of a million slots.
+  keyMap_.SetInitialListSize(maxEntries_ > 0 ? std::min(maxEntries_, kKeyMapInitialListSize)
+                                             : kKeyMapInitialListSize);
   // The first new key of the emptied table asks the memory budget afresh.
   newKeyRequests_ = 0;
   writeLayout_ = nullptr;
