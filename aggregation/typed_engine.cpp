@@ -428,12 +428,13 @@ bool TypedEngine::TableMayGrow() {
       used = memory_.MemoryCurrentlyUsedMB();
     }
     lastGrowthAnswer_ = MayTableGrow(used, memoryMinimum_, memoryMaximum_);
+    // An external pass must make progress, or it would lose the records it
+    // read: memory the process keeps after the last pass must not stop it.
+    // An empty table takes new keys until the next check.
+    if (!lastGrowthAnswer_ && writing_ && table_.empty()) lastGrowthAnswer_ = true;
     newKeyRequests_ = 0;
   }
   if (++newKeyRequests_ >= kBudgetCheckInterval) newKeyRequests_ = 0;
-  // An external pass must take at least one key, or it would make no
-  // progress and lose the records it read.
-  if (!lastGrowthAnswer_ && writing_ && table_.empty()) return true;
   return lastGrowthAnswer_;
 }
 
@@ -600,25 +601,29 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
                                 std::to_string(platform::CurrentProcessId()) + kCrLf;
   std::int32_t result = EQUAX_RETURN_CODE_ERROR;
-  const auto finish = [this, &result] {
-    process_.SetPriorityClass(EProcessPriorityClass_Normal);
-    writing_ = false;
-    return result;
-  };
+  // However the call ends (an unreadable work file throws), the engine
+  // leaves output mode and normal priority is restored.
+  struct OutputMode {
+    TypedEngine& Engine;
+    ~OutputMode() {
+      Engine.process_.SetPriorityClass(EProcessPriorityClass_Normal);
+      Engine.writing_ = false;
+    }
+  } outputMode {*this};
 
   bool passesSucceeded = true;
   if (keyMap_.EntryCount() >= 1) {
     if (outputFile_.FileName().empty()) {
       lastErrorMessage_ = "No output filename specified.";
       if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-      return finish();
+      return result;
     }
     if (!outputFile_.FileOpen(appendToResourceFile ? CResourceFile::kModeAppend
                                                    : CResourceFile::kModeWrite)) {
       lastErrorMessage_ = "Unable to open file '" + outputFile_.FileName() +
                           "': " + outputFile_.LastErrorMessage();
       if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-      return finish();
+      return result;
     }
     for (;;) {
       if (enableDebugCounters_) {
@@ -635,7 +640,7 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
           } catch (const Error&) {
           }
           if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-          return finish();
+          return result;
         }
       }
       ClearTable();
@@ -657,7 +662,7 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   // Records that an external pass could not take are lost to the output:
   // that is a failed run, not a success.
   result = passesSucceeded ? EQUAX_RETURN_CODE_OK : EQUAX_RETURN_CODE_ERROR;
-  return finish();
+  return result;
 }
 
 AggregationListView TypedEngine::AggregationList() const {
