@@ -195,7 +195,12 @@ int Run(const Options& options) {
   engine.SetOutputFileName(options.Output);
   aggregator.SetInputFileName(options.Input);
 
-  if (!options.Append) {
+  // The output is replaced only when there is an input to replace it with.
+  quax::agg::CResourceFile input;
+  input.SetFileName(options.Input);
+  const bool inputReadable = input.FileOpen(quax::agg::CResourceFile::kModeRead);
+  if (inputReadable) input.FileClose();
+  if (!options.Append && inputReadable) {
     quax::agg::CResourceFile output;
     output.SetFileName(options.Output);
     if (!output.FileOpen(quax::agg::CResourceFile::kModeWrite)) {
