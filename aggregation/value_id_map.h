@@ -2,7 +2,7 @@
 // order of first appearance; ids map back to texts through a reverse list
 // whose capacity starts at InitialListSize and doubles.
 //
-// The dictionary is a hashed map with exact (binary) comparison or, with
+// The dictionary is a hash table with exact (binary) comparison or, with
 // IgnoreCase, comparison that ignores the case of ASCII letters (the
 // scripting dictionary's text comparison for the texts of this system).
 #pragma once
@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quax::agg {
@@ -48,21 +47,21 @@ class CValueIdMap {
   std::int32_t Capacity() const noexcept { return capacity_; }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    bool ignoreCase = false;
-    std::size_t operator()(std::string_view text) const noexcept;
+  // Open addressing with linear probing over a power-of-two array kept at
+  // most half full; a slot holds the text's full hash and its id (0 = free).
+  // The texts themselves live only in the reverse list.
+  struct Slot {
+    std::uint64_t Hash = 0;
+    std::int32_t Id = 0;
   };
-  struct Equal {
-    using is_transparent = void;
-    bool ignoreCase = false;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
-  using Map = std::unordered_map<std::string, std::int32_t, Hash, Equal>;
 
-  Map MakeMap(bool ignoreCase) const;
+  std::uint64_t HashOf(std::string_view text) const noexcept;
+  bool Same(std::string_view a, std::string_view b) const noexcept;
+  // The slot holding the text, or the free slot where it belongs.
+  std::size_t FindSlot(std::string_view text, std::uint64_t hash) const noexcept;
+  void GrowSlots();
 
-  Map map_;
+  std::vector<Slot> slots_;
   bool ignoreCase_ = false;
   std::int32_t initialListSize_ = kDefaultInitialListSize;
   std::vector<std::string> reverse_;

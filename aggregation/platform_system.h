@@ -1,0 +1,42 @@
+// The thin platform layer under the engine: memory figures of the machine and
+// of this process, working-set limits, process priority, the process id and
+// fresh GUIDs. One implementation over Win32 (platform_system_win32.cpp) and
+// one over POSIX/Linux (platform_system_posix.cpp). All byte counts are
+// 64-bit so that machines beyond 4 GiB are reported correctly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace quax::agg::platform {
+
+struct MemoryStatus {
+  std::uint64_t TotalPhysicalBytes = 0;
+  std::uint64_t AvailablePhysicalBytes = 0;
+};
+
+// False (out unchanged) when the system does not tell.
+bool QueryMemoryStatus(MemoryStatus& out) noexcept;
+// Resident memory of this process (Windows: the working set; Linux: the
+// resident set).
+bool QueryWorkingSetBytes(std::uint64_t& out) noexcept;
+// Working-set limits of this process in bytes. Systems without the notion
+// answer false.
+bool QueryWorkingSetLimits(std::uint64_t& minimumBytes, std::uint64_t& maximumBytes) noexcept;
+bool SetWorkingSetLimits(std::uint64_t minimumBytes, std::uint64_t maximumBytes) noexcept;
+
+std::uint32_t CurrentProcessId() noexcept;
+
+// Priority class (the Windows values 32, 64, 128, 256, 16384, 32768) of a
+// process; 0 when it cannot be opened. On POSIX the class is derived from
+// the nice value.
+std::int32_t GetProcessPriorityClass(std::uint32_t processId) noexcept;
+bool SetProcessPriorityClass(std::uint32_t processId, std::int32_t priorityClass) noexcept;
+// Major version of the operating system (the old systems below 5 lack the
+// above/below-normal classes).
+std::int32_t OsMajorVersion() noexcept;
+
+// 16 GUID bytes in the platform's layout; false when none could be made.
+bool NewGuid(std::array<std::uint8_t, 16>& out) noexcept;
+
+}  // namespace quax::agg::platform

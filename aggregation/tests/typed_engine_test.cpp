@@ -1,0 +1,416 @@
+// TypedEngine: keys, summing, the cap, the memory budget, output, rounding
+// and the external passes.
+#include "typed_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine_test_support.h"
+
+namespace quax::agg {
+namespace {
+
+using testing::Day;
+using testing::ReadRecords;
+using testing::ReportedEvent;
+using testing::ScratchFolder;
+
+class TypedEngineTest : public ::testing::Test {
+ protected:
+  TypedEngineTest() {
+    engine_.SetEventReporter(std::make_unique<testing::RecordingReporter>(events_));
+    engine_.SetWorkFilePath(folder_.Path());
+    Reset(0);
+  }
+
+  void Reset(std::int32_t maxEntries) {
+    engine_.SetWorkFilePath(folder_.Path());
+    engine_.Initialize(maxEntries);
+    engine_.SetOutputFileName(output_);
+    engine_.DefineResourceRecordHeader("HDR");
+    engine_.DefineIdentifier("USER");
+    engine_.DefineIdentifier("HOST");
+    engine_.DefineResource("CPU", 1.0, -1);
+    engine_.DefineResource("IO", 1.0, -1);
+  }
+
+  std::int32_t Add(std::string_view user, std::string_view host, const Decimal& cpu,
+                   const Decimal& io = Decimal(1), double start = Day(2024, 1, 31, 8),
+                   double end = Day(2024, 1, 31, 9)) {
+    const std::string_view ids[] = {user, host};
+    const Decimal values[] = {cpu, io};
+    return engine_.AddEntry(ids, values, start, end);
+  }
+
+  std::string OutputText() const {
+    std::ifstream in(output_, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+
+  ScratchFolder folder_;
+  std::string output_ = folder_.File("out.txt");
+  std::shared_ptr<std::vector<ReportedEvent>> events_ = std::make_shared<std::vector<ReportedEvent>>();
+  TypedEngine engine_;
+};
+
+// ---- Keys and dates ---------------------------------------------------------
+
+TEST_F(TypedEngineTest, WithoutDatesInTheKeyEntriesMergeAndWidenTheirDates) {
+  engine_.SetDateAggregation(EDateAggregation_None);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 2, 10), Day(2024, 1, 2, 11)), 0);
+  ASSERT_EQ(Add("u", "h", 2, 1, Day(2024, 1, 1, 10), Day(2024, 1, 3, 11)), 0);
+  ASSERT_EQ(Add("u", "h", 3, 1, Day(2024, 1, 2, 9), Day(2024, 1, 2, 12)), 0);
+  const AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, 1);
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2024, 1, 1, 10));
+  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(2024, 1, 3, 11));
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(6));
+}
+
+TEST_F(TypedEngineTest, StartDateKeyKeepsDaysApartAndWidensOnlyTheStart) {
+  engine_.SetDateAggregation(EDateAggregation_StartDate);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 1, 10), Day(2024, 1, 5)), 0);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 2, 10), Day(2024, 1, 5)), 0);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 1, 8), Day(2024, 1, 9)), 0);
+  const AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, 2);
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2024, 1, 1, 8));
+  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(2024, 1, 5));  // end not widened
+}
+
+TEST_F(TypedEngineTest, TheSeparatorKeepsShiftedIdentifierValuesApart) {
+  ASSERT_EQ(Add("a", "bc", 1), 0);
+  ASSERT_EQ(Add("ab", "c", 1), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);
+}
+
+TEST_F(TypedEngineTest, FixedDatesOverrideTheArgumentsAndMissingDatesMeanToday) {
+  engine_.SetDateStart(Day(2023, 5, 1));
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 2, 10), Day(2024, 1, 2, 11)), 0);
+  const std::string_view ids[] = {"v", "h"};
+  const Decimal values[] = {Decimal(1), Decimal(1)};
+  engine_.SetDateStart(kNoDate);
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  const AggregationListView list = engine_.AggregationList();
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2023, 5, 1));
+  const double start = std::get<double>(list.At(1, 1));
+  const double end = std::get<double>(list.At(2, 1));
+  EXPECT_EQ(start, static_cast<double>(static_cast<std::int64_t>(start)));  // midnight
+  EXPECT_NEAR(end - start, 86399.0 / 86400.0, 1e-9);
+}
+
+TEST_F(TypedEngineTest, DateKeywordsAreCheckedAndStoredUpperCase) {
+  engine_.SetDateKeyword("**curmon");
+  EXPECT_EQ(engine_.DateKeyword(), "**CURMON");
+  engine_.SetDateKeyword("TOMORROW");
+  EXPECT_EQ(engine_.LastErrorMessage(), "TOMORROW is not a valid date keyword.");
+  EXPECT_EQ(engine_.DateKeyword(), "**CURMON");
+  engine_.SetDateKeyword("");
+  EXPECT_EQ(engine_.DateKeyword(), "");
+}
+
+TEST(DateKeywords, ResolveAgainstTheGivenDay) {
+  const double wednesday = Day(2024, 3, 13);
+  double start = 0;
+  double end = 0;
+  ASSERT_TRUE(ResolveDateKeyword("**CURWEK", wednesday, start, end));
+  EXPECT_EQ(start, Day(2024, 3, 10));
+  EXPECT_EQ(end, Day(2024, 3, 16, 23, 59, 59));
+  ASSERT_TRUE(ResolveDateKeyword("**PREWEK", wednesday, start, end));
+  EXPECT_EQ(start, Day(2024, 3, 3));
+  EXPECT_EQ(end, Day(2024, 3, 9, 23, 59, 59));
+  ASSERT_TRUE(ResolveDateKeyword("PREVIOUS", Day(2024, 3, 31), start, end));
+  EXPECT_EQ(start, Day(2024, 2, 1));
+  EXPECT_EQ(end, Day(2024, 2, 29, 23, 59, 59));
+  ASSERT_TRUE(ResolveDateKeyword("CURRENT", Day(2024, 12, 5), start, end));
+  EXPECT_EQ(end, Day(2024, 12, 31, 23, 59, 59));
+  ASSERT_TRUE(ResolveDateKeyword("**PREDAY", Day(2024, 1, 1), start, end));
+  EXPECT_EQ(start, Day(2023, 12, 31));
+  EXPECT_FALSE(ResolveDateKeyword("TOMORROW", wednesday, start, end));
+}
+
+TEST_F(TypedEngineTest, AnEmptyHeaderIsNone) {
+  engine_.DefineResourceRecordHeader("");
+  ASSERT_EQ(Add("u", "h", 1), 0);
+  EXPECT_EQ(std::get<std::string>(engine_.AggregationList().At(0, 0)), "NONE");
+}
+
+// ---- Values -------------------------------------------------------------------
+
+TEST_F(TypedEngineTest, ConversionFactorDividesAndZeroIsRefused) {
+  engine_.ClearResourceList();
+  engine_.DefineResource("MINUTES", 60.0, 2);
+  const std::string_view ids[] = {"u", "h"};
+  const Decimal value[] = {Decimal(120)};
+  ASSERT_EQ(engine_.AddEntry(ids, value), 0);
+  EXPECT_EQ(std::get<Decimal>(engine_.AggregationList().At(10, 0)), Decimal(2));
+  EXPECT_EQ(std::get<std::string>(engine_.AggregationList().At(9, 0)), "MINUTES");
+
+  engine_.ClearResourceList();
+  engine_.DefineResource("BROKEN", 0.0, 2);
+  const std::string_view other[] = {"v", "h"};
+  EXPECT_EQ(engine_.AddEntry(other, value), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(),
+            "Resource 'BROKEN' has a conversion factor of 0; its values cannot be converted.");
+  EXPECT_EQ(engine_.AggregationList().Rows, 1);
+}
+
+TEST_F(TypedEngineTest, SumsAboveTheCapSpillIntoFurtherSets) {
+  const Decimal sixty = Decimal::FromInt64(60000000000);
+  ASSERT_EQ(Add("u", "h", sixty, 0), 0);
+  ASSERT_EQ(Add("u", "h", sixty, 0), 0);
+  AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, 2);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal::FromInt64(99999999999));
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 1)), Decimal::FromInt64(20000000001));
+  // One addition worth more than two sets.
+  ASSERT_EQ(Add("v", "h", Decimal::FromInt64(250000000000), 0), 0);
+  list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, 5);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 4)), Decimal::FromInt64(50000000002));
+  ASSERT_EQ(engine_.WriteResourceFile(), 0);
+  EXPECT_EQ(ReadRecords(output_).size(), 5u);
+}
+
+TEST_F(TypedEngineTest, DataValidationReportsCountsAndTextThatIsNoNumber) {
+  engine_.SetDataValidation(true);
+  const std::string_view three[] = {"a", "b", "c"};
+  const Decimal two[] = {Decimal(1), Decimal(2)};
+  EXPECT_EQ(engine_.AddEntry(three, two), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 identifiers; received 3 identifiers");
+  const std::string_view ids[] = {"a", "b"};
+  const Decimal one[] = {Decimal(1)};
+  EXPECT_EQ(engine_.AddEntry(ids, one), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 resources; received 1 resources");
+  const std::string_view texts[] = {"1.5", "abc"};
+  EXPECT_EQ(engine_.AddEntryText(ids, texts), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Resource value 'abc is not numeric.");
+  EXPECT_EQ(engine_.AggregationList().Rows, 0);
+  engine_.SetDataValidation(false);
+  EXPECT_THROW(engine_.AddEntryText(ids, texts), DecimalTypeMismatch);
+}
+
+TEST_F(TypedEngineTest, AnEntryWithMoreResourcesThanTheFirstKeepsEveryValue) {
+  const std::string_view ids[] = {"u", "h"};
+  const Decimal one[] = {Decimal(1)};
+  const Decimal two[] = {Decimal(1), Decimal(5)};
+  ASSERT_EQ(engine_.AddEntry(ids, one), 0);
+  ASSERT_EQ(engine_.AddEntry(ids, two), 0);
+  const AggregationListView list = engine_.AggregationList();
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(2));
+  EXPECT_EQ(std::get<Decimal>(list.At(12, 0)), Decimal(5));
+}
+
+// ---- Budget -------------------------------------------------------------------
+
+TEST_F(TypedEngineTest, MaxEntriesThreeKeepsThreeAndRejectsTheRest) {
+  engine_.SetEnableDebugCounters(true);
+  Reset(3);
+  engine_.SetEnableDebugCounters(true);
+  for (const char* user : {"a", "b", "c", "d", "e", "a"}) ASSERT_EQ(Add(user, "h", 1), 0);
+  EXPECT_EQ(engine_.EntryCount(), 3);
+  EXPECT_EQ(engine_.TableCapacity(), 3);
+  EXPECT_EQ(engine_.Counters().RejectRecordsCount(), 2);
+  EXPECT_EQ(engine_.Counters().AggregationTableSizeMax(), 3);
+}
+
+TEST_F(TypedEngineTest, MemoryBudgetRefusesTheFirstKeyOnlyWhenBothLimitsBind) {
+  engine_.SetMemoryUsedProbe([] { return 100; });
+  engine_.SetMemoryMaximum(50);
+  EXPECT_EQ(Add("a", "h", 1), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "There is no memory available to build an aggregation list.");
+  engine_.SetMemoryMinimum(0);
+  EXPECT_EQ(Add("a", "h", 1), 0);
+  engine_.SetMemoryMinimum(16);
+  engine_.SetMemoryMaximum(0);
+  EXPECT_EQ(Add("b", "h", 1), 0);
+}
+
+TEST_F(TypedEngineTest, MemoryBudgetIsAskedForTheFirstAndEvery10000thNewKey) {
+  int asked = 0;
+  engine_.SetMemoryUsedProbe([&asked] { ++asked; return 1; });
+  for (int i = 0; i < 10001; ++i) ASSERT_EQ(Add("u" + std::to_string(i), "h", 1), 0);
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(Add("u1", "h", 1), 0);  // known keys ask nothing
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(engine_.TableCapacity(), 16384);
+}
+
+TEST_F(TypedEngineTest, ExternalPassesMakeProgressWhileMemoryStaysFull) {
+  // Room for the first 10,000 keys, then memory is full for good: each
+  // external pass still takes the keys up to the next check (10,000), and
+  // nothing is lost.
+  int asked = 0;
+  engine_.SetMemoryUsedProbe([&asked] { return ++asked == 1 ? 1 : 100; });
+  engine_.SetMemoryMaximum(50);
+  for (int i = 0; i < 25003; ++i) ASSERT_EQ(Add("u" + std::to_string(i), "h", 1), 0);
+  EXPECT_EQ(engine_.Counters().RejectRecordsCount(), 15003);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(ReadRecords(output_).size(), 25003u);
+  EXPECT_EQ(engine_.Counters().RejectPassesCount(), 2);
+  EXPECT_TRUE(folder_.WorkFiles().empty());
+}
+
+// ---- Output -------------------------------------------------------------------
+
+TEST(RoundHalfUp, RoundsTowardsPlusInfinityOnHalves) {
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("2.345"), 2), Decimal::Parse("2.35"));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("-2.345"), 2), Decimal::Parse("-2.34"));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("-2.346"), 2), Decimal::Parse("-2.35"));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("2.5"), 0), Decimal(3));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("-2.5"), 0), Decimal(-2));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("1.005"), 2), Decimal::Parse("1.01"));
+  EXPECT_EQ(TypedEngine::m_RoundAsymetric(Decimal::Parse("7.25"), 4), Decimal::Parse("7.25"));
+}
+
+TEST_F(TypedEngineTest, OutputRoundsPerResourceAndSkipsAllZeroSets) {
+  engine_.ClearResourceList();
+  engine_.DefineResource("WHOLE", 1.0, 0);
+  engine_.DefineResource("CENTS", 1.0, 2);
+  ASSERT_EQ(Add("a", "h", Decimal::Parse("2.5"), Decimal::Parse("1.005")), 0);
+  ASSERT_EQ(Add("b", "h", Decimal::Parse("-2.5"), Decimal::Parse("0")), 0);
+  ASSERT_EQ(Add("c", "h", Decimal::Parse("0.4"), Decimal::Parse("0.004")), 0);  // rounds to 0, 0
+  ASSERT_EQ(engine_.WriteResourceFile(), 0);
+  EXPECT_EQ(OutputText(),
+            "HDR,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"a\",\"HOST\",\"h\",2,WHOLE,3,"
+            "CENTS,1.010000\r\n"
+            "HDR,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"b\",\"HOST\",\"h\",2,WHOLE,-2,"
+            "CENTS,0\r\n");
+  EXPECT_EQ(engine_.Counters().OutputRecordsCount(), 2);
+  EXPECT_EQ(engine_.Counters().AggregatesCount(), 3);
+}
+
+TEST_F(TypedEngineTest, AppendKeepsTheLinesOfTheFile) {
+  {
+    std::ofstream existing(output_, std::ios::binary);
+    existing << "OLD LINE\r\n";
+  }
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(true), 0);
+  EXPECT_EQ(OutputText().rfind("OLD LINE\r\nHDR,", 0), 0u) << OutputText();
+}
+
+TEST_F(TypedEngineTest, MaxEntriesOneWritesThreeKeysOverThreePasses) {
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  ASSERT_EQ(Add("b", "h", 2), 0);
+  ASSERT_EQ(Add("c", "h", 3), 0);
+  ASSERT_EQ(Add("b", "h", 2), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  const auto records = ReadRecords(output_);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].IdentifierValues[0], "a");
+  // The smaller work file is read first: c (one record) takes the table in
+  // the first external pass and both b records are handed off again.
+  EXPECT_EQ(engine_.ResultsMessage(),
+            "Input Records: 4\r\nOutput Records: 3\r\nNumber of Aggregates: 3\r\n"
+            "External Passes Count: 2\r\nExternal Passes Record Count: 5");
+  for (const auto& record : records) {
+    if (record.IdentifierValues[0] == "b") {
+      EXPECT_EQ(record.ResourceValues[0], Decimal(4));
+    }
+  }
+  EXPECT_TRUE(folder_.WorkFiles().empty());
+  EXPECT_EQ(engine_.EntryCount(), 0);
+}
+
+TEST_F(TypedEngineTest, WorkFileValuesAreNotConvertedTwice) {
+  Reset(1);
+  engine_.ClearResourceList();
+  engine_.DefineResource("MINUTES", 60.0, -1);
+  const Decimal value[] = {Decimal(120)};
+  for (const std::string_view user : {"a", "b"}) {
+    const std::string_view ids[] = {user, "h"};
+    ASSERT_EQ(engine_.AddEntry(ids, value, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+  }
+  ASSERT_EQ(engine_.WriteResourceFile(), 0);
+  const auto records = ReadRecords(output_);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].ResourceValues[0], Decimal(2));
+  EXPECT_EQ(records[1].ResourceValues[0], Decimal(2));
+}
+
+TEST_F(TypedEngineTest, RunsAreReportedAsInformationOrError) {
+  ASSERT_EQ(engine_.WriteResourceFile(), 0);  // empty table: no file, still a report
+  ASSERT_EQ(events_->size(), 1u);
+  EXPECT_FALSE((*events_)[0].Error);
+  EXPECT_EQ((*events_)[0].Category, 2);
+  const std::string header = "Process: QUAX Aggregate\r\nProcess Id: ";
+  EXPECT_EQ((*events_)[0].Text.rfind(header, 0), 0u);
+  EXPECT_NE((*events_)[0].Text.find("\r\n Results\r\n\r\nInput Records: 0\r\n"), std::string::npos)
+      << (*events_)[0].Text;
+  std::ifstream noFile(output_);
+  EXPECT_FALSE(noFile.good());
+
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  engine_.SetOutputFileName("");
+  EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "No output filename specified.");
+  engine_.SetOutputFileName(folder_.File("missing/out.txt"));
+  EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage().rfind("Unable to open file '" + folder_.File("missing/out.txt") + "': ", 0),
+            0u);
+  EXPECT_EQ(events_->size(), 1u);  // neither failure is reported
+}
+
+TEST_F(TypedEngineTest, ALostWorkFileFailsTheRunWithItsMessage) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows does not remove a file that is open for writing, so the lost file "
+                  "is provoked only on POSIX";
+#else
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  ASSERT_EQ(Add("b", "h", 1), 0);
+  const auto files = folder_.WorkFiles();
+  ASSERT_EQ(files.size(), 1u);
+  std::filesystem::remove(folder_.File(files[0]));
+  EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage().rfind("Unable to reopen reject file '", 0), 0u)
+      << engine_.LastErrorMessage();
+  ASSERT_EQ(events_->size(), 1u);
+  EXPECT_TRUE((*events_)[0].Error);
+  EXPECT_NE((*events_)[0].Text.find("Error in writing resource file: Unable to reopen"), std::string::npos);
+  EXPECT_EQ(ReadRecords(output_).size(), 1u);  // what was in memory is written
+#endif
+}
+
+TEST_F(TypedEngineTest, CountersOfARunThatMergesTenEntriesIntoFour) {
+  engine_.SetEnableDebugCounters(true);
+  EXPECT_EQ(engine_.Counters().AggregationEntriesUsedMin(), -1);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(Add("u" + std::to_string(i % 4), "h", 1), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0);
+  EXPECT_EQ(engine_.Counters().InputRecordsCount(), 10);
+  EXPECT_EQ(engine_.Counters().OutputRecordsCount(), 4);
+  EXPECT_EQ(engine_.Counters().AggregatesCount(), 4);
+  EXPECT_EQ(engine_.Counters().CallCount_AddEntry(), 10);
+  EXPECT_EQ(engine_.Counters().AggregationEntriesUsedMax(), 4);
+  EXPECT_EQ(engine_.Counters().AggregationTableSizeMin(), 16384);
+  EXPECT_NE(engine_.DebugMessage().find("Max Aggregation Entries Allowed: Limited by physical memory only"),
+            std::string::npos);
+}
+
+TEST_F(TypedEngineTest, AggregationListHasARowPerSetAndColumnsForTheWidestEntry) {
+  ASSERT_EQ(Add("a", "h", Decimal::Parse("1.5"), 2), 0);
+  engine_.ClearIdentifierList();
+  engine_.DefineIdentifier("ONLY");
+  const std::string_view one[] = {"x"};
+  const Decimal values[] = {Decimal(3), Decimal(4)};
+  ASSERT_EQ(engine_.AddEntry(one, values, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+  const AggregationListView list = engine_.AggregationList();
+  EXPECT_EQ(list.Columns, 7 + 2 * (2 + 2));
+  ASSERT_EQ(list.Rows, 2);
+  EXPECT_EQ(std::get<std::int32_t>(list.At(3, 0)), 2);
+  EXPECT_EQ(std::get<std::string>(list.At(4, 0)), "USER");
+  EXPECT_EQ(std::get<std::string>(list.At(5, 0)), "a");
+  EXPECT_EQ(std::get<std::string>(list.At(4, 1)), "ONLY");
+  EXPECT_EQ(std::get<std::int32_t>(list.At(6, 1)), 2);
+  EXPECT_EQ(std::get<std::string>(list.At(7, 1)), "CPU");
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 1)), Decimal(4));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(list.At(13, 1)));
+}
+
+}  // namespace
+}  // namespace quax::agg

@@ -1,0 +1,714 @@
+#include "typed_engine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ctime>
+
+#include "date_time.h"
+#include "platform_system.h"
+
+namespace quax::agg {
+namespace {
+
+constexpr std::string_view kKeySeparator("\0\0", 2);
+constexpr std::uint64_t kMaximumSummedMantissa = 99999999999ull;
+constexpr const char* kProcessName = "QUAX Aggregate";
+constexpr const char* kCrLf = "\r\n";
+
+constexpr std::string_view kDateKeywords[] = {"**CURDAY", "**RNDATE", "**CURWEK",
+                                              "**CURMON", "CURRENT",  "**PREDAY",
+                                              "**PREWEK", "**PREMON", "PREVIOUS"};
+
+// At most 99,999,999,999: a mantissa of at most eleven nines is, whatever
+// the scale; everything else is compared exactly.
+bool WithinCap(const Decimal& value) noexcept {
+  if (value.IsNegative()) return true;
+  if (value.Hi32() == 0 && value.Lo64() <= kMaximumSummedMantissa) return true;
+  return Decimal::Compare(value, TypedEngine::MaximumSummedValue()) <= 0;
+}
+
+bool IsPositive(const Decimal& value) noexcept { return !value.IsNegative() && !value.IsZero(); }
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+double EndOfDay(double day) { return CombineDateTime(day, MakeTimeOfDay(23, 59, 59)); }
+
+double LocalToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  double day = 0;
+  MakeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, day);
+  return day;
+}
+
+void AppendDayNumber(std::string& key, double date) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(date));
+  key.append(digits, result.ptr);
+}
+
+}  // namespace
+
+bool ResolveDateKeyword(std::string_view keyword, double today, double& start, double& end) {
+  const auto dayNumber = static_cast<std::int64_t>(today);
+  const auto weekday = static_cast<int>(((dayNumber + 6) % 7 + 7) % 7);  // 0 = Sunday
+  const CalendarDateTime parts = SplitDateTime(today);
+  double first = 0;
+  double last = 0;
+  if (keyword == "**CURDAY" || keyword == "**RNDATE") {
+    first = last = today;
+  } else if (keyword == "**CURWEK") {
+    first = today - weekday;
+    last = first + 6;
+  } else if (keyword == "**CURMON" || keyword == "CURRENT") {
+    if (!MakeDay(parts.Year, parts.Month, 1, first) || !MakeDay(parts.Year, parts.Month + 1, 0, last)) {
+      return false;
+    }
+  } else if (keyword == "**PREDAY") {
+    first = last = today - 1;
+  } else if (keyword == "**PREWEK") {
+    first = today - weekday - 7;
+    last = first + 6;
+  } else if (keyword == "**PREMON" || keyword == "PREVIOUS") {
+    if (!MakeDay(parts.Year, parts.Month - 1, 1, first) || !MakeDay(parts.Year, parts.Month, 0, last)) {
+      return false;
+    }
+  } else {
+    return false;
+  }
+  start = first;
+  end = EndOfDay(last);
+  return true;
+}
+
+Decimal RoundHalfUp(const Decimal& value, std::int32_t places) {
+  // A value with no more places than asked is already exact.
+  if (places >= 0 && value.Scale() <= places) return value;
+  const Decimal factor = Decimal::FromDouble(std::pow(10.0, places));
+  const Decimal half = Decimal::FromMantissa64(5, 1, false);
+  return (value * factor + half).Floor() / factor;
+}
+
+struct TypedEngine::Layout {
+  std::string Header;
+  std::vector<std::int32_t> IdentifierNameIds;
+  std::vector<std::int32_t> RateCodeIds;
+};
+
+struct TypedEngine::Entry {
+  std::shared_ptr<const Layout> EntryLayout;
+  double Start = 0;
+  double End = 0;
+  std::vector<std::string> IdentifierValues;
+  std::vector<Decimal> Sums;  // SetCount sets of ResourceCount sums
+  std::size_t ResourceCount = 0;
+  std::int32_t SetCount = 1;
+  std::int32_t MergeCount = 1;
+};
+
+TypedEngine::TypedEngine() : reporter_(MakeDefaultEventReporter()) {
+  keyMap_.SetInitialListSize(kKeyMapInitialListSize);
+  identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
+  rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
+}
+
+TypedEngine::~TypedEngine() { process_.SetPriorityClass(EProcessPriorityClass_Normal); }
+
+// ---- Definitions ----------------------------------------------------------
+
+void TypedEngine::DefineResourceRecordHeader(std::string_view header) {
+  if (header.empty()) header = "NONE";
+  if (header == header_) return;
+  header_.assign(header);
+  layout_.reset();
+}
+
+void TypedEngine::ClearIdentifierList() {
+  identifierIds_.clear();
+  identifierNames_.clear();
+  ++identifierRedefinitions_;
+  layout_.reset();
+}
+
+void TypedEngine::DefineIdentifier(std::string_view identifierName) {
+  identifierIds_.push_back(identifierNameMap_.AddorGetValueId(identifierName) - 1);
+  identifierNames_.emplace_back(identifierName);
+  layout_.reset();
+}
+
+void TypedEngine::ClearResourceList() {
+  rateCodeIds_.clear();
+  rateCodes_.clear();
+  conversionFactors_.clear();
+  factorIsOne_.clear();
+  decimalPositions_.clear();
+  ++resourceRedefinitions_;
+  layout_.reset();
+}
+
+void TypedEngine::DefineResource(std::string_view rateCode, double conversionFactor,
+                                 std::int32_t decimalPositions) {
+  const std::string_view code = rateCode.substr(0, std::min(rateCode.size(), kRateCodeLength));
+  rateCodeIds_.push_back(rateCodeMap_.AddorGetValueId(code) - 1);
+  rateCodes_.emplace_back(code);
+  const Decimal factor = Decimal::FromDouble(conversionFactor);
+  conversionFactors_.push_back(factor);
+  factorIsOne_.push_back(factor == Decimal(1));
+  decimalPositions_.push_back(decimalPositions);
+  layout_.reset();
+}
+
+void TypedEngine::SetDateKeyword(std::string_view value) {
+  lastErrorMessage_.clear();
+  if (value.empty()) {
+    dateKeyword_.clear();
+    return;
+  }
+  const std::string upper = UpperCase(value);
+  if (std::find(std::begin(kDateKeywords), std::end(kDateKeywords), upper) == std::end(kDateKeywords)) {
+    lastErrorMessage_ = std::string(value) + " is not a valid date keyword.";
+    return;
+  }
+  dateKeyword_ = upper;
+}
+
+void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
+  if (CWin32Process::IsValidPriorityClass(value)) processPriorityClass_ = value;
+}
+
+const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
+  if (!layout_) layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_});
+  return layout_;
+}
+
+// ---- Initialize -----------------------------------------------------------
+
+bool TypedEngine::Initialize(std::int32_t maxEntries) {
+  dateAggregation_ = EDateAggregation_Both;
+  maxEntries_ = maxEntries;
+  ClearTable();
+  dataValidation_ = false;
+  dateKeyword_.clear();
+  dateStart_ = kNoDate;
+  dateEnd_ = kNoDate;
+  counters_.Initialize();
+  enableDebugCounters_ = false;
+  rejects_.Initialize();
+  identifierIds_.clear();
+  identifierNames_.clear();
+  identifierNameMap_.Initialize();
+  identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
+  identifierRedefinitions_ = 0;
+  lastErrorMessage_.clear();
+  outputFile_.Initialize();
+  header_ = "NONE";
+  rateCodeIds_.clear();
+  rateCodes_.clear();
+  conversionFactors_.clear();
+  factorIsOne_.clear();
+  decimalPositions_.clear();
+  rateCodeMap_.Initialize();
+  rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
+  resourceRedefinitions_ = 0;
+  layout_.reset();
+  memoryMinimum_ = 16;
+  memory_.Refresh();
+  memoryMaximum_ = DefaultMemoryMaximumMB(memory_.PhysicalMemoryAvailableMB());
+  memory_.SetWorkingSetSizeMB(memoryMinimum_ == 0 ? -1 : memoryMinimum_,
+                              memoryMaximum_ == 0 ? -1 : memoryMaximum_);
+  process_.SetPriorityClass(processPriorityClass_ != 0 ? processPriorityClass_
+                                                        : EProcessPriorityClass_BelowNormal);
+  writing_ = false;
+  newKeyRequests_ = 0;
+  lastGrowthAnswer_ = true;
+  return true;
+}
+
+void TypedEngine::ClearTable() {
+  table_.clear();
+  table_.shrink_to_fit();
+  tableCapacity_ = 0;
+  keyMap_.Initialize();
+  // A fixed maximum bounds the keys of a pass: a smaller first list spares
+  // every pass of a small table the allocation of a million slots.
+  keyMap_.SetInitialListSize(maxEntries_ > 0 ? std::min(maxEntries_, kKeyMapInitialListSize)
+                                             : kKeyMapInitialListSize);
+  // The first new key of the emptied table asks the memory budget afresh.
+  newKeyRequests_ = 0;
+  writeLayout_ = nullptr;
+}
+
+// ---- AddEntry -------------------------------------------------------------
+
+std::int32_t TypedEngine::Fail(std::string message) {
+  lastErrorMessage_ = std::move(message);
+  StopAddEntryTimer();
+  return EQUAX_RETURN_CODE_ERROR;
+}
+
+void TypedEngine::StopAddEntryTimer() noexcept {
+  if (enableDebugCounters_) counters_.StopProcessTimeInterval_AddEntry();
+}
+
+std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identifierValues,
+                                       std::span<const std::string_view> resourceValues,
+                                       std::optional<double> start, std::optional<double> end) {
+  textValues_.resize(resourceValues.size());
+  for (std::size_t k = 0; k < resourceValues.size(); ++k) {
+    if (Decimal::TryParse(resourceValues[k], textValues_[k])) continue;
+    if (!dataValidation_) throw DecimalTypeMismatch();
+    if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+    counters_.IncrementCallCount_AddEntry();
+    if (!writing_) counters_.IncrementInputRecords();
+    return Fail("Resource value '" + std::string(resourceValues[k]) + " is not numeric.");
+  }
+  return AddEntry(identifierValues, textValues_, start, end);
+}
+
+std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierValues,
+                                   std::span<const Decimal> resourceValues,
+                                   std::optional<double> start, std::optional<double> end) {
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+  counters_.IncrementCallCount_AddEntry();
+  if (!writing_) counters_.IncrementInputRecords();
+  if (dataValidation_) {
+    if (identifierValues.size() != identifierIds_.size()) {
+      return Fail("Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
+                  std::to_string(identifierValues.size()) + " identifiers");
+    }
+    if (resourceValues.size() != rateCodeIds_.size()) {
+      return Fail("Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
+                  std::to_string(resourceValues.size()) + " resources");
+    }
+  }
+  // Values read back from the work files were converted when first added.
+  std::span<const Decimal> values = resourceValues;
+  if (!writing_) {
+    converted_.assign(resourceValues.begin(), resourceValues.end());
+    for (std::size_t k = 0; k < converted_.size() && k < factorIsOne_.size(); ++k) {
+      if (factorIsOne_[k]) continue;
+      if (conversionFactors_[k].IsZero()) {
+        return Fail("Resource '" + rateCodes_[k] +
+                    "' has a conversion factor of 0; its values cannot be converted.");
+      }
+      converted_[k] /= conversionFactors_[k];
+    }
+    values = converted_;
+  }
+  const std::int32_t result = AddConverted(identifierValues, values, start, end);
+  if (result == EQUAX_RETURN_CODE_OK) StopAddEntryTimer();
+  return result;
+}
+
+void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double> end,
+                               double& outStart, double& outEnd) {
+  const auto slotsFilled = [this](bool forStart) {
+    std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
+    if (!slot) {
+      const double today = LocalToday();
+      double keywordStart = today;
+      double keywordEnd = EndOfDay(today);
+      if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
+      slot = forStart ? keywordStart : keywordEnd;
+    }
+    return *slot;
+  };
+  if (!dateKeyword_.empty()) {
+    outStart = slotsFilled(true);
+  } else if (dateStart_ != kNoDate) {
+    outStart = dateStart_;
+  } else if (start && *start != kNoDate) {
+    outStart = *start;
+  } else {
+    outStart = slotsFilled(true);
+  }
+  if (!dateKeyword_.empty()) {
+    outEnd = slotsFilled(false);
+  } else if (dateEnd_ != kNoDate) {
+    outEnd = dateEnd_;
+  } else if (end && *end != kNoDate) {
+    outEnd = *end;
+  } else {
+    outEnd = slotsFilled(false);
+  }
+}
+
+void TypedEngine::BuildKey(std::span<const std::string_view> identifierValues, double start,
+                           double end) {
+  key_.clear();
+  key_ += header_;
+  for (const std::string_view value : identifierValues) {
+    key_ += kKeySeparator;
+    key_ += value;
+  }
+  switch (dateAggregation_) {
+    case EDateAggregation_StartDate:
+      key_ += kKeySeparator;
+      AppendDayNumber(key_, start);
+      break;
+    case EDateAggregation_EndDate:
+      key_ += kKeySeparator;
+      AppendDayNumber(key_, end);
+      break;
+    case EDateAggregation_Both:
+      key_ += kKeySeparator;
+      AppendDayNumber(key_, start);
+      key_ += kKeySeparator;
+      AppendDayNumber(key_, end);
+      break;
+    default: break;
+  }
+}
+
+std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identifierValues,
+                                       std::span<const Decimal> values, std::optional<double> start,
+                                       std::optional<double> end) {
+  double entryStart = 0;
+  double entryEnd = 0;
+  ResolveDates(start, end, entryStart, entryEnd);
+  BuildKey(identifierValues, entryStart, entryEnd);
+
+  const std::int32_t found = keyMap_.GetIdFromValue(key_);
+  if (found > 0) {
+    Entry& entry = table_[static_cast<std::size_t>(found - 1)];
+    ++entry.MergeCount;
+    if (values.size() > entry.ResourceCount) {
+      // More resources than the entry was created with (no data validation):
+      // widen every set so that no value is dropped.
+      std::vector<Decimal> widened(values.size() * static_cast<std::size_t>(entry.SetCount));
+      for (std::int32_t s = 0; s < entry.SetCount; ++s) {
+        std::copy_n(entry.Sums.begin() + static_cast<std::ptrdiff_t>(s * entry.ResourceCount),
+                    entry.ResourceCount,
+                    widened.begin() + static_cast<std::ptrdiff_t>(s * values.size()));
+      }
+      entry.Sums = std::move(widened);
+      entry.ResourceCount = values.size();
+    }
+    for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+    const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
+    const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
+    if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
+    if (widenEnd && entryEnd > entry.End) entry.End = entryEnd;
+    return EQUAX_RETURN_CODE_OK;
+  }
+
+  if (maxEntries_ > 0) {
+    if (keyMap_.EntryCount() + 1 > maxEntries_) {
+      return HandOff(identifierValues, values, entryStart, entryEnd);
+    }
+  } else if (!TableMayGrow()) {
+    if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
+    return HandOff(identifierValues, values, entryStart, entryEnd);
+  }
+  if (keyMap_.AddorGetValueId(key_) < 1) return Fail("Unable to add new aggregation key to list.");
+  CreateEntry(identifierValues, values, entryStart, entryEnd);
+  return EQUAX_RETURN_CODE_OK;
+}
+
+bool TypedEngine::TableMayGrow() {
+  // An emptied table whose last answer was no asks again at once.
+  if (newKeyRequests_ == 0 || (table_.empty() && !lastGrowthAnswer_)) {
+    std::int32_t used = 0;
+    if (memoryUsedProbe_) {
+      used = memoryUsedProbe_();
+    } else {
+      memory_.Refresh();
+      used = memory_.MemoryCurrentlyUsedMB();
+    }
+    lastGrowthAnswer_ = MayTableGrow(used, memoryMinimum_, memoryMaximum_);
+    // An external pass must make progress, or it would lose the records it
+    // read: memory the process keeps after the last pass must not stop it.
+    // An empty table takes new keys until the next check.
+    if (!lastGrowthAnswer_ && writing_ && table_.empty()) lastGrowthAnswer_ = true;
+    newKeyRequests_ = 0;
+  }
+  if (++newKeyRequests_ >= kBudgetCheckInterval) newKeyRequests_ = 0;
+  return lastGrowthAnswer_;
+}
+
+bool TypedEngine::MakeRoom(std::int64_t entryNumber) {
+  std::int64_t capacity = tableCapacity_;
+  if (maxEntries_ >= 1) {
+    if (capacity == 0) capacity = maxEntries_;
+  } else {
+    capacity = GrownTableCapacity(capacity, entryNumber);
+  }
+  if (capacity == tableCapacity_) return false;
+  tableCapacity_ = static_cast<std::int32_t>(std::min<std::int64_t>(capacity, INT32_MAX));
+  // A fixed maximum is the table's size, but storage grows as entries come
+  // so that a generous maximum does not claim its memory up front.
+  table_.reserve(static_cast<std::size_t>(
+      maxEntries_ >= 1 ? std::min<std::int64_t>(capacity, kInitialTableCapacity) : capacity));
+  if (enableDebugCounters_) counters_.UpdateAggregationTableSizeMinMax(tableCapacity_);
+  return true;
+}
+
+std::int32_t TypedEngine::HandOff(std::span<const std::string_view> identifierValues,
+                                  std::span<const Decimal> values, double start, double end) {
+  identifierValueCopies_.resize(identifierValues.size());
+  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
+    identifierValueCopies_[i].assign(identifierValues[i]);
+  }
+  if (!rejects_.AddEntry(key_, header_, start, end, std::string_view(), identifierNames_,
+                         identifierValueCopies_, rateCodes_, values)) {
+    return Fail(rejects_.LastErrorMessage());
+  }
+  counters_.IncrementRejectRecordsCount();
+  return EQUAX_RETURN_CODE_OK;
+}
+
+void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues,
+                              std::span<const Decimal> values, double start, double end) {
+  MakeRoom(static_cast<std::int64_t>(table_.size()) + 1);
+  Entry entry;
+  entry.EntryLayout = CurrentLayout();
+  entry.Start = start;
+  entry.End = end;
+  entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
+  entry.ResourceCount = values.size();
+  entry.Sums.resize(values.size());
+  for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+  table_.push_back(std::move(entry));
+}
+
+void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {
+  const std::size_t stride = entry.ResourceCount;
+  for (std::int32_t s = 0; s < entry.SetCount; ++s) {
+    Decimal& cell = entry.Sums[static_cast<std::size_t>(s) * stride + resource];
+    Decimal sum;
+    if (!Decimal::TryAdd(cell, value, sum)) continue;
+    if (WithinCap(sum)) {
+      cell = sum;
+      return;
+    }
+    if (WithinCap(cell)) {
+      cell = MaximumSummedValue();
+      value = sum - MaximumSummedValue();
+    }
+  }
+  while (IsPositive(value)) {
+    entry.Sums.resize(entry.Sums.size() + stride);
+    ++entry.SetCount;
+    const Decimal taken = WithinCap(value) ? value : MaximumSummedValue();
+    entry.Sums[static_cast<std::size_t>(entry.SetCount - 1) * stride + resource] = taken;
+    value = value - taken;
+  }
+}
+
+// ---- Output ---------------------------------------------------------------
+
+std::int32_t TypedEngine::DecimalPositionsAt(std::size_t resource) const noexcept {
+  return resource < decimalPositions_.size() ? decimalPositions_[resource] : -1;
+}
+
+bool TypedEngine::WriteEntry(const Entry& entry) {
+  try {
+    const Layout& layout = *entry.EntryLayout;
+    if (writeLayout_ != &layout) {
+      writeNames_.resize(layout.IdentifierNameIds.size());
+      for (std::size_t i = 0; i < writeNames_.size(); ++i) {
+        writeNames_[i].assign(identifierNameMap_.ValueView(layout.IdentifierNameIds[i] + 1));
+      }
+      writeRateCodes_.resize(layout.RateCodeIds.size());
+      for (std::size_t j = 0; j < writeRateCodes_.size(); ++j) {
+        writeRateCodes_[j].assign(rateCodeMap_.ValueView(layout.RateCodeIds[j] + 1));
+      }
+      writeLayout_ = &layout;
+    }
+    rounded_.resize(entry.ResourceCount);
+    for (std::int32_t s = 0; s < entry.SetCount; ++s) {
+      bool anyNonZero = false;
+      for (std::size_t k = 0; k < entry.ResourceCount; ++k) {
+        const Decimal& sum = entry.Sums[static_cast<std::size_t>(s) * entry.ResourceCount + k];
+        const std::int32_t places = DecimalPositionsAt(k);
+        rounded_[k] = places < 0 ? sum : RoundHalfUp(sum, places);
+        anyNonZero = anyNonZero || !rounded_[k].IsZero();
+      }
+      if (!anyNonZero) continue;
+      if (!outputFile_.FileWrite(layout.Header, entry.Start, entry.End, std::string_view(),
+                                 writeNames_, entry.IdentifierValues, writeRateCodes_, rounded_)) {
+        lastErrorMessage_ = outputFile_.LastErrorMessage();
+        return false;
+      }
+      counters_.IncrementOutputRecords();
+    }
+    return true;
+  } catch (const std::exception& error) {
+    lastErrorMessage_ = std::string("Error in WriteResourceRecordFromAggregationEntry: ") + error.what();
+    return false;
+  }
+}
+
+void TypedEngine::RedefineFromRecord(const ResourceRecord& record) {
+  if (identifierRedefinitions_ > 1) {
+    bool same = record.IdentifierNames.size() == identifierIds_.size();
+    for (std::size_t i = 0; same && i < identifierIds_.size(); ++i) {
+      same = identifierNameMap_.AddorGetValueId(record.IdentifierNames[i]) - 1 == identifierIds_[i];
+    }
+    if (!same) {
+      ClearIdentifierList();
+      for (const std::string& name : record.IdentifierNames) DefineIdentifier(name);
+    }
+  }
+  if (resourceRedefinitions_ > 1) {
+    bool same = record.RateCodes.size() == rateCodeIds_.size();
+    for (std::size_t j = 0; same && j < rateCodeIds_.size(); ++j) {
+      const std::string_view code = std::string_view(record.RateCodes[j]).substr(0, kRateCodeLength);
+      same = rateCodeMap_.AddorGetValueId(code) - 1 == rateCodeIds_[j];
+    }
+    if (!same) {
+      ClearResourceList();
+      for (const std::string& code : record.RateCodes) DefineResource(code, 1.0, -1);
+    }
+  }
+}
+
+bool TypedEngine::RunExternalPass() {
+  if (!rejects_.PrepareForNextPass()) {
+    lastErrorMessage_ = rejects_.LastErrorMessage();
+    return false;
+  }
+  if (rejects_.AtEOF()) return true;
+  counters_.IncrementRejectPassesCount();
+  while (rejects_.GetEntry(passRecord_)) {
+    DefineResourceRecordHeader(passRecord_.Header);
+    RedefineFromRecord(passRecord_);
+    identifierViews_.assign(passRecord_.IdentifierValues.begin(), passRecord_.IdentifierValues.end());
+    if (AddEntry(identifierViews_, passRecord_.ResourceValues, passRecord_.Start, passRecord_.End) !=
+        EQUAX_RETURN_CODE_OK) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
+  writing_ = true;
+  lastErrorMessage_.clear();
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
+  const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
+                                std::to_string(platform::CurrentProcessId()) + kCrLf;
+  std::int32_t result = EQUAX_RETURN_CODE_ERROR;
+  // However the call ends (an unreadable work file throws), the engine
+  // leaves output mode and normal priority is restored.
+  struct OutputMode {
+    TypedEngine& Engine;
+    ~OutputMode() {
+      Engine.process_.SetPriorityClass(EProcessPriorityClass_Normal);
+      Engine.writing_ = false;
+    }
+  } outputMode {*this};
+
+  bool passesSucceeded = true;
+  if (keyMap_.EntryCount() >= 1) {
+    if (outputFile_.FileName().empty()) {
+      lastErrorMessage_ = "No output filename specified.";
+      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+      return result;
+    }
+    if (!outputFile_.FileOpen(appendToResourceFile ? CResourceFile::kModeAppend
+                                                   : CResourceFile::kModeWrite)) {
+      lastErrorMessage_ = "Unable to open file '" + outputFile_.FileName() +
+                          "': " + outputFile_.LastErrorMessage();
+      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+      return result;
+    }
+    for (;;) {
+      if (enableDebugCounters_) {
+        counters_.UpdateMaxMemoryUsed();
+        counters_.UpdateAggregationEntriesUsedMinMax(keyMap_.EntryCount());
+      }
+      for (const Entry& entry : table_) {
+        counters_.IncrementAggregateCount();
+        if (!WriteEntry(entry)) {
+          // The records written so far reach the disk; the file is not left
+          // open behind a failed call.
+          try {
+            outputFile_.FileClose();
+          } catch (const Error&) {
+          }
+          if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+          return result;
+        }
+      }
+      ClearTable();
+      if (!passesSucceeded) break;
+      passesSucceeded = RunExternalPass();
+      if (keyMap_.EntryCount() == 0) break;
+    }
+    outputFile_.FileClose();
+  }
+  if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+
+  if (lastErrorMessage_.empty()) {
+    reporter_->ReportInformation(kEventCategoryProcessing,
+                                 eventText + " Results" + kCrLf + kCrLf + ResultsMessage());
+  } else {
+    reporter_->ReportError(kEventCategoryProcessing,
+                           eventText + "Error in writing resource file: " + lastErrorMessage_);
+  }
+  // Records that an external pass could not take are lost to the output:
+  // that is a failed run, not a success.
+  result = passesSucceeded ? EQUAX_RETURN_CODE_OK : EQUAX_RETURN_CODE_ERROR;
+  return result;
+}
+
+AggregationListView TypedEngine::AggregationList() const {
+  AggregationListView view;
+  for (const Entry& entry : table_) {
+    const auto columns = static_cast<std::int32_t>(
+        7 + 2 * (entry.IdentifierValues.size() + entry.ResourceCount));
+    view.Columns = std::max(view.Columns, columns);
+    view.Rows += entry.SetCount;
+  }
+  view.Cells.resize(static_cast<std::size_t>(view.Columns) * static_cast<std::size_t>(view.Rows));
+  std::int32_t row = 0;
+  for (const Entry& entry : table_) {
+    const Layout& layout = *entry.EntryLayout;
+    const std::size_t n = entry.IdentifierValues.size();
+    for (std::int32_t s = 0; s < entry.SetCount; ++s, ++row) {
+      const auto cell = [&](std::size_t column) -> AggregationCell& {
+        return view.Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(view.Columns) + column];
+      };
+      cell(0) = layout.Header;
+      cell(1) = entry.Start;
+      cell(2) = entry.End;
+      cell(3) = static_cast<std::int32_t>(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t id = i < layout.IdentifierNameIds.size() ? layout.IdentifierNameIds[i] + 1 : 0;
+        cell(4 + 2 * i) = std::string(identifierNameMap_.ValueView(id));
+        cell(5 + 2 * i) = entry.IdentifierValues[i];
+      }
+      cell(4 + 2 * n) = static_cast<std::int32_t>(entry.ResourceCount);
+      for (std::size_t j = 0; j < entry.ResourceCount; ++j) {
+        const std::int32_t id = j < layout.RateCodeIds.size() ? layout.RateCodeIds[j] + 1 : 0;
+        const Decimal& sum = entry.Sums[static_cast<std::size_t>(s) * entry.ResourceCount + j];
+        const std::int32_t places = DecimalPositionsAt(j);
+        cell(5 + 2 * n + 2 * j) = std::string(rateCodeMap_.ValueView(id));
+        cell(6 + 2 * n + 2 * j) = places < 0 ? sum : RoundHalfUp(sum, places);
+      }
+    }
+  }
+  return view;
+}
+
+std::int32_t TypedEngine::EntryCount() const noexcept { return static_cast<std::int32_t>(table_.size()); }
+
+std::string TypedEngine::DebugMessage() const {
+  return agg::DebugMessage(counters_, DebugMessageSettings {enableDebugCounters_, maxEntries_,
+                                                            memoryMinimum_, memoryMaximum_});
+}
+
+}  // namespace quax::agg
