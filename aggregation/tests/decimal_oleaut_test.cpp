@@ -335,67 +335,60 @@ void Report(const char* name, const Tally& t) {
 
 constexpr int kCases = 2000;
 
-TEST(DecimalOleAut, AddAgreesWithVarDecAdd) {
-  Operands next(1);
+// One binary operation over kCases random operand pairs: ours against the
+// platform's, each disagreement decided by the exact reference.
+using PlatformBinary = HRESULT(WINAPI*)(DECIMAL*, DECIMAL*, DECIMAL*);
+using OursBinary = bool (*)(const Decimal&, const Decimal&, Decimal&);
+using ReferenceBinary = bool (*)(const Decimal&, const Decimal&, bool, const Decimal&);
+
+Tally CrossCheckBinary(std::uint64_t seed, const char* symbol, PlatformBinary platform, OursBinary ours,
+                       ReferenceBinary right, bool nonZeroDivisor) {
+  Operands next(seed);
   Tally tally;
   for (int i = 0; i < kCases; ++i) {
     const Decimal a = next.Next();
-    const Decimal b = next.Next();
+    Decimal b = next.Next();
+    if (nonZeroDivisor && b.IsZero()) b = Decimal(7);
     DECIMAL pa = ToPlatform(a), pb = ToPlatform(b), out{};
-    Decimal ours;
-    const bool ok = Decimal::TryAdd(a, b, ours);
-    Check(tally, Text(a) + " + " + Text(b), VarDecAdd(&pa, &pb, &out), out, ok, ours,
-          RightFor(ExactSum(a, b, false), ok, ours));
+    Decimal result;
+    const bool ok = ours(a, b, result);
+    Check(tally, Text(a) + symbol + Text(b), platform(&pa, &pb, &out), out, ok, result, right(a, b, ok, result));
   }
+  return tally;
+}
+
+TEST(DecimalOleAut, AddAgreesWithVarDecAdd) {
+  const Tally tally = CrossCheckBinary(
+      1, " + ", &VarDecAdd, &Decimal::TryAdd,
+      [](const Decimal& a, const Decimal& b, bool ok, const Decimal& r) { return RightFor(ExactSum(a, b, false), ok, r); },
+      false);
   Report("VarDecAdd", tally);
   EXPECT_EQ(tally.mismatched, 0);
 }
 
 TEST(DecimalOleAut, SubtractAgreesWithVarDecSub) {
-  Operands next(2);
-  Tally tally;
-  for (int i = 0; i < kCases; ++i) {
-    const Decimal a = next.Next();
-    const Decimal b = next.Next();
-    DECIMAL pa = ToPlatform(a), pb = ToPlatform(b), out{};
-    Decimal ours;
-    const bool ok = Decimal::TrySubtract(a, b, ours);
-    Check(tally, Text(a) + " - " + Text(b), VarDecSub(&pa, &pb, &out), out, ok, ours,
-          RightFor(ExactSum(a, b, true), ok, ours));
-  }
+  const Tally tally = CrossCheckBinary(
+      2, " - ", &VarDecSub, &Decimal::TrySubtract,
+      [](const Decimal& a, const Decimal& b, bool ok, const Decimal& r) { return RightFor(ExactSum(a, b, true), ok, r); },
+      false);
   Report("VarDecSub", tally);
   EXPECT_EQ(tally.mismatched, 0);
 }
 
 TEST(DecimalOleAut, MultiplyAgreesWithVarDecMul) {
-  Operands next(3);
-  Tally tally;
-  for (int i = 0; i < kCases; ++i) {
-    const Decimal a = next.Next();
-    const Decimal b = next.Next();
-    DECIMAL pa = ToPlatform(a), pb = ToPlatform(b), out{};
-    Decimal ours;
-    const bool ok = Decimal::TryMultiply(a, b, ours);
-    Check(tally, Text(a) + " * " + Text(b), VarDecMul(&pa, &pb, &out), out, ok, ours,
-          RightFor(ExactProduct(a, b), ok, ours));
-  }
+  const Tally tally = CrossCheckBinary(
+      3, " * ", &VarDecMul, &Decimal::TryMultiply,
+      [](const Decimal& a, const Decimal& b, bool ok, const Decimal& r) { return RightFor(ExactProduct(a, b), ok, r); },
+      false);
   Report("VarDecMul", tally);
   EXPECT_EQ(tally.mismatched, 0);
 }
 
 TEST(DecimalOleAut, DivideAgreesWithVarDecDiv) {
-  Operands next(4);
-  Tally tally;
-  for (int i = 0; i < kCases; ++i) {
-    const Decimal a = next.Next();
-    Decimal b = next.Next();
-    if (b.IsZero()) b = Decimal(7);
-    DECIMAL pa = ToPlatform(a), pb = ToPlatform(b), out{};
-    Decimal ours;
-    const bool ok = Decimal::TryDivide(a, b, ours);
-    Check(tally, Text(a) + " / " + Text(b), VarDecDiv(&pa, &pb, &out), out, ok, ours,
-          RightQuotient(a, b, ok, ours));
-  }
+  const Tally tally = CrossCheckBinary(
+      4, " / ", &VarDecDiv,
+      [](const Decimal& a, const Decimal& b, Decimal& r) { return Decimal::TryDivide(a, b, r); }, &RightQuotient,
+      true);
   Report("VarDecDiv", tally);
   EXPECT_EQ(tally.mismatched, 0);
 }
