@@ -1,5 +1,9 @@
 #include "file_aggregator.h"
 
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <span>
 #include <memory>
 
 namespace quax::agg {
@@ -38,12 +42,13 @@ bool CFileAggregator::Initialize(std::int32_t maxEntries) {
 // The layout is the header and the identifier and rate-code names: records
 // whose names differ at equal counts must not be summed under the names of
 // the records before them.
-bool CFileAggregator::SameLayout(const ResourceRecord& record) const {
-  return record.Header == previousHeader_ && record.IdentifierNames == previousIdentifierNames_ &&
-         record.RateCodes == previousRateCodes_;
+bool CFileAggregator::SameLayout(const ResourceRecordView& record) const {
+  return record.Header == previousHeader_ &&
+         std::ranges::equal(record.IdentifierNames, previousIdentifierNames_) &&
+         std::ranges::equal(record.RateCodes, previousRateCodes_);
 }
 
-void CFileAggregator::Redefine(const ResourceRecord& record) {
+void CFileAggregator::Redefine(const ResourceRecordView& record) {
   engine_.ClearIdentifierList();
   engine_.ClearResourceList();
   engine_.DefineResourceRecordHeader(record.Header);
@@ -66,8 +71,8 @@ void CFileAggregator::Redefine(const ResourceRecord& record) {
   identifierValues_.resize(identifiersKept);
   resourceValues_.resize(resourcesKept);
   previousHeader_ = record.Header;
-  previousIdentifierNames_ = record.IdentifierNames;
-  previousRateCodes_ = record.RateCodes;
+  previousIdentifierNames_.assign(record.IdentifierNames.begin(), record.IdentifierNames.end());
+  previousRateCodes_.assign(record.RateCodes.begin(), record.RateCodes.end());
 }
 
 bool CFileAggregator::Flush() {
@@ -76,6 +81,18 @@ bool CFileAggregator::Flush() {
   return false;
 }
 
+std::size_t CFileAggregator::KeptIdentifiers(const ResourceRecordView& record,
+                                             std::vector<std::string_view>& kept) const {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < record.IdentifierValues.size() && i < keepIdentifier_.size(); ++i) {
+    if (keepIdentifier_[i]) kept[count++] = record.IdentifierValues[i];
+  }
+  return count;
+}
+
+// Records are read in small batches of lines already buffered, so that the
+// table memory of the next records can be loaded while the current one is
+// summed; they are added one by one in file order, as ever.
 bool CFileAggregator::AggregateFile() {
   lastErrorMessage_.clear();
   previousHeader_.clear();
@@ -91,7 +108,8 @@ bool CFileAggregator::AggregateFile() {
         "Unable to open input file '" + inputFileName_ + "': " + reader->LastErrorMessage();
     return false;
   }
-  ResourceRecord record;
+  batch_.resize(kBatchRecords);
+  std::array<std::uint32_t, kBatchRecords> keyTickets {};
   std::int64_t recordsRead = 0;
   bool result = false;
   for (;;) {
@@ -100,42 +118,63 @@ bool CFileAggregator::AggregateFile() {
       result = Flush();
       break;
     }
-    reader->FileRead(record);
-    ++recordsRead;
-    if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
-      progress_(recordsRead);
+    std::size_t count = 0;
+    reader->FileRead(batch_[count++]);
+    // An unreadable line ends the file after the records before it.
+    std::exception_ptr unreadable;
+    try {
+      while (count < kBatchRecords && reader->FileReadBuffered(batch_[count])) ++count;
+    } catch (...) {
+      unreadable = std::current_exception();
     }
-    if (!SameLayout(record)) {
-      if (!previousHeader_.empty() && !previousIdentifierNames_.empty() && !previousRateCodes_.empty() &&
-          !Flush()) {
-        break;
+    for (std::size_t k = 0; k < count; ++k) {
+      lookaheadValues_.resize(batch_[k].IdentifierValues.size());
+      const std::size_t kept = KeptIdentifiers(batch_[k], lookaheadValues_);
+      keyTickets[k] = engine_.PrefetchKey(std::span(lookaheadValues_).first(kept), batch_[k].Start,
+                                          batch_[k].End);
+    }
+    bool added = true;
+    for (std::size_t k = 0; added && k < count; ++k) {
+      if (k + kLookahead < count) engine_.PrefetchEntry(keyTickets[k + kLookahead]);
+      ++recordsRead;
+      if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
+        progress_(recordsRead);
       }
-      Redefine(record);
+      added = AddRecord(batch_[k]);
     }
-    std::size_t slot = 0;
-    for (std::size_t i = 0; i < record.IdentifierValues.size() && i < keepIdentifier_.size(); ++i) {
-      if (keepIdentifier_[i]) identifierValues_[slot++] = record.IdentifierValues[i];
-    }
-    if (slot == 0) {
-      lastErrorMessage_ = "You are attempting to write out a record with no identifiers";
-      break;
-    }
-    slot = 0;
-    for (std::size_t j = 0; j < record.ResourceValues.size() && j < keepResource_.size(); ++j) {
-      if (keepResource_[j]) resourceValues_[slot++] = record.ResourceValues[j];
-    }
-    if (slot == 0) {
-      lastErrorMessage_ = "You are attempting to write out a record with no resources";
-      break;
-    }
-    if (engine_.AddEntry(identifierValues_, resourceValues_, record.Start, record.End) !=
-        EQUAX_RETURN_CODE_OK) {
-      lastErrorMessage_ = "Unable to add aggregate: " + engine_.LastErrorMessage();
-      break;
-    }
+    if (!added) break;
+    if (unreadable) std::rethrow_exception(unreadable);
   }
   if (reader->IsFileOpen()) reader->FileClose();
   return result;
+}
+
+bool CFileAggregator::AddRecord(const ResourceRecordView& record) {
+  if (!SameLayout(record)) {
+    if (!previousHeader_.empty() && !previousIdentifierNames_.empty() && !previousRateCodes_.empty() &&
+        !Flush()) {
+      return false;
+    }
+    Redefine(record);
+  }
+  if (KeptIdentifiers(record, identifierValues_) == 0) {
+    lastErrorMessage_ = "You are attempting to write out a record with no identifiers";
+    return false;
+  }
+  std::size_t slot = 0;
+  for (std::size_t j = 0; j < record.ResourceValues.size() && j < keepResource_.size(); ++j) {
+    if (keepResource_[j]) resourceValues_[slot++] = record.ResourceValues[j];
+  }
+  if (slot == 0) {
+    lastErrorMessage_ = "You are attempting to write out a record with no resources";
+    return false;
+  }
+  if (engine_.AddEntry(identifierValues_, resourceValues_, record.Start, record.End) !=
+      EQUAX_RETURN_CODE_OK) {
+    lastErrorMessage_ = "Unable to add aggregate: " + engine_.LastErrorMessage();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace quax::agg

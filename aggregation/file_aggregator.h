@@ -48,8 +48,16 @@ class CFileAggregator {
   }
 
  private:
-  bool SameLayout(const ResourceRecord& record) const;
-  void Redefine(const ResourceRecord& record);
+  static constexpr std::size_t kBatchRecords = 16;
+  static constexpr std::size_t kLookahead = 4;
+
+  bool SameLayout(const ResourceRecordView& record) const;
+  // Fills the first values of `kept` (as long as the record's values) with
+  // the identifier values the current layout keeps; answers their count.
+  std::size_t KeptIdentifiers(const ResourceRecordView& record,
+                              std::vector<std::string_view>& kept) const;
+  bool AddRecord(const ResourceRecordView& record);
+  void Redefine(const ResourceRecordView& record);
   bool Flush();
 
   TypedEngine engine_;
@@ -66,6 +74,8 @@ class CFileAggregator {
   std::vector<std::string> previousRateCodes_;
   std::vector<bool> keepIdentifier_;
   std::vector<bool> keepResource_;
+  std::vector<ResourceRecordView> batch_;
+  std::vector<std::string_view> lookaheadValues_;
   std::vector<std::string_view> identifierValues_;
   std::vector<Decimal> resourceValues_;
 };

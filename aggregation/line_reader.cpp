@@ -73,16 +73,10 @@ LineReader::Result LineReader::Next(std::string_view& line) {
     const std::size_t from = begin_ + scanned_;
     const char* lf = FindLineFeed(buffer_.get() + from, buffer_.get() + end_);
     if (lf != nullptr) {
-      const std::size_t at = static_cast<std::size_t>(lf - buffer_.get());
-      std::size_t length = at - begin_;
-      if (length > kMaxLineLength) {
+      if (!TakeLine(lf, line)) {
         tooLong_ = true;
         return Result::TooLong;
       }
-      if (length > 0 && buffer_[at - 1] == '\r') --length;
-      line = std::string_view(buffer_.get() + begin_, length);
-      begin_ = at + 1;
-      scanned_ = 0;
       return Result::Line;
     }
     scanned_ = end_ - begin_;
@@ -101,6 +95,27 @@ LineReader::Result LineReader::Next(std::string_view& line) {
       return Result::Line;
     }
   }
+}
+
+bool LineReader::TakeLine(const char* lf, std::string_view& line) noexcept {
+  const std::size_t at = static_cast<std::size_t>(lf - buffer_.get());
+  std::size_t length = at - begin_;
+  if (length > kMaxLineLength) return false;
+  if (length > 0 && buffer_[at - 1] == '\r') --length;
+  line = std::string_view(buffer_.get() + begin_, length);
+  begin_ = at + 1;
+  scanned_ = 0;
+  return true;
+}
+
+bool LineReader::NextBuffered(std::string_view& line) {
+  if (tooLong_) return false;
+  const char* lf = FindLineFeed(buffer_.get() + begin_ + scanned_, buffer_.get() + end_);
+  if (lf == nullptr) {
+    scanned_ = end_ - begin_;
+    return false;
+  }
+  return TakeLine(lf, line);  // a line too long is left for Next to report
 }
 
 bool LineReader::AtEnd() {

@@ -24,8 +24,11 @@ class LineReader {
   LineReader(Source source, void* context) noexcept { Reset(source, context); }
 
   void Reset(Source source, void* context) noexcept;
-  // The next line (valid until the next call).
+  // The next line (valid until the next call of Next or AtEnd).
   Result Next(std::string_view& line);
+  // The next line only when it ends in the bytes already read: it reads
+  // nothing, so the lines handed out before stay valid.
+  bool NextBuffered(std::string_view& line);
   // True when no byte is left (reads ahead when needed; after a failed read
   // it is false, and the next Next reports the failure).
   bool AtEnd();
@@ -33,6 +36,9 @@ class LineReader {
  private:
   // Reads more bytes behind the data; false at the end or on failure.
   bool Fill();
+  // Hands out the line ending at `lf` and moves past it; false (nothing
+  // moved) when it is longer than kMaxLineLength.
+  bool TakeLine(const char* lf, std::string_view& line) noexcept;
 
   Source source_ = nullptr;
   void* context_ = nullptr;

@@ -194,7 +194,8 @@ bool CRejectProcessor::AtEOF() {
   return true;
 }
 
-bool CRejectProcessor::GetEntry(ResourceRecord& record) {
+template <class Record>
+bool CRejectProcessor::ReadEntry(Record& record) {
   if (readSet_ >= 0) {
     for (const int t : readOrder_) {
       CResourceFile& file = Work(readSet_, t);
@@ -206,5 +207,9 @@ bool CRejectProcessor::GetEntry(ResourceRecord& record) {
   lastErrorMessage_ = kNoMoreRecords;
   return false;
 }
+
+bool CRejectProcessor::GetEntry(ResourceRecord& record) { return ReadEntry(record); }
+
+bool CRejectProcessor::GetEntry(ResourceRecordView& record) { return ReadEntry(record); }
 
 }  // namespace quax::agg

@@ -62,6 +62,8 @@ class CRejectProcessor {
                 std::span<const std::string> identifierValues, std::span<const std::string> rateCodes,
                 std::span<const Decimal> resourceValues);
   bool GetEntry(ResourceRecord& record);
+  // The same as views, valid until the next call.
+  bool GetEntry(ResourceRecordView& record);
   // Closes and removes every open work file and names all 21 afresh.
   bool Initialize();
   // Turns the set written last into the read set. False, with the message,
@@ -77,6 +79,8 @@ class CRejectProcessor {
 
  private:
   CResourceFile& Work(int set, int file) const;
+  template <class Record>
+  bool ReadEntry(Record& record);
   void RemoveWorkFile(CResourceFile& file);
   std::string UniquePart();
 

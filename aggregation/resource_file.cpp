@@ -142,7 +142,7 @@ constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and
 }  // namespace
 
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             FieldList& fields, ResourceRecord& out) {
+                             FieldList& fields, ResourceRecordView& out) {
   SplitCsvFields(line, fields);
   const LineParser parser(line, lineNumber, fileName, fields);
   const std::size_t count = fields.size();
@@ -150,7 +150,7 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
     parser.Fail("the line has " + std::to_string(count) + " fields; a record has at least " +
                 std::to_string(kMinimumFields));
   }
-  Assign(out.Header, parser.Field(kHeaderField));
+  out.Header = parser.Field(kHeaderField);
   const double startDay = parser.Day(kStartDateField, "start");
   // The end date is mostly the start date: parsed once then.
   const double endDay = parser.Field(kEndDateField) == parser.Field(kStartDateField)
@@ -158,7 +158,7 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
                             : parser.Day(kEndDateField, "end");
   out.Start = CombineDateTime(startDay, parser.Time(kStartTimeField, "start"));
   out.End = CombineDateTime(endDay, parser.Time(kEndTimeField, "end"));
-  Assign(out.FreeText, parser.Field(kFreeTextField));
+  out.FreeText = parser.Field(kFreeTextField);
 
   const std::int32_t identifiers = LongFromDigits(parser.Field(kIdentifierCountField));
   // Field of the resource count, 1-based: 8 + 2N.
@@ -169,13 +169,11 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
                 " of the line");
   }
   const std::size_t n = static_cast<std::size_t>(identifiers);
-  if (out.IdentifierNames.size() != n || out.IdentifierValues.size() != n) {
-    out.IdentifierNames.resize(n);
-    out.IdentifierValues.resize(n);
-  }
+  out.IdentifierNames.resize(n);
+  out.IdentifierValues.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    Assign(out.IdentifierNames[i], parser.Field(8 + 2 * i));
-    Assign(out.IdentifierValues[i], parser.Field(9 + 2 * i));
+    out.IdentifierNames[i] = parser.Field(8 + 2 * i);
+    out.IdentifierValues[i] = parser.Field(9 + 2 * i);
   }
 
   const std::size_t mField = static_cast<std::size_t>(resourceCountField);
@@ -187,18 +185,38 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
                 std::to_string(count) + " of the line");
   }
   const std::size_t m = static_cast<std::size_t>(resources);
-  if (out.RateCodes.size() != m || out.ResourceValues.size() != m) {
-    out.RateCodes.resize(m);
-    out.ResourceValues.resize(m);
-  }
+  out.RateCodes.resize(m);
+  out.ResourceValues.resize(m);
   for (std::size_t j = 0; j < m; ++j) {
-    Assign(out.RateCodes[j], parser.Field(mField + 1 + 2 * j));
+    out.RateCodes[j] = parser.Field(mField + 1 + 2 * j);
     const std::string_view value = parser.Field(mField + 2 + 2 * j);
     if (!DecimalFromDigits(value, out.ResourceValues[j])) {
       parser.Fail("the resource value '" + Shown(value) + "' (field " +
                   std::to_string(mField + 2 + 2 * j) + ") does not fit an exact decimal");
     }
   }
+}
+
+void CopyRecord(const ResourceRecordView& from, ResourceRecord& to) {
+  const auto copyTexts = [](std::span<const std::string_view> texts, std::vector<std::string>& into) {
+    if (into.size() != texts.size()) into.resize(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) Assign(into[i], texts[i]);
+  };
+  Assign(to.Header, from.Header);
+  to.Start = from.Start;
+  to.End = from.End;
+  Assign(to.FreeText, from.FreeText);
+  copyTexts(from.IdentifierNames, to.IdentifierNames);
+  copyTexts(from.IdentifierValues, to.IdentifierValues);
+  copyTexts(from.RateCodes, to.RateCodes);
+  to.ResourceValues.assign(from.ResourceValues.begin(), from.ResourceValues.end());
+}
+
+void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+                             FieldList& fields, ResourceRecord& out) {
+  ResourceRecordView view;
+  ParseResourceRecordLine(line, lineNumber, fileName, fields, view);
+  CopyRecord(view, out);
 }
 
 CResourceFile::CResourceFile() { Initialize(); }
@@ -260,7 +278,7 @@ void CResourceFile::ThrowFileError(const platform::FileError& error) const {
               fileName_ + "')");
 }
 
-bool CResourceFile::FileRead(ResourceRecord& record) {
+bool CResourceFile::FileRead(ResourceRecordView& record) {
   lastErrorMessage_.clear();
   if (!file_.IsOpen()) throw Error(kFileNotOpen);
   if (openMode_ != kModeRead) throw Error(kNotForReading);
@@ -280,9 +298,28 @@ bool CResourceFile::FileRead(ResourceRecord& record) {
     case LineReader::Result::ReadFailed:
       ThrowFileError(readError_);
   }
+  TakeRecord(line, record);
+  return true;
+}
+
+void CResourceFile::TakeRecord(std::string_view line, ResourceRecordView& record) {
   ++lineNumber_;
   ParseResourceRecordLine(line, lineNumber_, fileName_, fields_, record);
   recordCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(recordCount_) - 1u);
+}
+
+bool CResourceFile::FileReadBuffered(ResourceRecordView& record) {
+  if (!file_.IsOpen() || openMode_ != kModeRead) return false;
+  std::string_view line;
+  if (!reader_.NextBuffered(line)) return false;
+  lastErrorMessage_.clear();
+  TakeRecord(line, record);
+  return true;
+}
+
+bool CResourceFile::FileRead(ResourceRecord& record) {
+  FileRead(view_);
+  CopyRecord(view_, record);
   return true;
 }
 

@@ -39,9 +39,26 @@ struct ResourceRecord {
   std::vector<Decimal> ResourceValues;
 };
 
+// The same as views into the line it was read from (valid until the next
+// read); parsing into it copies no text.
+struct ResourceRecordView {
+  std::string_view Header;
+  double Start = 0;
+  double End = 0;
+  std::string_view FreeText;
+  std::vector<std::string_view> IdentifierNames;
+  std::vector<std::string_view> IdentifierValues;
+  std::vector<std::string_view> RateCodes;
+  std::vector<Decimal> ResourceValues;
+};
+
+void CopyRecord(const ResourceRecordView& from, ResourceRecord& to);
+
 // Parses one record line (without its line end) into out. Throws RecordError
 // whose message names `fileName` and `lineNumber`. `fields` is scratch
 // storage reused across calls.
+void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+                             FieldList& fields, ResourceRecordView& out);
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecord& out);
 
@@ -79,6 +96,13 @@ class CResourceFile {
   bool FileOpen(std::int32_t openMode);
   // Reads the next record; throws (see above).
   bool FileRead(ResourceRecord& record);
+  // The same without copying: the views are valid until the next FileRead
+  // or AtEOF.
+  bool FileRead(ResourceRecordView& record);
+  // Reads the next record only when its line is already buffered (false
+  // otherwise, or at the end): it reads nothing from the file, so the views
+  // of the records read before stay valid. Throws as FileRead.
+  bool FileReadBuffered(ResourceRecordView& record);
   bool FileWrite(std::string_view header, double start, double end, std::string_view freeText,
                  std::span<const std::string> identifierNames,
                  std::span<const std::string> identifierValues,
@@ -98,6 +122,7 @@ class CResourceFile {
  private:
   static std::ptrdiff_t ReadFromFile(void* context, char* buffer, std::size_t size);
   void Flush();
+  void TakeRecord(std::string_view line, ResourceRecordView& record);
   [[noreturn]] void ThrowFileError(const platform::FileError& error) const;
 
   std::string fileName_;
@@ -108,6 +133,7 @@ class CResourceFile {
   long lineNumber_ = 0;
   LineReader reader_;
   FieldList fields_;
+  ResourceRecordView view_;  // scratch of FileRead(ResourceRecord&)
   std::unique_ptr<char[]> writeBuffer_;  // lines not yet written to the file
   std::size_t writeLength_ = 0;
   std::size_t writeCapacity_ = 0;

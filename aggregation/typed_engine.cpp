@@ -1,8 +1,10 @@
 #include "typed_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 #include "date_time.h"
@@ -53,11 +55,6 @@ double LocalToday() {
   return day;
 }
 
-void AppendDayNumber(std::string& key, double date) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(date));
-  key.append(digits, result.ptr);
-}
 
 }  // namespace
 
@@ -101,21 +98,67 @@ Decimal RoundHalfUp(const Decimal& value, std::int32_t places) {
   return (value * factor + half).Floor() / factor;
 }
 
+std::string_view TypedEngine::DayText::Of(double date) noexcept {
+  const auto day = static_cast<std::int64_t>(date);
+  if (day != Day || Length == 0) {
+    Length = static_cast<std::size_t>(std::to_chars(Digits, Digits + sizeof Digits, day).ptr - Digits);
+    Day = day;
+  }
+  return std::string_view(Digits, Length);
+}
+
 struct TypedEngine::Layout {
   std::string Header;
   std::vector<std::int32_t> IdentifierNameIds;
   std::vector<std::int32_t> RateCodeIds;
 };
 
+namespace {
+
+// The sums of an entry: up to kInline cells live in the entry itself, so that
+// a merge reads no memory beyond the entry; more cells move to the heap.
+class SumCells {
+ public:
+  static constexpr std::size_t kInline = 4;
+
+  Decimal* Data() noexcept { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  const Decimal* Data() const noexcept { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  Decimal& operator[](std::size_t i) noexcept { return Data()[i]; }
+  const Decimal& operator[](std::size_t i) const noexcept { return Data()[i]; }
+  std::size_t size() const noexcept { return size_; }
+  // Kept cells keep their values; new cells are zero.
+  void resize(std::size_t count) {
+    if (count > kInline) {
+      if (size_ <= kInline) heap_.assign(inline_.begin(), inline_.begin() + static_cast<std::ptrdiff_t>(size_));
+      heap_.resize(count);
+    } else if (size_ > kInline) {
+      std::copy_n(heap_.begin(), count, inline_.begin());
+      heap_.clear();
+    } else {
+      std::fill(inline_.begin() + static_cast<std::ptrdiff_t>(std::min(size_, count)),
+                inline_.begin() + static_cast<std::ptrdiff_t>(count), Decimal());
+    }
+    size_ = count;
+  }
+
+ private:
+  std::array<Decimal, kInline> inline_ {};
+  std::vector<Decimal> heap_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace
+
+// The fields a merge touches come first.
 struct TypedEngine::Entry {
-  std::shared_ptr<const Layout> EntryLayout;
   double Start = 0;
   double End = 0;
-  std::vector<std::string> IdentifierValues;
-  std::vector<Decimal> Sums;  // SetCount sets of ResourceCount sums
   std::size_t ResourceCount = 0;
   std::int32_t SetCount = 1;
   std::int32_t MergeCount = 1;
+  SumCells Sums;  // SetCount sets of ResourceCount sums
+  std::shared_ptr<const Layout> EntryLayout;
+  std::vector<std::string> IdentifierValues;
 };
 
 TypedEngine::TypedEngine() : reporter_(MakeDefaultEventReporter()) {
@@ -312,63 +355,95 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
   return result;
 }
 
+bool TypedEngine::KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept {
+  if (dateKeyword_.empty()) {
+    const double fixed = forStart ? dateStart_ : dateEnd_;
+    if (fixed != kNoDate) {
+      out = fixed;
+      return true;
+    }
+    if (given && *given != kNoDate) {
+      out = *given;
+      return true;
+    }
+  }
+  const std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
+  if (!slot) return false;
+  out = *slot;
+  return true;
+}
+
 void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double> end,
                                double& outStart, double& outEnd) {
-  const auto slotsFilled = [this](bool forStart) {
-    std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
-    if (!slot) {
-      const double today = LocalToday();
-      double keywordStart = today;
-      double keywordEnd = EndOfDay(today);
-      if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
-      slot = forStart ? keywordStart : keywordEnd;
-    }
-    return *slot;
+  const auto fillSlot = [this](bool forStart) {
+    const double today = LocalToday();
+    double keywordStart = today;
+    double keywordEnd = EndOfDay(today);
+    if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
+    (forStart ? resolvedStart_ : resolvedEnd_) = forStart ? keywordStart : keywordEnd;
   };
-  if (!dateKeyword_.empty()) {
-    outStart = slotsFilled(true);
-  } else if (dateStart_ != kNoDate) {
-    outStart = dateStart_;
-  } else if (start && *start != kNoDate) {
-    outStart = *start;
-  } else {
-    outStart = slotsFilled(true);
+  if (!KnownDate(true, start, outStart)) {
+    fillSlot(true);
+    outStart = *resolvedStart_;
   }
-  if (!dateKeyword_.empty()) {
-    outEnd = slotsFilled(false);
-  } else if (dateEnd_ != kNoDate) {
-    outEnd = dateEnd_;
-  } else if (end && *end != kNoDate) {
-    outEnd = *end;
-  } else {
-    outEnd = slotsFilled(false);
+  if (!KnownDate(false, end, outEnd)) {
+    fillSlot(false);
+    outEnd = *resolvedEnd_;
   }
 }
 
-void TypedEngine::BuildKey(std::span<const std::string_view> identifierValues, double start,
-                           double end) {
-  key_.clear();
-  key_ += header_;
-  for (const std::string_view value : identifierValues) {
-    key_ += kKeySeparator;
-    key_ += value;
-  }
+void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> identifierValues,
+                           double start, double end) {
+  std::string_view days[2];
+  std::size_t dayCount = 0;
   switch (dateAggregation_) {
-    case EDateAggregation_StartDate:
-      key_ += kKeySeparator;
-      AppendDayNumber(key_, start);
-      break;
-    case EDateAggregation_EndDate:
-      key_ += kKeySeparator;
-      AppendDayNumber(key_, end);
-      break;
+    case EDateAggregation_StartDate: days[dayCount++] = startDay_.Of(start); break;
+    case EDateAggregation_EndDate: days[dayCount++] = endDay_.Of(end); break;
     case EDateAggregation_Both:
-      key_ += kKeySeparator;
-      AppendDayNumber(key_, start);
-      key_ += kKeySeparator;
-      AppendDayNumber(key_, end);
+      days[dayCount++] = startDay_.Of(start);
+      days[dayCount++] = endDay_.Of(end);
       break;
     default: break;
+  }
+  std::size_t length = header_.size() + (identifierValues.size() + dayCount) * kKeySeparator.size();
+  for (const std::string_view value : identifierValues) length += value.size();
+  for (std::size_t d = 0; d < dayCount; ++d) length += days[d].size();
+  key.resize(length);
+  char* at = key.data();
+  const auto put = [&at](std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    at += text.size();
+  };
+  put(header_);
+  for (const std::string_view value : identifierValues) {
+    put(kKeySeparator);
+    put(value);
+  }
+  for (std::size_t d = 0; d < dayCount; ++d) {
+    put(kKeySeparator);
+    put(days[d]);
+  }
+}
+
+std::uint32_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifierValues,
+                                       std::optional<double> start, std::optional<double> end) {
+  double entryStart = 0;
+  double entryEnd = 0;
+  if (keyMap_.EntryCount() == 0 || !KnownDate(true, start, entryStart) ||
+      !KnownDate(false, end, entryEnd)) {
+    return 0;
+  }
+  BuildKey(lookaheadKey_, identifierValues, entryStart, entryEnd);
+  const std::uint32_t hash = keyMap_.Hash(lookaheadKey_);
+  keyMap_.PrefetchSlot(hash);
+  return hash;
+}
+
+void TypedEngine::PrefetchEntry(std::uint32_t keyHash) const noexcept {
+  if (keyMap_.EntryCount() == 0) return;
+  const std::int32_t id = keyMap_.PrefetchText(keyHash);
+  if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
+    __builtin_prefetch(&table_[static_cast<std::size_t>(id - 1)]);
   }
 }
 
@@ -378,7 +453,7 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
   double entryStart = 0;
   double entryEnd = 0;
   ResolveDates(start, end, entryStart, entryEnd);
-  BuildKey(identifierValues, entryStart, entryEnd);
+  BuildKey(key_, identifierValues, entryStart, entryEnd);
 
   const std::int32_t found = keyMap_.GetIdFromValue(key_);
   if (found > 0) {
@@ -387,11 +462,11 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     if (values.size() > entry.ResourceCount) {
       // More resources than the entry was created with (no data validation):
       // widen every set so that no value is dropped.
-      std::vector<Decimal> widened(values.size() * static_cast<std::size_t>(entry.SetCount));
-      for (std::int32_t s = 0; s < entry.SetCount; ++s) {
-        std::copy_n(entry.Sums.begin() + static_cast<std::ptrdiff_t>(s * entry.ResourceCount),
-                    entry.ResourceCount,
-                    widened.begin() + static_cast<std::ptrdiff_t>(s * values.size()));
+      SumCells widened;
+      widened.resize(values.size() * static_cast<std::size_t>(entry.SetCount));
+      for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
+        std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
+                    widened.Data() + s * values.size());
       }
       entry.Sums = std::move(widened);
       entry.ResourceCount = values.size();
@@ -551,7 +626,7 @@ bool TypedEngine::WriteEntry(const Entry& entry) {
   }
 }
 
-void TypedEngine::RedefineFromRecord(const ResourceRecord& record) {
+void TypedEngine::RedefineFromRecord(const ResourceRecordView& record) {
   if (identifierRedefinitions_ > 1) {
     bool same = record.IdentifierNames.size() == identifierIds_.size();
     for (std::size_t i = 0; same && i < identifierIds_.size(); ++i) {
@@ -559,18 +634,18 @@ void TypedEngine::RedefineFromRecord(const ResourceRecord& record) {
     }
     if (!same) {
       ClearIdentifierList();
-      for (const std::string& name : record.IdentifierNames) DefineIdentifier(name);
+      for (const std::string_view name : record.IdentifierNames) DefineIdentifier(name);
     }
   }
   if (resourceRedefinitions_ > 1) {
     bool same = record.RateCodes.size() == rateCodeIds_.size();
     for (std::size_t j = 0; same && j < rateCodeIds_.size(); ++j) {
-      const std::string_view code = std::string_view(record.RateCodes[j]).substr(0, kRateCodeLength);
+      const std::string_view code = record.RateCodes[j].substr(0, kRateCodeLength);
       same = rateCodeMap_.AddorGetValueId(code) - 1 == rateCodeIds_[j];
     }
     if (!same) {
       ClearResourceList();
-      for (const std::string& code : record.RateCodes) DefineResource(code, 1.0, -1);
+      for (const std::string_view code : record.RateCodes) DefineResource(code, 1.0, -1);
     }
   }
 }
@@ -585,8 +660,7 @@ bool TypedEngine::RunExternalPass() {
   while (rejects_.GetEntry(passRecord_)) {
     DefineResourceRecordHeader(passRecord_.Header);
     RedefineFromRecord(passRecord_);
-    identifierViews_.assign(passRecord_.IdentifierValues.begin(), passRecord_.IdentifierValues.end());
-    if (AddEntry(identifierViews_, passRecord_.ResourceValues, passRecord_.Start, passRecord_.End) !=
+    if (AddEntry(passRecord_.IdentifierValues, passRecord_.ResourceValues, passRecord_.Start, passRecord_.End) !=
         EQUAX_RETURN_CODE_OK) {
       return false;
     }

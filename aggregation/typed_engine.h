@@ -128,6 +128,15 @@ class TypedEngine {
                             std::optional<double> start = std::nullopt,
                             std::optional<double> end = std::nullopt);
 
+  // Lookahead for readers that know the next entries: PrefetchKey starts
+  // loading the key's slot of the table and answers a ticket; PrefetchEntry
+  // with that ticket, a little later, loads the key's text and entry. Both
+  // are hints that change nothing (a ticket of a changed layout only loads
+  // memory in vain).
+  std::uint32_t PrefetchKey(std::span<const std::string_view> identifierValues,
+                            std::optional<double> start, std::optional<double> end);
+  void PrefetchEntry(std::uint32_t keyTicket) const noexcept;
+
   std::int32_t WriteResourceFile(bool appendToResourceFile = false);
   static Decimal m_RoundAsymetric(const Decimal& numberToRound, std::int32_t decimalPositions) {
     return RoundHalfUp(numberToRound, decimalPositions);
@@ -157,9 +166,12 @@ class TypedEngine {
                             std::optional<double> end);
   std::int32_t Fail(std::string message);
   void StopAddEntryTimer() noexcept;
+  // The date an entry gets when it does not depend on a slot not yet worked out.
+  bool KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept;
   void ResolveDates(std::optional<double> start, std::optional<double> end, double& outStart,
                     double& outEnd);
-  void BuildKey(std::span<const std::string_view> identifierValues, double start, double end);
+  void BuildKey(std::string& key, std::span<const std::string_view> identifierValues, double start,
+                double end);
   bool TableMayGrow();
   bool MakeRoom(std::int64_t entryNumber);
   std::int32_t HandOff(std::span<const std::string_view> identifierValues,
@@ -171,7 +183,7 @@ class TypedEngine {
   void ClearTable();
   bool WriteEntry(const Entry& entry);
   bool RunExternalPass();
-  void RedefineFromRecord(const ResourceRecord& record);
+  void RedefineFromRecord(const ResourceRecordView& record);
   std::int32_t DecimalPositionsAt(std::size_t resource) const noexcept;
 
   std::vector<Entry> table_;
@@ -211,16 +223,26 @@ class TypedEngine {
   std::optional<double> resolvedStart_;  // keyword or current day, kept for the object's life
   std::optional<double> resolvedEnd_;
   std::string key_;
+  std::string lookaheadKey_;
+  // The day number of a date as key text, kept for the next date of the
+  // same day (most records of a file share their days).
+  struct DayText {
+    std::int64_t Day = 0;
+    char Digits[24] {};
+    std::size_t Length = 0;
+    std::string_view Of(double date) noexcept;
+  };
+  DayText startDay_;
+  DayText endDay_;
   std::vector<Decimal> converted_;
   std::vector<std::string> identifierValueCopies_;
-  std::vector<std::string_view> identifierViews_;
   std::vector<Decimal> textValues_;
   std::shared_ptr<const Layout> layout_;  // shared by entries created under the same definitions
   std::int32_t newKeyRequests_ = 0;
   bool lastGrowthAnswer_ = true;
   std::unique_ptr<EventReporter> reporter_;
   std::function<std::int32_t()> memoryUsedProbe_;
-  ResourceRecord passRecord_;
+  ResourceRecordView passRecord_;
   std::vector<Decimal> rounded_;
   std::vector<std::string> writeNames_;
   std::vector<std::string> writeRateCodes_;

@@ -14,7 +14,7 @@ constexpr unsigned char Fold(unsigned char c) noexcept {
 
 }  // namespace
 
-std::uint64_t CValueIdMap::HashOf(std::string_view text) const noexcept {
+std::uint32_t CValueIdMap::HashOf(std::string_view text) const noexcept {
   std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
   if (!ignoreCase_) {
     // Eight bytes at a time: the keys of the engine are long.
@@ -34,7 +34,13 @@ std::uint64_t CValueIdMap::HashOf(std::string_view text) const noexcept {
   h ^= h >> 33;
   h *= 0xC4CEB9FE1A85EC53ull;
   h ^= h >> 33;
-  return h;
+  return static_cast<std::uint32_t>(h);
+}
+
+std::string_view CValueIdMap::TextAt(const char* stored) noexcept {
+  std::uint32_t length = 0;
+  std::memcpy(&length, stored, sizeof length);
+  return std::string_view(stored + sizeof length, length);
 }
 
 bool CValueIdMap::Same(std::string_view a, std::string_view b) const noexcept {
@@ -47,12 +53,12 @@ bool CValueIdMap::Same(std::string_view a, std::string_view b) const noexcept {
   return true;
 }
 
-std::size_t CValueIdMap::FindSlot(std::string_view text, std::uint64_t hash) const noexcept {
+std::size_t CValueIdMap::FindSlot(std::string_view text, std::uint32_t hash) const noexcept {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.Id == 0) return i;
-    if (slot.Hash == hash && Same(reverse_[static_cast<std::size_t>(slot.Id - 1)], text)) return i;
+    if (slot.Hash == hash && Same(TextAt(slot.Text), text)) return i;
   }
 }
 
@@ -61,11 +67,26 @@ void CValueIdMap::GrowSlots() {
   const std::size_t mask = grown.size() - 1;
   for (const Slot& slot : slots_) {
     if (slot.Id == 0) continue;
-    std::size_t i = static_cast<std::size_t>(slot.Hash) & mask;
+    std::size_t i = slot.Hash & mask;
     while (grown[i].Id != 0) i = (i + 1) & mask;
     grown[i] = slot;
   }
   slots_ = std::move(grown);
+}
+
+const char* CValueIdMap::Store(std::string_view text) {
+  const std::size_t needed = sizeof(std::uint32_t) + text.size();
+  if (blockSizeBytes_ - blockUsedBytes_ < needed) {
+    blockSizeBytes_ = needed > kBlockBytes ? needed : kBlockBytes;
+    blocks_.emplace_back(new char[blockSizeBytes_]);
+    blockUsedBytes_ = 0;
+  }
+  char* stored = blocks_.back().get() + blockUsedBytes_;
+  const auto length = static_cast<std::uint32_t>(text.size());
+  std::memcpy(stored, &length, sizeof length);
+  if (!text.empty()) std::memcpy(stored + sizeof length, text.data(), text.size());
+  blockUsedBytes_ += needed;
+  return stored;
 }
 
 CValueIdMap::CValueIdMap() = default;
@@ -75,8 +96,10 @@ bool CValueIdMap::Initialize() {
   slots_.shrink_to_fit();
   ignoreCase_ = false;
   initialListSize_ = kDefaultInitialListSize;
-  reverse_.clear();
-  reverse_.shrink_to_fit();
+  textsById_.clear();
+  textsById_.shrink_to_fit();
+  blocks_.clear();
+  blockUsedBytes_ = blockSizeBytes_ = 0;
   entryCount_ = 0;
   capacity_ = 0;
   return false;
@@ -90,24 +113,37 @@ void CValueIdMap::SetIgnoreCase(bool ignoreCase) {
 
 std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue) {
   if (slots_.empty()) GrowSlots();
-  const std::uint64_t hash = HashOf(stringValue);
+  const std::uint32_t hash = HashOf(stringValue);
   std::size_t at = FindSlot(stringValue, hash);
   if (slots_[at].Id != 0) return slots_[at].Id;
+  // No id is left, or the text cannot be stored: 0, which callers report.
+  if (stringValue.size() > UINT32_MAX - sizeof(std::uint32_t) || entryCount_ == INT32_MAX) return 0;
   const std::int32_t id = entryCount_ + 1;
   if (id > capacity_) {
-    std::int32_t next = capacity_ > 0 ? capacity_ * 2 : initialListSize_;
+    std::int64_t next = capacity_ > 0 ? std::int64_t{capacity_} * 2 : initialListSize_;
     if (next < id) next = id;  // an InitialListSize below 1
-    reverse_.resize(static_cast<std::size_t>(next));
-    capacity_ = next;
+    capacity_ = static_cast<std::int32_t>(next > INT32_MAX ? INT32_MAX : next);
   }
-  reverse_[static_cast<std::size_t>(id - 1)] = std::string(stringValue);
+  const char* stored = Store(stringValue);
+  textsById_.push_back(stored);
   if (static_cast<std::size_t>(id) * 2 > slots_.size()) {
     GrowSlots();
     at = FindSlot(stringValue, hash);
   }
-  slots_[at] = Slot {hash, id};
+  slots_[at] = Slot {stored, hash, id};
   entryCount_ = id;
   return id;
+}
+
+void CValueIdMap::PrefetchSlot(std::uint32_t hash) const noexcept {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+}
+
+std::int32_t CValueIdMap::PrefetchText(std::uint32_t hash) const noexcept {
+  if (slots_.empty()) return 0;
+  const Slot& slot = slots_[hash & (slots_.size() - 1)];
+  if (slot.Id != 0) __builtin_prefetch(slot.Text);
+  return slot.Id;
 }
 
 std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue) const {
@@ -117,13 +153,17 @@ std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue) const {
 
 std::string_view CValueIdMap::ValueView(std::int32_t mapId) const noexcept {
   if (mapId < 1 || mapId > entryCount_) return {};
-  return reverse_[static_cast<std::size_t>(mapId - 1)];
+  return TextAt(textsById_[static_cast<std::size_t>(mapId - 1)]);
 }
 
 std::string CValueIdMap::GetValueFromId(std::int32_t mapId) const {
   return std::string(ValueView(mapId));
 }
 
-std::vector<std::string> CValueIdMap::GetValues() const { return reverse_; }
+std::vector<std::string> CValueIdMap::GetValues() const {
+  std::vector<std::string> values(static_cast<std::size_t>(capacity_));
+  for (std::size_t i = 0; i < textsById_.size(); ++i) values[i] = TextAt(textsById_[i]);
+  return values;
+}
 
 }  // namespace quax::agg

@@ -1,6 +1,7 @@
 // CValueIdMap: every distinct text gets a dense id 1, 2, 3, ... in
 // order of first appearance; ids map back to texts through a reverse list
-// whose capacity starts at InitialListSize and doubles.
+// whose capacity starts at InitialListSize and doubles (the capacity is a
+// count: storage is taken as texts arrive, not for the whole capacity).
 //
 // The dictionary is a hash table with exact (binary) comparison or, with
 // IgnoreCase, comparison that ignores the case of ASCII letters (the
@@ -8,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,14 @@ class CValueIdMap {
   std::int32_t EntryCount() const noexcept { return entryCount_; }
 
   std::int32_t AddorGetValueId(std::string_view stringValue);
+
+  // Lookahead for a text to be looked up soon: its hash, a hint to load its
+  // slot, and (once the slot is loaded) a hint to load the text in it,
+  // answering that slot's id (0 when free), mostly the text's own. The hints
+  // change nothing.
+  std::uint32_t Hash(std::string_view text) const noexcept { return HashOf(text); }
+  void PrefetchSlot(std::uint32_t hash) const noexcept;
+  std::int32_t PrefetchText(std::uint32_t hash) const noexcept;
   std::int32_t GetIdFromValue(std::string_view stringValue) const;
   // Empty text unless 1 <= mapId <= EntryCount.
   std::string GetValueFromId(std::int32_t mapId) const;
@@ -48,23 +58,33 @@ class CValueIdMap {
 
  private:
   // Open addressing with linear probing over a power-of-two array kept at
-  // most half full; a slot holds the text's full hash and its id (0 = free).
-  // The texts themselves live only in the reverse list.
+  // most half full. A slot holds 32 bits of the text's hash (which also place
+  // it) and the text itself, so a lookup touches the slot and the text and
+  // nothing else; Id 0 marks a free slot.
   struct Slot {
-    std::uint64_t Hash = 0;
+    const char* Text = nullptr;  // a stored text (see TextAt)
+    std::uint32_t Hash = 0;
     std::int32_t Id = 0;
   };
+  // Texts are stored back to back in blocks that never move, each as its
+  // byte length (4 bytes) followed by its bytes.
+  static constexpr std::size_t kBlockBytes = 256 * 1024;
+  static std::string_view TextAt(const char* stored) noexcept;
 
-  std::uint64_t HashOf(std::string_view text) const noexcept;
+  std::uint32_t HashOf(std::string_view text) const noexcept;
   bool Same(std::string_view a, std::string_view b) const noexcept;
   // The slot holding the text, or the free slot where it belongs.
-  std::size_t FindSlot(std::string_view text, std::uint64_t hash) const noexcept;
+  std::size_t FindSlot(std::string_view text, std::uint32_t hash) const noexcept;
   void GrowSlots();
+  const char* Store(std::string_view text);
 
   std::vector<Slot> slots_;
   bool ignoreCase_ = false;
   std::int32_t initialListSize_ = kDefaultInitialListSize;
-  std::vector<std::string> reverse_;
+  std::vector<const char*> textsById_;  // the reverse list, index id - 1
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t blockUsedBytes_ = 0;
+  std::size_t blockSizeBytes_ = 0;
   std::int32_t entryCount_ = 0;
   std::int32_t capacity_ = 0;
 };
