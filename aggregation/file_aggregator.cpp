@@ -108,8 +108,8 @@ bool CFileAggregator::AggregateFile() {
         "Unable to open input file '" + inputFileName_ + "': " + reader->LastErrorMessage();
     return false;
   }
-  batch_.resize(kBatchRecords);
-  std::array<std::uint32_t, kBatchRecords> keyTickets {};
+  batch_.resize(TypedEngine::kLookaheadBatch);
+  std::array<std::uint32_t, TypedEngine::kLookaheadBatch> keyTickets {};
   std::int64_t recordsRead = 0;
   bool result = false;
   for (;;) {
@@ -118,15 +118,12 @@ bool CFileAggregator::AggregateFile() {
       result = Flush();
       break;
     }
-    std::size_t count = 0;
-    reader->FileRead(batch_[count++]);
     // An unreadable line ends the file after the records before it.
     std::exception_ptr unreadable;
-    try {
-      while (count < kBatchRecords && reader->FileReadBuffered(batch_[count])) ++count;
-    } catch (...) {
-      unreadable = std::current_exception();
-    }
+    const std::size_t count = ReadRecordBatch(
+        batch_, [&reader](ResourceRecordView& record) { return reader->FileRead(record); },
+        [&reader](ResourceRecordView& record) { return reader->FileReadBuffered(record); },
+        unreadable);
     for (std::size_t k = 0; k < count; ++k) {
       lookaheadValues_.resize(batch_[k].IdentifierValues.size());
       const std::size_t kept = KeptIdentifiers(batch_[k], lookaheadValues_);
@@ -135,7 +132,8 @@ bool CFileAggregator::AggregateFile() {
     }
     bool added = true;
     for (std::size_t k = 0; added && k < count; ++k) {
-      if (k + kLookahead < count) engine_.PrefetchEntry(keyTickets[k + kLookahead]);
+      const std::size_t ahead = k + TypedEngine::kLookaheadDistance;
+      if (ahead < count) engine_.PrefetchEntry(keyTickets[ahead]);
       ++recordsRead;
       if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
         progress_(recordsRead);

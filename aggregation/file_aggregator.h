@@ -48,9 +48,6 @@ class CFileAggregator {
   }
 
  private:
-  static constexpr std::size_t kBatchRecords = 16;
-  static constexpr std::size_t kLookahead = 4;
-
   bool SameLayout(const ResourceRecordView& record) const;
   // Fills the first values of `kept` (as long as the record's values) with
   // the identifier values the current layout keeps; answers their count.

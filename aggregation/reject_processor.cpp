@@ -212,4 +212,13 @@ bool CRejectProcessor::GetEntry(ResourceRecord& record) { return ReadEntry(recor
 
 bool CRejectProcessor::GetEntry(ResourceRecordView& record) { return ReadEntry(record); }
 
+bool CRejectProcessor::GetEntryBuffered(ResourceRecordView& record) {
+  if (readSet_ < 0) return false;
+  for (const int t : readOrder_) {
+    CResourceFile& file = Work(readSet_, t);
+    if (file.IsFileOpen()) return file.FileReadBuffered(record);
+  }
+  return false;
+}
+
 }  // namespace quax::agg

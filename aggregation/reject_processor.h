@@ -62,8 +62,11 @@ class CRejectProcessor {
                 std::span<const std::string> identifierValues, std::span<const std::string> rateCodes,
                 std::span<const Decimal> resourceValues);
   bool GetEntry(ResourceRecord& record);
-  // The same as views, valid until the next call.
+  // The same as views, valid until the next call of GetEntry.
   bool GetEntry(ResourceRecordView& record);
+  // The next record of the file being read only when its line is already
+  // buffered: the views of the records got before stay valid.
+  bool GetEntryBuffered(ResourceRecordView& record);
   // Closes and removes every open work file and names all 21 afresh.
   bool Initialize();
   // Turns the set written last into the read set. False, with the message,

@@ -36,6 +36,47 @@ std::string Shown(std::string_view text) {
   return shown;
 }
 
+// The value of the first eight bytes of a date or time field, kept for the
+// next record: the records of a file mostly share their dates and times.
+struct DigitsMemo {
+  std::uint64_t Bytes = 0;
+  double Value = 0;
+  bool Valid = false;
+
+  static std::uint64_t FirstEight(std::string_view text) noexcept {
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, text.data(), 8);
+    return bytes;
+  }
+  // `text` has at least eight bytes: only those are read by the parsers.
+  bool Holds(std::string_view text) const noexcept { return Valid && FirstEight(text) == Bytes; }
+  void Keep(std::string_view text, double value) noexcept {
+    Bytes = FirstEight(text);
+    Value = value;
+    Valid = true;
+  }
+};
+
+// The calendar parts of the last date-time written, for the next record.
+struct SplitMemo {
+  double Date = 0;
+  CalendarDateTime Parts = SplitDateTime(0);
+
+  const CalendarDateTime& Of(double date) noexcept {
+    if (date != Date) {
+      Parts = SplitDateTime(date);
+      Date = date;
+    }
+    return Parts;
+  }
+};
+
+thread_local SplitMemo lastStartSplit;
+thread_local SplitMemo lastEndSplit;
+thread_local DigitsMemo lastDate;
+thread_local DigitsMemo lastStartTime;
+thread_local DigitsMemo lastEndTime;
+
 class LineParser {
  public:
   LineParser(std::string_view line, long lineNumber, std::string_view fileName,
@@ -59,24 +100,32 @@ class LineParser {
       Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
            ") has fewer than 8 characters");
     }
+    DigitsMemo& memo = lastDate;
+    if (memo.Holds(date)) return memo.Value;
     double day = 0;
     if (!MakeDay(LongFromDigits(date.substr(0, 4)), LongFromDigits(date.substr(4, 2)),
                  LongFromDigits(date.substr(6, 2)), day)) {
       Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
            ") is not a valid date");
     }
+    memo.Keep(date, day);
     return day;
   }
 
   // Fraction of a day of an HH:MM:SS field (separators skipped by position).
-  double Time(std::size_t field, const char* what) const {
+  double Time(std::size_t field, const char* what, bool forStart) const {
     const std::string_view time = Field(field);
     if (time.size() < 8) {
       Fail(std::string(what) + " time '" + Shown(time) + "' (field " + std::to_string(field) +
            ") has fewer than 8 characters");
     }
-    return MakeTimeOfDay(LongFromDigits(time.substr(0, 2)), LongFromDigits(time.substr(3, 2)),
-                         LongFromDigits(time.substr(6, 2)));
+    DigitsMemo& memo = forStart ? lastStartTime : lastEndTime;
+    if (memo.Holds(time)) return memo.Value;
+    const double fraction = MakeTimeOfDay(LongFromDigits(time.substr(0, 2)),
+                                          LongFromDigits(time.substr(3, 2)),
+                                          LongFromDigits(time.substr(6, 2)));
+    memo.Keep(time, fraction);
+    return fraction;
   }
 
  private:
@@ -97,8 +146,21 @@ class RawWriter {
   char* At() const noexcept { return at_; }
   void Char(char c) noexcept { *at_++ = c; }
   void Bytes(std::string_view text) noexcept {
-    std::memcpy(at_, text.data(), text.size());
-    at_ += text.size();
+    const std::size_t n = text.size();
+    const char* from = text.data();
+    // Most fields are short: two overlapping fixed-size copies beat a call.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(at_, from, 8);
+      std::memcpy(at_ + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(at_, from, 4);
+      std::memcpy(at_ + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
+    } else {
+      std::memcpy(at_, from, n);
+    }
+    at_ += n;
   }
   // Unsigned decimal digits, zero-padded to at least `width`.
   void Number(std::uint64_t value, int width) noexcept {
@@ -156,8 +218,8 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
   const double endDay = parser.Field(kEndDateField) == parser.Field(kStartDateField)
                             ? startDay
                             : parser.Day(kEndDateField, "end");
-  out.Start = CombineDateTime(startDay, parser.Time(kStartTimeField, "start"));
-  out.End = CombineDateTime(endDay, parser.Time(kEndTimeField, "end"));
+  out.Start = CombineDateTime(startDay, parser.Time(kStartTimeField, "start", true));
+  out.End = CombineDateTime(endDay, parser.Time(kEndTimeField, "end", false));
   out.FreeText = parser.Field(kFreeTextField);
 
   const std::int32_t identifiers = LongFromDigits(parser.Field(kIdentifierCountField));
@@ -376,8 +438,8 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     }
   }
   RawWriter out(writeBuffer_.get() + writeLength_);
-  const CalendarDateTime from = SplitDateTime(start);
-  const CalendarDateTime to = SplitDateTime(end);
+  const CalendarDateTime from = lastStartSplit.Of(start);
+  const CalendarDateTime to = lastEndSplit.Of(end);
   out.Bytes(header);
   out.Char(',');
   out.Date(from);

@@ -657,15 +657,32 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
-  while (rejects_.GetEntry(passRecord_)) {
-    DefineResourceRecordHeader(passRecord_.Header);
-    RedefineFromRecord(passRecord_);
-    if (AddEntry(passRecord_.IdentifierValues, passRecord_.ResourceValues, passRecord_.Start, passRecord_.End) !=
-        EQUAX_RETURN_CODE_OK) {
-      return false;
+  // In batches, loading the table memory of the next records ahead.
+  passBatch_.resize(kLookaheadBatch);
+  std::array<std::uint32_t, kLookaheadBatch> keyTickets {};
+  for (;;) {
+    std::exception_ptr unreadable;
+    const std::size_t count = ReadRecordBatch(
+        passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
+        [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
+        unreadable);
+    if (count == 0) return true;
+    for (std::size_t k = 0; k < count; ++k) {
+      keyTickets[k] = PrefetchKey(passBatch_[k].IdentifierValues, passBatch_[k].Start, passBatch_[k].End);
     }
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t ahead = k + kLookaheadDistance;
+      if (ahead < count) PrefetchEntry(keyTickets[ahead]);
+      const ResourceRecordView& record = passBatch_[k];
+      DefineResourceRecordHeader(record.Header);
+      RedefineFromRecord(record);
+      if (AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End) !=
+          EQUAX_RETURN_CODE_OK) {
+        return false;
+      }
+    }
+    if (unreadable) std::rethrow_exception(unreadable);
   }
-  return true;
 }
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {

@@ -128,6 +128,10 @@ class TypedEngine {
                             std::optional<double> start = std::nullopt,
                             std::optional<double> end = std::nullopt);
 
+  // Readers that know the next entries read them in batches of
+  // kLookaheadBatch and look kLookaheadDistance entries ahead.
+  static constexpr std::size_t kLookaheadBatch = 16;
+  static constexpr std::size_t kLookaheadDistance = 4;
   // Lookahead for readers that know the next entries: PrefetchKey starts
   // loading the key's slot of the table and answers a ticket; PrefetchEntry
   // with that ticket, a little later, loads the key's text and entry. Both
@@ -242,7 +246,7 @@ class TypedEngine {
   bool lastGrowthAnswer_ = true;
   std::unique_ptr<EventReporter> reporter_;
   std::function<std::int32_t()> memoryUsedProbe_;
-  ResourceRecordView passRecord_;
+  std::vector<ResourceRecordView> passBatch_;
   std::vector<Decimal> rounded_;
   std::vector<std::string> writeNames_;
   std::vector<std::string> writeRateCodes_;

@@ -25,8 +25,11 @@ std::uint32_t CValueIdMap::HashOf(std::string_view text) const noexcept {
       h = (h ^ word) * 0xFF51AFD7ED558CCDull;
       h ^= h >> 32;
     }
-    for (; i < text.size(); ++i) {
-      h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3ull;
+    if (i < text.size()) {  // the last bytes as one zero-filled word (the length is mixed in)
+      std::uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, text.size() - i);
+      h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
     }
   } else {
     for (const char c : text) h = (h ^ Fold(static_cast<unsigned char>(c))) * 0x100000001B3ull;
