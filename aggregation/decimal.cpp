@@ -453,11 +453,9 @@ std::size_t Decimal::FormatFixed(char* out, int places) const noexcept {
   if (places > kMaxScale) places = kMaxScale;
   // Fast path: a 64-bit mantissa whose scale is at most `places`.
   if (hi_ == 0 && scale_ <= places) {
-    static constexpr std::uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
-                                               100000, 1000000, 10000000, 100000000, 1000000000};
     const int pad = places - scale_;
-    if (pad <= 9 && lo_ <= 0xFFFFFFFFFFFFFFFFull / kPow10[pad]) {
-      std::uint64_t m = lo_ * kPow10[pad];
+    if (pad <= 9 && lo_ <= 0xFFFFFFFFFFFFFFFFull / kPowersOfTen[pad]) {
+      std::uint64_t m = lo_ * kPowersOfTen[pad];
       char reversed[24];
       int count = 0;
       do {

@@ -13,6 +13,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -85,6 +86,24 @@ class Decimal {
         out.lo_ = lo;
         out.hi_ = static_cast<std::uint32_t>(hi);
         out.scale_ = scale;
+        out.negative_ = negative;
+        return true;
+      }
+    } else if (negative == b.negative_ && a.hi_ == 0 && b.hi_ == 0) {
+      // Scales differ: the mantissa of the smaller scale is raised to the
+      // larger one, exactly while it stays within 64 bits.
+      const bool aFiner = a.scale_ > b.scale_;
+      const std::uint64_t fineLo = aFiner ? a.lo_ : b.lo_;
+      const std::uint8_t fineScale = aFiner ? a.scale_ : b.scale_;
+      const std::uint64_t coarseLo = aFiner ? b.lo_ : a.lo_;
+      const unsigned gap = fineScale - (aFiner ? b.scale_ : a.scale_);
+      std::uint64_t raised = 0;
+      if (gap < std::size(kPowersOfTen) &&
+          !__builtin_mul_overflow(coarseLo, kPowersOfTen[gap], &raised)) {
+        const std::uint64_t lo = raised + fineLo;
+        out.lo_ = lo;
+        out.hi_ = lo < raised ? 1u : 0u;
+        out.scale_ = fineScale;
         out.negative_ = negative;
         return true;
       }
@@ -188,6 +207,13 @@ class Decimal {
   void SetNegative(bool negative) noexcept { negative_ = negative; }
 
  private:
+  // 10^0 to 10^19: the powers that fit 64 bits.
+  static constexpr std::uint64_t kPowersOfTen[] = {
+      1ull, 10ull, 100ull, 1000ull, 10000ull,
+      100000ull, 1000000ull, 10000000ull, 100000000ull, 1000000000ull,
+      10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+      1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull, 10000000000000000000ull,
+  };
   static bool AddSlow(const Decimal& a, const Decimal& b, bool subtract, Decimal& out) noexcept;
   bool AppendDigitSlow(unsigned digit) noexcept;
   friend struct DecimalAccess;

@@ -45,57 +45,62 @@ std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
 void SplitCsvFields(std::string_view line, FieldList& fields) {
   // The CSVSplit state machine, visiting only the commas and quotes (found
   // 64 bytes at a time); tests/field_parsing_test.cpp checks it against the
-  // byte-by-byte rule.
+  // byte-by-byte rule. A field runs from `start` up to `stop` (exclusive);
+  // a closing quote sets `stop`, otherwise the comma does.
   fields.clear();
   const std::size_t length = line.size();
   if (length == 0) return;
   fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
+  FieldView* out = fields.Storage();
+  std::size_t count = 0;
   const char* bytes = line.data();
   const std::size_t last = length - 1;
   bool inQuotes = false;
   std::size_t start = 0;
-  std::ptrdiff_t end = -1;   // last byte of the field, -1 while not known
+  std::size_t stop = 0;
+  bool stopKnown = false;
   bool lastEmitted = false;  // the byte at `last` ended the line's last field
-  const auto emit = [&](std::ptrdiff_t e) {
-    FieldView field;
-    if (e >= static_cast<std::ptrdiff_t>(start)) {
+  const auto emit = [&out, &count, &start](std::size_t end) {
+    FieldView& field = out[count++];
+    if (end > start) {
       field.Offset = static_cast<std::uint32_t>(start);
-      field.Length = static_cast<std::uint32_t>(static_cast<std::size_t>(e) - start + 1);
+      field.Length = static_cast<std::uint32_t>(end - start);
+    } else {
+      field = FieldView {};
     }
-    fields.Add(field);
   };
   for (std::size_t base = 0; base < length; base += 64) {
-    const std::size_t count = length - base < 64 ? length - base : 64;
-    std::uint64_t mask = SpecialMask(bytes + base, count);
+    const std::size_t blockBytes = length - base < 64 ? length - base : 64;
+    std::uint64_t mask = SpecialMask(bytes + base, blockBytes);
     while (mask != 0) {
       const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
       mask &= mask - 1;
-      if (bytes[i] == '"') {
-        if (inQuotes) {
-          inQuotes = false;
-          end = static_cast<std::ptrdiff_t>(i) - 1;
-          if (i == last) {  // a closing quote ends the line
-            emit(end);
-            lastEmitted = true;
-          }
-        } else {
-          inQuotes = true;
-          start = i + 1;
-          if (i == last) {  // an opening quote at the end: an empty field
-            emit(-1);
-            lastEmitted = true;
-          }
-        }
-      } else if (!inQuotes) {  // a comma ends the field
-        if (end < 0) end = static_cast<std::ptrdiff_t>(i) - 1;
-        emit(end);
+      if (bytes[i] == ',') {
+        if (inQuotes) continue;
+        emit(stopKnown ? stop : i);
         start = i + 1;
-        end = -1;
+        stopKnown = false;
         lastEmitted = i == last;
+      } else if (inQuotes) {  // a closing quote
+        inQuotes = false;
+        stop = i;
+        stopKnown = true;
+        if (i == last) {  // it ends the line
+          emit(stop);
+          lastEmitted = true;
+        }
+      } else {  // an opening quote restarts the field
+        inQuotes = true;
+        start = i + 1;
+        if (i == last) {  // at the end: an empty field
+          emit(start);
+          lastEmitted = true;
+        }
       }
     }
   }
-  if (!lastEmitted) emit(end >= 0 ? end : static_cast<std::ptrdiff_t>(last));
+  if (!lastEmitted) emit(stopKnown ? stop : length);
+  fields.SetSize(count);
 }
 
 std::int32_t HashBytes(std::string_view bytes) noexcept {

@@ -39,8 +39,9 @@ class FieldList {
     data_ = std::move(fresh);
     capacity_ = count;
   }
-  // Appends after Reserve made room.
-  void Add(FieldView field) noexcept { data_[size_++] = field; }
+  // Direct filling after Reserve: write fields into Storage(), then SetSize.
+  FieldView* Storage() noexcept { return data_.get(); }
+  void SetSize(std::size_t count) noexcept { size_ = count; }
 
  private:
   std::unique_ptr<FieldView[]> data_;

@@ -4,6 +4,8 @@
 #include <array>
 #include <exception>
 #include <span>
+
+#include "byte_copy.h"
 #include <memory>
 
 namespace quax::agg {
@@ -43,33 +45,29 @@ bool CFileAggregator::Initialize(std::int32_t maxEntries) {
 // whose names differ at equal counts must not be summed under the names of
 // the records before them.
 bool CFileAggregator::SameLayout(const ResourceRecordView& record) const {
-  return record.Header == previousHeader_ &&
-         std::ranges::equal(record.IdentifierNames, previousIdentifierNames_) &&
-         std::ranges::equal(record.RateCodes, previousRateCodes_);
+  return SameBytes(record.Header, previousHeader_) &&
+         std::ranges::equal(record.IdentifierNames, previousIdentifierNames_, SameBytes) &&
+         std::ranges::equal(record.RateCodes, previousRateCodes_, SameBytes);
 }
 
 void CFileAggregator::Redefine(const ResourceRecordView& record) {
   engine_.ClearIdentifierList();
   engine_.ClearResourceList();
   engine_.DefineResourceRecordHeader(record.Header);
-  keepIdentifier_.assign(record.IdentifierNames.size(), false);
-  keepResource_.assign(record.RateCodes.size(), false);
-  std::size_t identifiersKept = 0;
-  std::size_t resourcesKept = 0;
+  keptIdentifiers_.clear();
+  keptResources_.clear();
   for (std::size_t i = 0; i < record.IdentifierNames.size(); ++i) {
     if (identifiersToRemove_.contains(UpperCase(record.IdentifierNames[i]))) continue;
     engine_.DefineIdentifier(record.IdentifierNames[i]);
-    keepIdentifier_[i] = true;
-    ++identifiersKept;
+    keptIdentifiers_.push_back(i);
   }
   for (std::size_t j = 0; j < record.RateCodes.size(); ++j) {
     if (resourcesToRemove_.contains(UpperCase(record.RateCodes[j]))) continue;
     engine_.DefineResource(record.RateCodes[j], 1.0, -1);
-    keepResource_[j] = true;
-    ++resourcesKept;
+    keptResources_.push_back(j);
   }
-  identifierValues_.resize(identifiersKept);
-  resourceValues_.resize(resourcesKept);
+  identifierValues_.resize(keptIdentifiers_.size());
+  resourceValues_.resize(keptResources_.size());
   previousHeader_ = record.Header;
   previousIdentifierNames_.assign(record.IdentifierNames.begin(), record.IdentifierNames.end());
   previousRateCodes_.assign(record.RateCodes.begin(), record.RateCodes.end());
@@ -84,8 +82,8 @@ bool CFileAggregator::Flush() {
 std::size_t CFileAggregator::KeptIdentifiers(const ResourceRecordView& record,
                                              std::vector<std::string_view>& kept) const {
   std::size_t count = 0;
-  for (std::size_t i = 0; i < record.IdentifierValues.size() && i < keepIdentifier_.size(); ++i) {
-    if (keepIdentifier_[i]) kept[count++] = record.IdentifierValues[i];
+  for (const std::size_t i : keptIdentifiers_) {
+    if (i < record.IdentifierValues.size()) kept[count++] = record.IdentifierValues[i];
   }
   return count;
 }
@@ -98,8 +96,8 @@ bool CFileAggregator::AggregateFile() {
   previousHeader_.clear();
   previousIdentifierNames_.clear();
   previousRateCodes_.clear();
-  keepIdentifier_.clear();
-  keepResource_.clear();
+  keptIdentifiers_.clear();
+  keptResources_.clear();
 
   auto reader = std::make_unique<CResourceFile>();
   reader->SetFileName(inputFileName_);
@@ -124,8 +122,8 @@ bool CFileAggregator::AggregateFile() {
         batch_, [&reader](ResourceRecordView& record) { return reader->FileRead(record); },
         [&reader](ResourceRecordView& record) { return reader->FileReadBuffered(record); },
         unreadable);
+    lookaheadValues_.resize(keptIdentifiers_.size());
     for (std::size_t k = 0; k < count; ++k) {
-      lookaheadValues_.resize(batch_[k].IdentifierValues.size());
       const std::size_t kept = KeptIdentifiers(batch_[k], lookaheadValues_);
       keyTickets[k] = engine_.PrefetchKey(std::span(lookaheadValues_).first(kept), batch_[k].Start,
                                           batch_[k].End);
@@ -159,11 +157,11 @@ bool CFileAggregator::AddRecord(const ResourceRecordView& record) {
     lastErrorMessage_ = "You are attempting to write out a record with no identifiers";
     return false;
   }
-  std::size_t slot = 0;
-  for (std::size_t j = 0; j < record.ResourceValues.size() && j < keepResource_.size(); ++j) {
-    if (keepResource_[j]) resourceValues_[slot++] = record.ResourceValues[j];
+  std::size_t kept = 0;
+  for (const std::size_t j : keptResources_) {
+    if (j < record.ResourceValues.size()) resourceValues_[kept++] = record.ResourceValues[j];
   }
-  if (slot == 0) {
+  if (kept == 0) {
     lastErrorMessage_ = "You are attempting to write out a record with no resources";
     return false;
   }

@@ -49,8 +49,8 @@ class CFileAggregator {
 
  private:
   bool SameLayout(const ResourceRecordView& record) const;
-  // Fills the first values of `kept` (as long as the record's values) with
-  // the identifier values the current layout keeps; answers their count.
+  // Fills the first values of `kept` (room for every kept position) with the
+  // identifier values the current layout keeps; answers their count.
   std::size_t KeptIdentifiers(const ResourceRecordView& record,
                               std::vector<std::string_view>& kept) const;
   bool AddRecord(const ResourceRecordView& record);
@@ -69,8 +69,8 @@ class CFileAggregator {
   std::string previousHeader_;
   std::vector<std::string> previousIdentifierNames_;
   std::vector<std::string> previousRateCodes_;
-  std::vector<bool> keepIdentifier_;
-  std::vector<bool> keepResource_;
+  std::vector<std::size_t> keptIdentifiers_;  // field positions
+  std::vector<std::size_t> keptResources_;
   std::vector<ResourceRecordView> batch_;
   std::vector<std::string_view> lookaheadValues_;
   std::vector<std::string_view> identifierValues_;

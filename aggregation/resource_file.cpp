@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agg_error.h"
+#include "byte_copy.h"
 #include "date_time.h"
 
 namespace quax::agg {
@@ -146,21 +147,8 @@ class RawWriter {
   char* At() const noexcept { return at_; }
   void Char(char c) noexcept { *at_++ = c; }
   void Bytes(std::string_view text) noexcept {
-    const std::size_t n = text.size();
-    const char* from = text.data();
-    // Most fields are short: two overlapping fixed-size copies beat a call.
-    if (n >= 8 && n <= 16) {
-      std::memcpy(at_, from, 8);
-      std::memcpy(at_ + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(at_, from, 4);
-      std::memcpy(at_ + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
-    } else {
-      std::memcpy(at_, from, n);
-    }
-    at_ += n;
+    CopyBytes(at_, text);
+    at_ += text.size();
   }
   // Unsigned decimal digits, zero-padded to at least `width`.
   void Number(std::uint64_t value, int width) noexcept {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "byte_copy.h"
 #include "date_time.h"
 #include "platform_system.h"
 
@@ -411,7 +412,7 @@ void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> i
   key.resize(length);
   char* at = key.data();
   const auto put = [&at](std::string_view text) {
-    std::memcpy(at, text.data(), text.size());
+    CopyBytes(at, text);
     at += text.size();
   };
   put(header_);
@@ -443,7 +444,9 @@ void TypedEngine::PrefetchEntry(std::uint32_t keyHash) const noexcept {
   if (keyMap_.EntryCount() == 0) return;
   const std::int32_t id = keyMap_.PrefetchText(keyHash);
   if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
-    __builtin_prefetch(&table_[static_cast<std::size_t>(id - 1)]);
+    const char* entry = reinterpret_cast<const char*>(&table_[static_cast<std::size_t>(id - 1)]);
+    __builtin_prefetch(entry);
+    __builtin_prefetch(entry + 64);  // the sums run into the next line
   }
 }
 
