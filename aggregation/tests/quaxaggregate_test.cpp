@@ -276,6 +276,15 @@ TEST_F(QuaxAggregateTool, DroppedResourceIsLeftOutOfEveryRecord) {
                                       "USER=u1 HOST=h2 | CPU=0.5"}));
 }
 
+TEST_F(QuaxAggregateTool, ANameDroppedTwiceInAnyCaseIsDroppedOnce) {
+  WriteText(input_, kInput);
+  const ToolRun run = Run({"--drop-identifier", "host", "--drop-identifier", "HOST", "--drop-resource",
+                           "io", "--drop-resource", "Io", input_, output_});
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  EXPECT_EQ(run.Errors, "");
+  EXPECT_EQ(Aggregates(output_), std::vector<std::string>({"USER=u1 | CPU=4.25", "USER=u2 | CPU=10"}));
+}
+
 TEST_F(QuaxAggregateTool, AppendKeepsTheExistingOutputLines) {
   WriteText(input_, kInput);
   WriteText(output_, kEarlierOutput);
