@@ -179,6 +179,7 @@ std::string Describe(const ResourceRecord& record) {
   return text;
 }
 
+// One record line of header A; identifiers and resources with their counts.
 std::string Record(const std::string& identifiers, const std::string& resources,
                    const std::string& day = "20240131", const std::string& times = "08:00:00,09:00:00") {
   return "A," + day + "," + day + "," + times + ",," + identifiers + "," + resources + "\r\n";
@@ -206,7 +207,7 @@ class QuaxAggregateTool : public ::testing::Test {
   ToolRun Run(const std::vector<std::string>& arguments) const {
     return RunQuaxAggregate(arguments, folder_);
   }
-  std::vector<std::string> Aggregates(const std::string& path) const {
+  static std::vector<std::string> Aggregates(const std::string& path) {
     std::vector<std::string> described;
     for (const ResourceRecord& record : ReadRecords(path)) described.push_back(Describe(record));
     return described;
@@ -334,6 +335,19 @@ TEST_F(QuaxAggregateTool, CommandLineErrorsExitWith8AndTouchNothing) {
     EXPECT_EQ(run.Errors, c.Message);
     EXPECT_EQ(run.Output, "");
     EXPECT_EQ(ReadText(output_), kEarlierOutput);
+  }
+}
+
+TEST_F(QuaxAggregateTool, InputNamedAsOutputExitsWith8AndKeepsTheInput) {
+  const std::string otherSpelling = (std::filesystem::path(folder_.Path()) / "." / "in.txt").string();
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{input_, input_}, {"--append", input_, otherSpelling}}) {
+    SCOPED_TRACE(arguments.back());
+    WriteText(input_, kInput);
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.ExitCode, 8);
+    EXPECT_EQ(run.Errors, "quaxaggregate: " + arguments.back() + " is both the input and the output\n");
+    EXPECT_EQ(ReadText(input_), kInput);
   }
 }
 

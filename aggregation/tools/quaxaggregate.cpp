@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -243,6 +244,14 @@ int Run(const Options& options) {
   return succeeded ? kExitOk : kExitFailed;
 }
 
+// Replacing or appending to the file being read would lose its records or
+// read the aggregates back in. A name that cannot be examined (an output
+// not yet there) names another file.
+bool SameFile(const std::string& input, const std::string& output) {
+  std::error_code unexamined;
+  return std::filesystem::equivalent(input, output, unexamined);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,6 +260,10 @@ int main(int argc, char** argv) {
   if (options.Help) {
     std::fputs(kHelp, stdout);
     return kExitOk;
+  }
+  if (SameFile(options.Input, options.Output)) {
+    std::fprintf(stderr, "quaxaggregate: %s is both the input and the output\n", options.Output.c_str());
+    return kExitUsage;
   }
   try {
     return Run(options);
