@@ -2,9 +2,11 @@
 // engine and appends the aggregates to an output file. Exit codes follow the
 // engine's return codes: 0 done, 8 the command line was not understood
 // (nothing was done), 16 the aggregation failed.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,6 +89,19 @@ bool ParseDateAggregation(std::string_view text, std::int32_t& out) {
   return true;
 }
 
+constexpr char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The aggregator matches the names to drop in any case and refuses one it
+// already holds; naming one again on the command line changes nothing.
+void AddNameOnce(std::vector<std::string>& names, std::string_view name) {
+  const auto sameName = [name](const std::string& known) {
+    return std::ranges::equal(known, name, {}, AsciiUpper, AsciiUpper);
+  };
+  if (std::ranges::none_of(names, sameName)) names.emplace_back(name);
+}
+
 // False with a message on standard error when the line is not understood.
 bool ParseArguments(int argc, char** argv, Options& options) {
   std::vector<std::string> positional;
@@ -109,10 +124,10 @@ bool ParseArguments(int argc, char** argv, Options& options) {
       options.DebugCounters = true;
     } else if (arg == "--drop-identifier") {
       if (!value(text)) return false;
-      options.DropIdentifiers.emplace_back(text);
+      AddNameOnce(options.DropIdentifiers, text);
     } else if (arg == "--drop-resource") {
       if (!value(text)) return false;
-      options.DropResources.emplace_back(text);
+      AddNameOnce(options.DropResources, text);
     } else if (arg == "--work-path") {
       if (!value(text)) return false;
       options.WorkPath = text;
@@ -229,6 +244,14 @@ int Run(const Options& options) {
   return succeeded ? kExitOk : kExitFailed;
 }
 
+// Replacing or appending to the file being read would lose its records or
+// read the aggregates back in. A name that cannot be examined (an output
+// not yet there) names another file.
+bool SameFile(const std::string& input, const std::string& output) {
+  std::error_code unexamined;
+  return std::filesystem::equivalent(input, output, unexamined);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +260,10 @@ int main(int argc, char** argv) {
   if (options.Help) {
     std::fputs(kHelp, stdout);
     return kExitOk;
+  }
+  if (SameFile(options.Input, options.Output)) {
+    std::fprintf(stderr, "quaxaggregate: %s is both the input and the output\n", options.Output.c_str());
+    return kExitUsage;
   }
   try {
     return Run(options);
