@@ -45,9 +45,10 @@ bool CFileAggregator::Initialize(std::int32_t maxEntries) {
 // whose names differ at equal counts must not be summed under the names of
 // the records before them.
 bool CFileAggregator::SameLayout(const ResourceRecordView& record) const {
+  const auto same = [](std::string_view a, std::string_view b) { return SameBytes(a, b); };
   return SameBytes(record.Header, previousHeader_) &&
-         std::ranges::equal(record.IdentifierNames, previousIdentifierNames_, SameBytes) &&
-         std::ranges::equal(record.RateCodes, previousRateCodes_, SameBytes);
+         std::ranges::equal(record.IdentifierNames, previousIdentifierNames_, same) &&
+         std::ranges::equal(record.RateCodes, previousRateCodes_, same);
 }
 
 void CFileAggregator::Redefine(const ResourceRecordView& record) {
