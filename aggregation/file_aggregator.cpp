@@ -108,7 +108,7 @@ bool CFileAggregator::AggregateFile() {
     return false;
   }
   batch_.resize(TypedEngine::kLookaheadBatch);
-  std::array<std::uint32_t, TypedEngine::kLookaheadBatch> keyTickets {};
+  std::array<std::size_t, TypedEngine::kLookaheadBatch> keyTickets {};
   std::int64_t recordsRead = 0;
   bool result = false;
   for (;;) {
@@ -137,7 +137,7 @@ bool CFileAggregator::AggregateFile() {
       if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
         progress_(recordsRead);
       }
-      added = AddRecord(batch_[k]);
+      added = AddRecord(batch_[k], keyTickets[k]);
     }
     if (!added) break;
     if (unreadable) std::rethrow_exception(unreadable);
@@ -146,7 +146,7 @@ bool CFileAggregator::AggregateFile() {
   return result;
 }
 
-bool CFileAggregator::AddRecord(const ResourceRecordView& record) {
+bool CFileAggregator::AddRecord(const ResourceRecordView& record, std::size_t keyTicket) {
   if (!SameLayout(record)) {
     if (!previousHeader_.empty() && !previousIdentifierNames_.empty() && !previousRateCodes_.empty() &&
         !Flush()) {
@@ -166,7 +166,7 @@ bool CFileAggregator::AddRecord(const ResourceRecordView& record) {
     lastErrorMessage_ = "You are attempting to write out a record with no resources";
     return false;
   }
-  if (engine_.AddEntry(identifierValues_, resourceValues_, record.Start, record.End) !=
+  if (engine_.AddEntry(identifierValues_, resourceValues_, record.Start, record.End, keyTicket) !=
       EQUAX_RETURN_CODE_OK) {
     lastErrorMessage_ = "Unable to add aggregate: " + engine_.LastErrorMessage();
     return false;

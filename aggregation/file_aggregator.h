@@ -53,7 +53,7 @@ class CFileAggregator {
   // identifier values the current layout keeps; answers their count.
   std::size_t KeptIdentifiers(const ResourceRecordView& record,
                               std::vector<std::string_view>& kept) const;
-  bool AddRecord(const ResourceRecordView& record);
+  bool AddRecord(const ResourceRecordView& record, std::size_t keyTicket);
   void Redefine(const ResourceRecordView& record);
   bool Flush();
 

@@ -177,19 +177,24 @@ void TypedEngine::DefineResourceRecordHeader(std::string_view header) {
   if (header == header_) return;
   header_.assign(header);
   layout_.reset();
+  ++keyGeneration_;
 }
 
+// The identifier values a caller passes follow the identifier definitions,
+// so a lookahead key built before a change of them is not used after it.
 void TypedEngine::ClearIdentifierList() {
   identifierIds_.clear();
   identifierNames_.clear();
   ++identifierRedefinitions_;
   layout_.reset();
+  ++keyGeneration_;
 }
 
 void TypedEngine::DefineIdentifier(std::string_view identifierName) {
   identifierIds_.push_back(identifierNameMap_.AddorGetValueId(identifierName) - 1);
   identifierNames_.emplace_back(identifierName);
   layout_.reset();
+  ++keyGeneration_;
 }
 
 void TypedEngine::ClearResourceList() {
@@ -218,6 +223,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
   lastErrorMessage_.clear();
   if (value.empty()) {
     dateKeyword_.clear();
+    ++keyGeneration_;
     return;
   }
   const std::string upper = UpperCase(value);
@@ -226,6 +232,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
     return;
   }
   dateKeyword_ = upper;
+  ++keyGeneration_;
 }
 
 void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
@@ -240,6 +247,7 @@ const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
 // ---- Initialize -----------------------------------------------------------
 
 bool TypedEngine::Initialize(std::int32_t maxEntries) {
+  ++keyGeneration_;
   dateAggregation_ = EDateAggregation_Both;
   maxEntries_ = maxEntries;
   ClearTable();
@@ -323,7 +331,8 @@ std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identif
 
 std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierValues,
                                    std::span<const Decimal> resourceValues,
-                                   std::optional<double> start, std::optional<double> end) {
+                                   std::optional<double> start, std::optional<double> end,
+                                   std::size_t keyTicket) {
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
   counters_.IncrementCallCount_AddEntry();
   if (!writing_) counters_.IncrementInputRecords();
@@ -351,7 +360,7 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
     }
     values = converted_;
   }
-  const std::int32_t result = AddConverted(identifierValues, values, start, end);
+  const std::int32_t result = AddConverted(identifierValues, values, start, end, keyTicket);
   if (result == EQUAX_RETURN_CODE_OK) StopAddEntryTimer();
   return result;
 }
@@ -382,6 +391,7 @@ void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double
     double keywordEnd = EndOfDay(today);
     if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
     (forStart ? resolvedStart_ : resolvedEnd_) = forStart ? keywordStart : keywordEnd;
+    ++keyGeneration_;
   };
   if (!KnownDate(true, start, outStart)) {
     fillSlot(true);
@@ -426,23 +436,24 @@ void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> i
   }
 }
 
-std::uint32_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifierValues,
-                                       std::optional<double> start, std::optional<double> end) {
+std::size_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifierValues,
+                                     std::optional<double> start, std::optional<double> end) {
   double entryStart = 0;
   double entryEnd = 0;
-  if (keyMap_.EntryCount() == 0 || !KnownDate(true, start, entryStart) ||
-      !KnownDate(false, end, entryEnd)) {
-    return 0;
-  }
-  BuildKey(lookaheadKey_, identifierValues, entryStart, entryEnd);
-  const std::uint32_t hash = keyMap_.Hash(lookaheadKey_);
-  keyMap_.PrefetchSlot(hash);
-  return hash;
+  if (!KnownDate(true, start, entryStart) || !KnownDate(false, end, entryEnd)) return 0;
+  const std::size_t ticket = nextLookahead_ % lookahead_.size() + 1;
+  ++nextLookahead_;
+  LookaheadKey& ahead = lookahead_[ticket - 1];
+  BuildKey(ahead.Text, identifierValues, entryStart, entryEnd);
+  ahead.Hash = keyMap_.Hash(ahead.Text);
+  ahead.Generation = keyGeneration_;
+  keyMap_.PrefetchSlot(ahead.Hash);
+  return ticket;
 }
 
-void TypedEngine::PrefetchEntry(std::uint32_t keyHash) const noexcept {
-  if (keyMap_.EntryCount() == 0) return;
-  const std::int32_t id = keyMap_.PrefetchText(keyHash);
+void TypedEngine::PrefetchEntry(std::size_t keyTicket) const noexcept {
+  if (keyTicket == 0 || keyTicket > lookahead_.size()) return;
+  const std::int32_t id = keyMap_.PrefetchText(lookahead_[keyTicket - 1].Hash);
   if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
     const char* entry = reinterpret_cast<const char*>(&table_[static_cast<std::size_t>(id - 1)]);
     __builtin_prefetch(entry);
@@ -452,13 +463,22 @@ void TypedEngine::PrefetchEntry(std::uint32_t keyHash) const noexcept {
 
 std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identifierValues,
                                        std::span<const Decimal> values, std::optional<double> start,
-                                       std::optional<double> end) {
+                                       std::optional<double> end, std::size_t keyTicket) {
   double entryStart = 0;
   double entryEnd = 0;
   ResolveDates(start, end, entryStart, entryEnd);
-  BuildKey(key_, identifierValues, entryStart, entryEnd);
+  std::uint32_t keyHash = 0;
+  LookaheadKey* ahead = keyTicket >= 1 && keyTicket <= lookahead_.size() ? &lookahead_[keyTicket - 1] : nullptr;
+  if (ahead != nullptr && ahead->Generation == keyGeneration_) {
+    key_.swap(ahead->Text);  // built from the same values under the same definitions
+    keyHash = ahead->Hash;
+    ahead->Generation = kNoGeneration;
+  } else {
+    BuildKey(key_, identifierValues, entryStart, entryEnd);
+    keyHash = keyMap_.Hash(key_);
+  }
 
-  const std::int32_t found = keyMap_.GetIdFromValue(key_);
+  const std::int32_t found = keyMap_.GetIdFromValue(key_, keyHash);
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
     ++entry.MergeCount;
@@ -490,7 +510,7 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
     return HandOff(identifierValues, values, entryStart, entryEnd);
   }
-  if (keyMap_.AddorGetValueId(key_) < 1) return Fail("Unable to add new aggregation key to list.");
+  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) return Fail("Unable to add new aggregation key to list.");
   CreateEntry(identifierValues, values, entryStart, entryEnd);
   return EQUAX_RETURN_CODE_OK;
 }
@@ -662,7 +682,7 @@ bool TypedEngine::RunExternalPass() {
   counters_.IncrementRejectPassesCount();
   // In batches, loading the table memory of the next records ahead.
   passBatch_.resize(kLookaheadBatch);
-  std::array<std::uint32_t, kLookaheadBatch> keyTickets {};
+  std::array<std::size_t, kLookaheadBatch> keyTickets {};
   for (;;) {
     std::exception_ptr unreadable;
     const std::size_t count = ReadRecordBatch(
@@ -679,7 +699,8 @@ bool TypedEngine::RunExternalPass() {
       const ResourceRecordView& record = passBatch_[k];
       DefineResourceRecordHeader(record.Header);
       RedefineFromRecord(record);
-      if (AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End) !=
+      if (AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
+                   keyTickets[k]) !=
           EQUAX_RETURN_CODE_OK) {
         return false;
       }
@@ -690,6 +711,7 @@ bool TypedEngine::RunExternalPass() {
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   writing_ = true;
+  ++keyGeneration_;  // the passes build keys of their own
   lastErrorMessage_.clear();
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
   const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
@@ -702,6 +724,7 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
     ~OutputMode() {
       Engine.process_.SetPriorityClass(EProcessPriorityClass_Normal);
       Engine.writing_ = false;
+      ++Engine.keyGeneration_;
     }
   } outputMode {*this};
 

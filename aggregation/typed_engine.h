@@ -11,6 +11,7 @@
 // built in a reused buffer and looked up by view.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,11 +93,23 @@ class TypedEngine {
   bool EnableDebugCounters() { lastErrorMessage_.clear(); return enableDebugCounters_; }
   void SetEnableDebugCounters(bool value) { lastErrorMessage_.clear(); enableDebugCounters_ = value; }
   std::int32_t DateAggregation() { lastErrorMessage_.clear(); return dateAggregation_; }
-  void SetDateAggregation(std::int32_t value) { lastErrorMessage_.clear(); dateAggregation_ = value; }
+  void SetDateAggregation(std::int32_t value) {
+    lastErrorMessage_.clear();
+    dateAggregation_ = value;
+    ++keyGeneration_;
+  }
   double DateStart() { lastErrorMessage_.clear(); return dateStart_; }
-  void SetDateStart(double value) { lastErrorMessage_.clear(); dateStart_ = value; }
+  void SetDateStart(double value) {
+    lastErrorMessage_.clear();
+    dateStart_ = value;
+    ++keyGeneration_;
+  }
   double DateEnd() { lastErrorMessage_.clear(); return dateEnd_; }
-  void SetDateEnd(double value) { lastErrorMessage_.clear(); dateEnd_ = value; }
+  void SetDateEnd(double value) {
+    lastErrorMessage_.clear();
+    dateEnd_ = value;
+    ++keyGeneration_;
+  }
   std::string DateKeyword() { lastErrorMessage_.clear(); return dateKeyword_; }
   void SetDateKeyword(std::string_view value);
   std::int32_t MemoryMinimum() const noexcept { return memoryMinimum_; }
@@ -119,7 +132,7 @@ class TypedEngine {
   std::int32_t AddEntry(std::span<const std::string_view> identifierValues,
                         std::span<const Decimal> resourceValues,
                         std::optional<double> start = std::nullopt,
-                        std::optional<double> end = std::nullopt);
+                        std::optional<double> end = std::nullopt, std::size_t keyTicket = 0);
   // The same with resource values as text (the scripting clients' form):
   // with DataValidation a value that is not a number is reported, without
   // it the conversion error is thrown.
@@ -129,17 +142,18 @@ class TypedEngine {
                             std::optional<double> end = std::nullopt);
 
   // Readers that know the next entries read them in batches of
-  // kLookaheadBatch and look kLookaheadDistance entries ahead.
+  // kLookaheadBatch and look kLookaheadDistance entries ahead: PrefetchKey
+  // builds the key of an entry to come, starts loading its slot of the table
+  // and answers a ticket (0: none); PrefetchEntry with that ticket, a little
+  // later, loads the key's text and entry; AddEntry with the ticket and the
+  // same values then uses the key built. The key is built anew when anything
+  // it depends on (header, identifier definitions, date settings) changed in
+  // between, so tickets change no result.
   static constexpr std::size_t kLookaheadBatch = 16;
   static constexpr std::size_t kLookaheadDistance = 4;
-  // Lookahead for readers that know the next entries: PrefetchKey starts
-  // loading the key's slot of the table and answers a ticket; PrefetchEntry
-  // with that ticket, a little later, loads the key's text and entry. Both
-  // are hints that change nothing (a ticket of a changed layout only loads
-  // memory in vain).
-  std::uint32_t PrefetchKey(std::span<const std::string_view> identifierValues,
-                            std::optional<double> start, std::optional<double> end);
-  void PrefetchEntry(std::uint32_t keyTicket) const noexcept;
+  std::size_t PrefetchKey(std::span<const std::string_view> identifierValues,
+                          std::optional<double> start, std::optional<double> end);
+  void PrefetchEntry(std::size_t keyTicket) const noexcept;
 
   std::int32_t WriteResourceFile(bool appendToResourceFile = false);
   static Decimal m_RoundAsymetric(const Decimal& numberToRound, std::int32_t decimalPositions) {
@@ -167,7 +181,7 @@ class TypedEngine {
 
   std::int32_t AddConverted(std::span<const std::string_view> identifierValues,
                             std::span<const Decimal> values, std::optional<double> start,
-                            std::optional<double> end);
+                            std::optional<double> end, std::size_t keyTicket);
   std::int32_t Fail(std::string message);
   void StopAddEntryTimer() noexcept;
   // The date an entry gets when it does not depend on a slot not yet worked out.
@@ -227,7 +241,17 @@ class TypedEngine {
   std::optional<double> resolvedStart_;  // keyword or current day, kept for the object's life
   std::optional<double> resolvedEnd_;
   std::string key_;
-  std::string lookaheadKey_;
+  // Keys built ahead by PrefetchKey, valid while the generation of the key
+  // inputs is theirs.
+  static constexpr std::uint64_t kNoGeneration = ~std::uint64_t{0};
+  struct LookaheadKey {
+    std::string Text;
+    std::uint32_t Hash = 0;
+    std::uint64_t Generation = kNoGeneration;
+  };
+  std::array<LookaheadKey, kLookaheadBatch> lookahead_;
+  std::size_t nextLookahead_ = 0;
+  std::uint64_t keyGeneration_ = 0;
   // The day number of a date as key text, kept for the next date of the
   // same day (most records of a file share their days).
   struct DayText {

@@ -131,8 +131,11 @@ void CValueIdMap::SetIgnoreCase(bool ignoreCase) {
 }
 
 std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue) {
+  return AddorGetValueId(stringValue, HashOf(stringValue));
+}
+
+std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue, std::uint32_t hash) {
   if (slots_.empty()) GrowSlots();
-  const std::uint32_t hash = HashOf(stringValue);
   std::size_t at = FindSlot(stringValue, hash);
   if (slots_[at].Id != 0) return slots_[at].Id;
   // No id is left, or the text cannot be stored: 0, which callers report.
@@ -169,8 +172,12 @@ std::int32_t CValueIdMap::PrefetchText(std::uint32_t hash) const noexcept {
 }
 
 std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue) const {
+  return GetIdFromValue(stringValue, HashOf(stringValue));
+}
+
+std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue, std::uint32_t hash) const {
   if (slots_.empty()) return 0;
-  return slots_[FindSlot(stringValue, HashOf(stringValue))].Id;
+  return slots_[FindSlot(stringValue, hash)].Id;
 }
 
 std::string_view CValueIdMap::ValueView(std::int32_t mapId) const noexcept {

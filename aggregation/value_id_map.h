@@ -37,6 +37,9 @@ class CValueIdMap {
   std::int32_t EntryCount() const noexcept { return entryCount_; }
 
   std::int32_t AddorGetValueId(std::string_view stringValue);
+  // The same for a text whose Hash the caller has.
+  std::int32_t AddorGetValueId(std::string_view stringValue, std::uint32_t hash);
+  std::int32_t GetIdFromValue(std::string_view stringValue, std::uint32_t hash) const;
 
   // Lookahead for a text to be looked up soon: its hash, a hint to load its
   // slot, and (once the slot is loaded) a hint to load the text in it,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "engine_test_support.h"
@@ -111,6 +112,48 @@ TEST_F(TypedEngineTest, DateKeywordsAreCheckedAndStoredUpperCase) {
   EXPECT_EQ(engine_.DateKeyword(), "**CURMON");
   engine_.SetDateKeyword("");
   EXPECT_EQ(engine_.DateKeyword(), "");
+}
+
+// A key built ahead is used only while nothing it depends on changed: a
+// ticket taken under other settings must not merge the entry under its old key.
+TEST_F(TypedEngineTest, LookaheadKeysFollowChangesMadeAfterThem) {
+  const std::string_view ids[] = {"u", "h"};
+  const Decimal values[] = {Decimal(1), Decimal(1)};
+  const double start = Day(2024, 1, 31, 8);
+  const double end = Day(2024, 1, 31, 9);
+  const auto addAhead = [&](const std::function<void()>& change) {
+    const std::size_t ticket = engine_.PrefetchKey(ids, start, end);
+    EXPECT_NE(ticket, 0u);
+    change();
+    engine_.PrefetchEntry(ticket);
+    return engine_.AddEntry(ids, values, start, end, ticket);
+  };
+  ASSERT_EQ(addAhead([] {}), 0);
+  ASSERT_EQ(addAhead([this] { engine_.DefineResourceRecordHeader("OTHER"); }), 0);
+  ASSERT_EQ(Add("u", "h", 1), 0);  // OTHER again, without a ticket
+  ASSERT_EQ(addAhead([this] { engine_.SetDateAggregation(EDateAggregation_None); }), 0);
+  ASSERT_EQ(Add("u", "h", 1), 0);
+  ASSERT_EQ(addAhead([this] { engine_.SetDateStart(Day(2023, 5, 1)); engine_.SetDateAggregation(EDateAggregation_StartDate); }), 0);
+  ASSERT_EQ(Add("u", "h", 1), 0);
+  // HDR; OTHER twice; OTHER without dates twice; OTHER on 1 May 2023 twice.
+  const AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, 4);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(1));
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 1)), Decimal(2));
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 2)), Decimal(2));
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 3)), Decimal(2));
+  EXPECT_EQ(std::get<std::string>(list.At(0, 3)), "OTHER");
+}
+
+// A ticket is used once: a second AddEntry with it builds the key again.
+TEST_F(TypedEngineTest, ALookaheadKeyServesOneEntry) {
+  const std::string_view first[] = {"a", "h"};
+  const std::string_view second[] = {"b", "h"};
+  const Decimal values[] = {Decimal(1), Decimal(1)};
+  const std::size_t ticket = engine_.PrefetchKey(first, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9));
+  ASSERT_EQ(engine_.AddEntry(first, values, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9), ticket), 0);
+  ASSERT_EQ(engine_.AddEntry(second, values, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9), ticket), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);
 }
 
 TEST(DateKeywords, ResolveAgainstTheGivenDay) {
