@@ -67,8 +67,8 @@ void CFileAggregator::Redefine(const ResourceRecordView& record) {
     engine_.DefineResource(record.RateCodes[j], 1.0, -1);
     keptResources_.push_back(j);
   }
-  identifierValues_.resize(keptIdentifiers_.size());
-  resourceValues_.resize(keptResources_.size());
+  dropsIdentifiers_ = keptIdentifiers_.size() != record.IdentifierNames.size();
+  dropsResources_ = keptResources_.size() != record.RateCodes.size();
   previousHeader_ = record.Header;
   previousIdentifierNames_.assign(record.IdentifierNames.begin(), record.IdentifierNames.end());
   previousRateCodes_.assign(record.RateCodes.begin(), record.RateCodes.end());
@@ -80,13 +80,29 @@ bool CFileAggregator::Flush() {
   return false;
 }
 
-std::size_t CFileAggregator::KeptIdentifiers(const ResourceRecordView& record,
-                                             std::vector<std::string_view>& kept) const {
+std::span<const std::string_view> CFileAggregator::KeptIdentifiers(
+    const ResourceRecordView& record, std::vector<std::string_view>& scratch) const {
+  if (keptIdentifiers_.size() == record.IdentifierValues.size() && !dropsIdentifiers_) {
+    return record.IdentifierValues;
+  }
+  scratch.resize(keptIdentifiers_.size());
   std::size_t count = 0;
   for (const std::size_t i : keptIdentifiers_) {
-    if (i < record.IdentifierValues.size()) kept[count++] = record.IdentifierValues[i];
+    if (i < record.IdentifierValues.size()) scratch[count++] = record.IdentifierValues[i];
   }
-  return count;
+  return std::span(scratch).first(count);
+}
+
+std::span<const Decimal> CFileAggregator::KeptResources(const ResourceRecordView& record) {
+  if (keptResources_.size() == record.ResourceValues.size() && !dropsResources_) {
+    return record.ResourceValues;
+  }
+  resourceValues_.resize(keptResources_.size());
+  std::size_t count = 0;
+  for (const std::size_t j : keptResources_) {
+    if (j < record.ResourceValues.size()) resourceValues_[count++] = record.ResourceValues[j];
+  }
+  return std::span(resourceValues_).first(count);
 }
 
 // Records are read in small batches of lines already buffered, so that the
@@ -99,6 +115,7 @@ bool CFileAggregator::AggregateFile() {
   previousRateCodes_.clear();
   keptIdentifiers_.clear();
   keptResources_.clear();
+  dropsIdentifiers_ = dropsResources_ = false;
 
   auto reader = std::make_unique<CResourceFile>();
   reader->SetFileName(inputFileName_);
@@ -123,11 +140,9 @@ bool CFileAggregator::AggregateFile() {
         batch_, [&reader](ResourceRecordView& record) { return reader->FileRead(record); },
         [&reader](ResourceRecordView& record) { return reader->FileReadBuffered(record); },
         unreadable);
-    lookaheadValues_.resize(keptIdentifiers_.size());
     for (std::size_t k = 0; k < count; ++k) {
-      const std::size_t kept = KeptIdentifiers(batch_[k], lookaheadValues_);
-      keyTickets[k] = engine_.PrefetchKey(std::span(lookaheadValues_).first(kept), batch_[k].Start,
-                                          batch_[k].End);
+      keyTickets[k] = engine_.PrefetchKey(KeptIdentifiers(batch_[k], lookaheadValues_),
+                                          batch_[k].Start, batch_[k].End);
     }
     bool added = true;
     for (std::size_t k = 0; added && k < count; ++k) {
@@ -154,19 +169,17 @@ bool CFileAggregator::AddRecord(const ResourceRecordView& record, std::size_t ke
     }
     Redefine(record);
   }
-  if (KeptIdentifiers(record, identifierValues_) == 0) {
+  const std::span<const std::string_view> identifiers = KeptIdentifiers(record, identifierValues_);
+  if (identifiers.empty()) {
     lastErrorMessage_ = "You are attempting to write out a record with no identifiers";
     return false;
   }
-  std::size_t kept = 0;
-  for (const std::size_t j : keptResources_) {
-    if (j < record.ResourceValues.size()) resourceValues_[kept++] = record.ResourceValues[j];
-  }
-  if (kept == 0) {
+  const std::span<const Decimal> resources = KeptResources(record);
+  if (resources.empty()) {
     lastErrorMessage_ = "You are attempting to write out a record with no resources";
     return false;
   }
-  if (engine_.AddEntry(identifierValues_, resourceValues_, record.Start, record.End, keyTicket) !=
+  if (engine_.AddEntry(identifiers, resources, record.Start, record.End, keyTicket) !=
       EQUAX_RETURN_CODE_OK) {
     lastErrorMessage_ = "Unable to add aggregate: " + engine_.LastErrorMessage();
     return false;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,10 +50,12 @@ class CFileAggregator {
 
  private:
   bool SameLayout(const ResourceRecordView& record) const;
-  // Fills the first values of `kept` (room for every kept position) with the
-  // identifier values the current layout keeps; answers their count.
-  std::size_t KeptIdentifiers(const ResourceRecordView& record,
-                              std::vector<std::string_view>& kept) const;
+  // The identifier values (resource values) of a record that the current
+  // layout keeps: the record's own when it keeps them all, else a copy in
+  // `scratch` (in resourceValues_).
+  std::span<const std::string_view> KeptIdentifiers(const ResourceRecordView& record,
+                                                    std::vector<std::string_view>& scratch) const;
+  std::span<const Decimal> KeptResources(const ResourceRecordView& record);
   bool AddRecord(const ResourceRecordView& record, std::size_t keyTicket);
   void Redefine(const ResourceRecordView& record);
   bool Flush();
@@ -71,6 +74,8 @@ class CFileAggregator {
   std::vector<std::string> previousRateCodes_;
   std::vector<std::size_t> keptIdentifiers_;  // field positions
   std::vector<std::size_t> keptResources_;
+  bool dropsIdentifiers_ = false;  // the layout drops some
+  bool dropsResources_ = false;
   std::vector<ResourceRecordView> batch_;
   std::vector<std::string_view> lookaheadValues_;
   std::vector<std::string_view> identifierValues_;

@@ -201,7 +201,7 @@ void TypedEngine::ClearResourceList() {
   rateCodeIds_.clear();
   rateCodes_.clear();
   conversionFactors_.clear();
-  factorIsOne_.clear();
+  convertedResources_.clear();
   decimalPositions_.clear();
   ++resourceRedefinitions_;
   layout_.reset();
@@ -213,8 +213,8 @@ void TypedEngine::DefineResource(std::string_view rateCode, double conversionFac
   rateCodeIds_.push_back(rateCodeMap_.AddorGetValueId(code) - 1);
   rateCodes_.emplace_back(code);
   const Decimal factor = Decimal::FromDouble(conversionFactor);
+  if (factor != Decimal(1)) convertedResources_.push_back(conversionFactors_.size());
   conversionFactors_.push_back(factor);
-  factorIsOne_.push_back(factor == Decimal(1));
   decimalPositions_.push_back(decimalPositions);
   layout_.reset();
 }
@@ -269,7 +269,7 @@ bool TypedEngine::Initialize(std::int32_t maxEntries) {
   rateCodeIds_.clear();
   rateCodes_.clear();
   conversionFactors_.clear();
-  factorIsOne_.clear();
+  convertedResources_.clear();
   decimalPositions_.clear();
   rateCodeMap_.Initialize();
   rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
@@ -348,10 +348,10 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
   }
   // Values read back from the work files were converted when first added.
   std::span<const Decimal> values = resourceValues;
-  if (!writing_) {
+  if (!writing_ && !convertedResources_.empty()) {
     converted_.assign(resourceValues.begin(), resourceValues.end());
-    for (std::size_t k = 0; k < converted_.size() && k < factorIsOne_.size(); ++k) {
-      if (factorIsOne_[k]) continue;
+    for (const std::size_t k : convertedResources_) {
+      if (k >= converted_.size()) break;
       if (conversionFactors_[k].IsZero()) {
         return Fail("Resource '" + rateCodes_[k] +
                     "' has a conversion factor of 0; its values cannot be converted.");
@@ -494,7 +494,7 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
       entry.Sums = std::move(widened);
       entry.ResourceCount = values.size();
     }
-    for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+    AddValues(entry, values);
     const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
     const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
     if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
@@ -577,8 +577,22 @@ void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues
   entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
   entry.ResourceCount = values.size();
   entry.Sums.resize(values.size());
-  for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+  AddValues(entry, values);
   table_.push_back(std::move(entry));
+}
+
+void TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
+  Decimal* sums = entry.Sums.Data();
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    // Mostly one set whose sum stays within the cap.
+    Decimal sum;
+    if (entry.SetCount == 1 && Decimal::TryAdd(sums[k], values[k], sum) && WithinCap(sum)) {
+      sums[k] = sum;
+      continue;
+    }
+    AddValue(entry, k, values[k]);
+    sums = entry.Sums.Data();  // a new set may have moved the sums
+  }
 }
 
 void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {

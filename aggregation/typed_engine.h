@@ -196,6 +196,7 @@ class TypedEngine {
                        std::span<const Decimal> values, double start, double end);
   void CreateEntry(std::span<const std::string_view> identifierValues,
                    std::span<const Decimal> values, double start, double end);
+  void AddValues(Entry& entry, std::span<const Decimal> values);
   void AddValue(Entry& entry, std::size_t resource, Decimal value);
   const std::shared_ptr<const Layout>& CurrentLayout();
   void ClearTable();
@@ -230,7 +231,7 @@ class TypedEngine {
   std::vector<std::int32_t> rateCodeIds_;
   std::vector<std::string> rateCodes_;  // texts of rateCodeIds_, for the work files
   std::vector<Decimal> conversionFactors_;
-  std::vector<bool> factorIsOne_;
+  std::vector<std::size_t> convertedResources_;  // positions whose factor is not 1, ascending
   std::vector<std::int32_t> decimalPositions_;
   CValueIdMap rateCodeMap_;
   std::int32_t resourceRedefinitions_ = 0;
