@@ -127,6 +127,8 @@ class SumCells {
   Decimal& operator[](std::size_t i) noexcept { return Data()[i]; }
   const Decimal& operator[](std::size_t i) const noexcept { return Data()[i]; }
   std::size_t size() const noexcept { return size_; }
+  // Where the inline cells end, for loading an entry ahead.
+  const char* InlineEnd() const noexcept { return reinterpret_cast<const char*>(inline_.data() + kInline); }
   // Kept cells keep their values; new cells are zero.
   void resize(std::size_t count) {
     if (count > kInline) {
@@ -143,9 +145,9 @@ class SumCells {
   }
 
  private:
+  std::size_t size_ = 0;  // first: a merge reads it, then the inline cells
   std::array<Decimal, kInline> inline_ {};
   std::vector<Decimal> heap_;
-  std::size_t size_ = 0;
 };
 
 }  // namespace
@@ -455,9 +457,13 @@ void TypedEngine::PrefetchEntry(std::size_t keyTicket) const noexcept {
   if (keyTicket == 0 || keyTicket > lookahead_.size()) return;
   const std::int32_t id = keyMap_.PrefetchText(lookahead_[keyTicket - 1].Hash);
   if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
-    const char* entry = reinterpret_cast<const char*>(&table_[static_cast<std::size_t>(id - 1)]);
-    __builtin_prefetch(entry);
-    __builtin_prefetch(entry + 64);  // the sums run into the next line
+    // The fields a merge touches: up to the inline sums, over two or three lines.
+    const Entry& entry = table_[static_cast<std::size_t>(id - 1)];
+    const char* first = reinterpret_cast<const char*>(&entry);
+    const char* last = entry.Sums.InlineEnd() - 1;
+    __builtin_prefetch(first);
+    __builtin_prefetch(first + 64);
+    __builtin_prefetch(last);
   }
 }
 

@@ -29,6 +29,7 @@
 #include "memory_budget.h"
 #include "reject_processor.h"
 #include "resource_file.h"
+#include "table_memory.h"
 #include "value_id_map.h"
 #include "win32_process.h"
 
@@ -205,7 +206,7 @@ class TypedEngine {
   void RedefineFromRecord(const ResourceRecordView& record);
   std::int32_t DecimalPositionsAt(std::size_t resource) const noexcept;
 
-  std::vector<Entry> table_;
+  std::vector<Entry, TableAllocator<Entry>> table_;
   std::int32_t tableCapacity_ = 0;
   CValueIdMap keyMap_;
   std::int32_t dateAggregation_ = EDateAggregation_Both;

@@ -1,5 +1,6 @@
 #include "value_id_map.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "agg_error.h"
@@ -82,7 +83,7 @@ std::size_t CValueIdMap::FindSlot(std::string_view text, std::uint32_t hash) con
 }
 
 void CValueIdMap::GrowSlots() {
-  std::vector<Slot> grown(slots_.empty() ? 16 : slots_.size() * 2);
+  std::vector<Slot, TableAllocator<Slot>> grown(slots_.empty() ? 16 : slots_.size() * 2);
   const std::size_t mask = grown.size() - 1;
   for (const Slot& slot : slots_) {
     if (slot.Id == 0) continue;
@@ -96,8 +97,11 @@ void CValueIdMap::GrowSlots() {
 const char* CValueIdMap::Store(std::string_view text) {
   const std::size_t needed = sizeof(std::uint32_t) + text.size();
   if (blockSizeBytes_ - blockUsedBytes_ < needed) {
-    blockSizeBytes_ = needed > kBlockBytes ? needed : kBlockBytes;
-    blocks_.emplace_back(new char[blockSizeBytes_]);
+    const std::size_t next = blocks_.empty()      ? kFirstBlockBytes
+                             : blocks_.size() == 1 ? kLargestBlockBytes / 2
+                                                   : kLargestBlockBytes;
+    blockSizeBytes_ = std::max(needed, next);
+    blocks_.push_back(AllocateTableBlock(blockSizeBytes_));
     blockUsedBytes_ = 0;
   }
   char* stored = blocks_.back().get() + blockUsedBytes_;
@@ -163,12 +167,20 @@ void CValueIdMap::PrefetchSlot(std::uint32_t hash) const noexcept {
 
 std::int32_t CValueIdMap::PrefetchText(std::uint32_t hash) const noexcept {
   if (slots_.empty()) return 0;
-  const Slot& slot = slots_[hash & (slots_.size() - 1)];
-  if (slot.Id != 0) {
+  // The first slot of the probe run with the same hash (a few neighbours at
+  // most, mostly in the same line).
+  const std::size_t mask = slots_.size() - 1;
+  constexpr int kProbes = 8;
+  std::size_t i = hash & mask;
+  for (int probe = 0; probe < kProbes; ++probe, i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.Id == 0) return 0;
+    if (slot.Hash != hash) continue;
     __builtin_prefetch(slot.Text);
     __builtin_prefetch(slot.Text + 64);  // keys run over a line
+    return slot.Id;
   }
-  return slot.Id;
+  return 0;
 }
 
 std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue) const {

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "table_memory.h"
+
 namespace quax::agg {
 
 class CValueIdMap {
@@ -70,8 +72,10 @@ class CValueIdMap {
     std::int32_t Id = 0;
   };
   // Texts are stored back to back in blocks that never move, each as its
-  // byte length (4 bytes) followed by its bytes.
-  static constexpr std::size_t kBlockBytes = 256 * 1024;
+  // byte length (4 bytes) followed by its bytes. A small first block serves
+  // the small maps; a map that outgrows it goes on in blocks of huge-page size.
+  static constexpr std::size_t kFirstBlockBytes = 64 * 1024;
+  static constexpr std::size_t kLargestBlockBytes = 4 * 1024 * 1024;
   static std::string_view TextAt(const char* stored) noexcept;
 
   std::uint32_t HashOf(std::string_view text) const noexcept;
@@ -81,11 +85,11 @@ class CValueIdMap {
   void GrowSlots();
   const char* Store(std::string_view text);
 
-  std::vector<Slot> slots_;
+  std::vector<Slot, TableAllocator<Slot>> slots_;
   bool ignoreCase_ = false;
   std::int32_t initialListSize_ = kDefaultInitialListSize;
   std::vector<const char*> textsById_;  // the reverse list, index id - 1
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<TableBlock> blocks_;
   std::size_t blockUsedBytes_ = 0;
   std::size_t blockSizeBytes_ = 0;
   std::int32_t entryCount_ = 0;
