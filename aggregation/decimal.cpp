@@ -328,11 +328,7 @@ int Decimal::Compare(const Decimal& a, const Decimal& b) noexcept {
 
 bool Decimal::HasFraction() const noexcept {
   if (scale_ == 0) return false;
-  if (hi_ == 0 && scale_ <= 19) {
-    std::uint64_t p = 1;
-    for (int i = 0; i < scale_; ++i) p *= 10;
-    return lo_ % p != 0;
-  }
+  if (hi_ == 0 && scale_ < std::size(kPowersOfTen)) return lo_ % kPowersOfTen[scale_] != 0;
   Wide m = Wide::Of(*this);
   for (int i = 0; i < scale_; ++i) {
     if (m.DivSmall(10) != 0) return true;
@@ -451,20 +447,29 @@ std::string Decimal::ToString() const {
 std::size_t Decimal::FormatFixed(char* out, int places) const noexcept {
   if (places < 0) places = 0;
   if (places > kMaxScale) places = kMaxScale;
-  // Fast path: a 64-bit mantissa whose scale is at most `places`.
+  // Fast path: a 64-bit mantissa whose scale is at most `places`, written
+  // from its last digit backwards.
   if (hi_ == 0 && scale_ <= places) {
     const int pad = places - scale_;
-    if (pad <= 9 && lo_ <= 0xFFFFFFFFFFFFFFFFull / kPowersOfTen[pad]) {
-      std::uint64_t m = lo_ * kPowersOfTen[pad];
-      char reversed[24];
-      int count = 0;
+    std::uint64_t m = 0;
+    if (pad < static_cast<int>(std::size(kPowersOfTen)) &&
+        !__builtin_mul_overflow(lo_, kPowersOfTen[pad], &m)) {
+      char text[48];
+      char* const end = text + sizeof text;
+      char* at = end;
+      for (int i = 0; i < places; ++i) {
+        *--at = static_cast<char>('0' + m % 10);
+        m /= 10;
+      }
+      if (places > 0) *--at = '.';
       do {
-        reversed[count++] = static_cast<char>('0' + m % 10);
+        *--at = static_cast<char>('0' + m % 10);
         m /= 10;
       } while (m != 0);
-      char digits[24];
-      for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
-      return WriteScaled(out, digits, count, places, negative_);
+      if (negative_ && lo_ != 0) *--at = '-';
+      const auto length = static_cast<std::size_t>(end - at);
+      std::memcpy(out, at, length);
+      return length;
     }
   }
   Wide m = Wide::Of(*this);

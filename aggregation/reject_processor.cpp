@@ -143,10 +143,8 @@ void CRejectProcessor::SetWorkFilePath(std::string_view path) {
 
 bool CRejectProcessor::AddEntry(std::string_view key, std::string_view header, double start,
                                 double end, std::string_view freeText,
-                                std::span<const std::string> identifierNames,
-                                std::span<const std::string> identifierValues,
-                                std::span<const std::string> rateCodes,
-                                std::span<const Decimal> resourceValues) {
+                                TextSpan identifierNames, TextSpan identifierValues,
+                                TextSpan rateCodes, std::span<const Decimal> resourceValues) {
   const int index = WorkFileIndex(HashBytes(key), kHashWidths[static_cast<std::size_t>(writeSet_)]);
   CResourceFile& file = Work(writeSet_, index);
   if (!file.IsFileOpen() && !file.FileOpen(CResourceFile::kModeWrite)) {

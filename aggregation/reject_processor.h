@@ -58,9 +58,8 @@ class CRejectProcessor {
   const std::string& LastErrorMessage() const noexcept { return lastErrorMessage_; }
 
   bool AddEntry(std::string_view key, std::string_view header, double start, double end,
-                std::string_view freeText, std::span<const std::string> identifierNames,
-                std::span<const std::string> identifierValues, std::span<const std::string> rateCodes,
-                std::span<const Decimal> resourceValues);
+                std::string_view freeText, TextSpan identifierNames, TextSpan identifierValues,
+                TextSpan rateCodes, std::span<const Decimal> resourceValues);
   bool GetEntry(ResourceRecord& record);
   // The same as views, valid until the next call of GetEntry.
   bool GetEntry(ResourceRecordView& record);

@@ -382,10 +382,8 @@ void CResourceFile::Flush() {
 }
 
 bool CResourceFile::FileWrite(std::string_view header, double start, double end,
-                              std::string_view freeText,
-                              std::span<const std::string> identifierNames,
-                              std::span<const std::string> identifierValues,
-                              std::span<const std::string> rateCodes,
+                              std::string_view freeText, TextSpan identifierNames,
+                              TextSpan identifierValues, TextSpan rateCodes,
                               std::span<const Decimal> resourceValues) {
   lastErrorMessage_.clear();
   if (!file_.IsOpen()) {

@@ -28,6 +28,31 @@
 
 namespace quax::agg {
 
+// A list of texts held either as strings or as views, for writers that take
+// both without copying.
+class TextSpan {
+ public:
+  TextSpan(std::span<const std::string> texts) noexcept  // NOLINT: implicit on purpose
+      : data_(texts.data()), size_(texts.size()), views_(false) {}
+  TextSpan(std::span<const std::string_view> texts) noexcept  // NOLINT
+      : data_(texts.data()), size_(texts.size()), views_(true) {}
+  TextSpan(const std::vector<std::string>& texts) noexcept  // NOLINT
+      : TextSpan(std::span<const std::string>(texts)) {}
+  TextSpan(const std::vector<std::string_view>& texts) noexcept  // NOLINT
+      : TextSpan(std::span<const std::string_view>(texts)) {}
+
+  std::size_t size() const noexcept { return size_; }
+  std::string_view operator[](std::size_t i) const noexcept {
+    return views_ ? static_cast<const std::string_view*>(data_)[i]
+                  : std::string_view(static_cast<const std::string*>(data_)[i]);
+  }
+
+ private:
+  const void* data_;
+  std::size_t size_;
+  bool views_;
+};
+
 // One resource record as read or written.
 struct ResourceRecord {
   std::string Header;
@@ -125,9 +150,8 @@ class CResourceFile {
   // of the records read before stay valid. Throws as FileRead.
   bool FileReadBuffered(ResourceRecordView& record);
   bool FileWrite(std::string_view header, double start, double end, std::string_view freeText,
-                 std::span<const std::string> identifierNames,
-                 std::span<const std::string> identifierValues,
-                 std::span<const std::string> rateCodes, std::span<const Decimal> resourceValues);
+                 TextSpan identifierNames, TextSpan identifierValues, TextSpan rateCodes,
+                 std::span<const Decimal> resourceValues);
   bool FileWrite(const ResourceRecord& record) {
     return FileWrite(record.Header, record.Start, record.End, record.FreeText,
                      record.IdentifierNames, record.IdentifierValues, record.RateCodes,

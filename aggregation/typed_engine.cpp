@@ -561,12 +561,8 @@ bool TypedEngine::MakeRoom(std::int64_t entryNumber) {
 
 std::int32_t TypedEngine::HandOff(std::span<const std::string_view> identifierValues,
                                   std::span<const Decimal> values, double start, double end) {
-  identifierValueCopies_.resize(identifierValues.size());
-  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
-    identifierValueCopies_[i].assign(identifierValues[i]);
-  }
   if (!rejects_.AddEntry(key_, header_, start, end, std::string_view(), identifierNames_,
-                         identifierValueCopies_, rateCodes_, values)) {
+                         identifierValues, rateCodes_, values)) {
     return Fail(rejects_.LastErrorMessage());
   }
   counters_.IncrementRejectRecordsCount();

@@ -265,7 +265,6 @@ class TypedEngine {
   DayText startDay_;
   DayText endDay_;
   std::vector<Decimal> converted_;
-  std::vector<std::string> identifierValueCopies_;
   std::vector<Decimal> textValues_;
   std::shared_ptr<const Layout> layout_;  // shared by entries created under the same definitions
   std::int32_t newKeyRequests_ = 0;
