@@ -444,6 +444,13 @@ std::string Decimal::ToString() const {
   return std::string(text, n);
 }
 
+namespace {
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+}  // namespace
+
 std::size_t Decimal::FormatFixed(char* out, int places) const noexcept {
   if (places < 0) places = 0;
   if (places > kMaxScale) places = kMaxScale;
@@ -457,15 +464,24 @@ std::size_t Decimal::FormatFixed(char* out, int places) const noexcept {
       char text[48];
       char* const end = text + sizeof text;
       char* at = end;
-      for (int i = 0; i < places; ++i) {
+      const auto twoDigits = [&at, &m] {
+        at -= 2;
+        std::memcpy(at, kDigitPairs + 2 * (m % 100), 2);
+        m /= 100;
+      };
+      int placesLeft = places;
+      for (; placesLeft >= 2; placesLeft -= 2) twoDigits();
+      if (placesLeft == 1) {
         *--at = static_cast<char>('0' + m % 10);
         m /= 10;
       }
       if (places > 0) *--at = '.';
-      do {
-        *--at = static_cast<char>('0' + m % 10);
-        m /= 10;
-      } while (m != 0);
+      while (m >= 100) twoDigits();
+      if (m >= 10) {
+        twoDigits();
+      } else {
+        *--at = static_cast<char>('0' + m);
+      }
       if (negative_ && lo_ != 0) *--at = '-';
       const auto length = static_cast<std::size_t>(end - at);
       std::memcpy(out, at, length);

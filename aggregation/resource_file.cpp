@@ -58,22 +58,6 @@ struct DigitsMemo {
   }
 };
 
-// The calendar parts of the last date-time written, for the next record.
-struct SplitMemo {
-  double Date = 0;
-  CalendarDateTime Parts = SplitDateTime(0);
-
-  const CalendarDateTime& Of(double date) noexcept {
-    if (date != Date) {
-      Parts = SplitDateTime(date);
-      Date = date;
-    }
-    return Parts;
-  }
-};
-
-thread_local SplitMemo lastStartSplit;
-thread_local SplitMemo lastEndSplit;
 thread_local DigitsMemo lastDate;
 thread_local DigitsMemo lastStartTime;
 thread_local DigitsMemo lastEndTime;
@@ -186,6 +170,29 @@ class RawWriter {
  private:
   char* at_;
 };
+
+// The date ("YYYYMMDD") and time ("HH:MM:SS") texts of the last date-time
+// written, for the next record: the records of a file mostly share them.
+struct DateTimeText {
+  double Date = 0;
+  bool Valid = false;
+  char Text[16] {};
+
+  void Of(double date) noexcept {
+    if (Valid && date == Date) return;
+    const CalendarDateTime parts = SplitDateTime(date);
+    RawWriter out(Text);
+    out.Date(parts);
+    out.Time(parts);
+    Date = date;
+    Valid = true;
+  }
+  std::string_view DatePart() const noexcept { return std::string_view(Text, 8); }
+  std::string_view TimePart() const noexcept { return std::string_view(Text + 8, 8); }
+};
+
+thread_local DateTimeText lastStartText;
+thread_local DateTimeText lastEndText;
 
 constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and point
 
@@ -424,17 +431,17 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     }
   }
   RawWriter out(writeBuffer_.get() + writeLength_);
-  const CalendarDateTime from = lastStartSplit.Of(start);
-  const CalendarDateTime to = lastEndSplit.Of(end);
+  lastStartText.Of(start);
+  lastEndText.Of(end);
   out.Bytes(header);
   out.Char(',');
-  out.Date(from);
+  out.Bytes(lastStartText.DatePart());
   out.Char(',');
-  out.Date(to);
+  out.Bytes(lastEndText.DatePart());
   out.Char(',');
-  out.Time(from);
+  out.Bytes(lastStartText.TimePart());
   out.Char(',');
-  out.Time(to);
+  out.Bytes(lastEndText.TimePart());
   out.Char(',');
   out.Bytes(freeText);
   out.Char(',');

@@ -168,6 +168,27 @@ TEST(Decimal, FormatFixedRoundsHalfAwayFromZeroWithPoint) {
   EXPECT_EQ(fixed("0.1234567890123456789012345678", 6), "0.123457");
 }
 
+// Values whose scale fits the places: the exact value padded with zeros to
+// the places, whichever way the digits are written.
+TEST(Decimal, FormatFixedPadsExactValuesToThePlaces) {
+  std::mt19937_64 random(11);
+  char text[80];
+  for (int i = 0; i < 5000; ++i) {
+    const int places = static_cast<int>(random() % 13);
+    const int scale = places == 0 ? 0 : static_cast<int>(random() % static_cast<unsigned>(places + 1));
+    const std::uint64_t mantissa = random() >> (random() % 64);
+    const bool negative = mantissa != 0 && random() % 2 == 0;
+    const Decimal d = Decimal::FromMantissa64(mantissa, scale, negative);
+    std::string expected = S(d);
+    const std::size_t point = expected.find('.');
+    const std::size_t have = point == std::string::npos ? 0 : expected.size() - point - 1;
+    if (places > 0 && point == std::string::npos) expected += '.';
+    expected.append(static_cast<std::size_t>(places) - have, '0');
+    ASSERT_EQ(std::string(text, d.FormatFixed(text, places)), expected)
+        << mantissa << " scale " << scale << " places " << places;
+  }
+}
+
 TEST(Decimal, DivideByTenMatchesDivisionByTen) {
   std::mt19937_64 random(7);
   for (int i = 0; i < 2000; ++i) {
