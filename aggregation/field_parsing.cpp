@@ -125,19 +125,33 @@ std::int32_t HashBytes(std::string_view bytes) noexcept {
 
 bool DecimalFromDigits(std::string_view bytes, Decimal& out) noexcept {
   if (bytes.size() <= 19) {
-    // At most 19 digits: 64-bit arithmetic cannot overflow.
+    // At most 19 digits: 64-bit arithmetic cannot overflow. Mostly digits,
+    // then a point and digits: those run through two tight loops, and
+    // whatever else the text holds through the general one.
     std::uint64_t v = 0;
     int places = 0;
-    bool seenPoint = false;
     bool negative = false;
-    for (const char c : bytes) {
-      const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    const auto digitAt = [](const char* p) {
+      return static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+    };
+    for (; at < end && digitAt(at) <= 9; ++at) v = v * 10 + digitAt(at);
+    bool seenPoint = false;
+    if (at < end && *at == '.') {
+      seenPoint = true;
+      const char* const fraction = ++at;
+      for (; at < end && digitAt(at) <= 9; ++at) v = v * 10 + digitAt(at);
+      places = static_cast<int>(at - fraction);
+    }
+    for (; at < end; ++at) {  // the rest, if any, byte by byte
+      const unsigned digit = digitAt(at);
       if (digit <= 9) {
         v = v * 10 + digit;
         places += seenPoint ? 1 : 0;
-      } else if (c == '.') {
+      } else if (*at == '.') {
         seenPoint = true;
-      } else if (c == '-') {
+      } else if (*at == '-') {
         negative = true;
       }
     }

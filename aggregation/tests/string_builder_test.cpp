@@ -115,6 +115,40 @@ TEST(StringBuilder, GetLongFromRangeRefusesARangeOutsideTheContent) {
   EXPECT_EQ(Of("2024").GetLongFromRange(4, 0), 0);
 }
 
+// Digits accumulate, the first point starts the places, a minus anywhere
+// negates, everything else is skipped: the text of the value that gives,
+// against the parser, on short random texts.
+TEST(StringBuilder, GetDecimalAgreesWithTheDigitRuleOnRandomTexts) {
+  std::mt19937 random(13);
+  const char alphabet[] = "0123456789000.-x,";
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 20, ' ');
+    for (char& c : text) c = alphabet[random() % (sizeof alphabet - 1)];
+    std::string digits;
+    std::size_t places = 0;
+    bool point = false;
+    bool negative = false;
+    for (const char c : text) {
+      if (c >= '0' && c <= '9') {
+        digits += c;
+        places += point ? 1 : 0;
+      } else if (c == '.') {
+        point = true;
+      } else if (c == '-') {
+        negative = true;
+      }
+    }
+    std::string whole = digits.substr(0, digits.size() - places);
+    std::string fraction = digits.substr(digits.size() - places);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    while (whole.size() > 1 && whole.front() == '0') whole.erase(0, 1);
+    if (whole.empty()) whole = "0";
+    std::string expected = fraction.empty() ? whole : whole + "." + fraction;
+    if (negative && expected != "0") expected = "-" + expected;
+    ASSERT_EQ(Of(text).GetDecimal().ToString(), expected) << text;
+  }
+}
+
 TEST(StringBuilder, GetDecimalOfKnownTexts) {
   EXPECT_EQ(Of("12.50").GetDecimal().ToString(), "12.5");
   EXPECT_EQ(Of("-0.25").GetDecimal().ToString(), "-0.25");
