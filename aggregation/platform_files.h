@@ -1,6 +1,6 @@
 // The thin platform layer under the portable aggregation core: opening,
 // reading and writing a file, the directory search for a normal file,
-// deleting, renaming within a folder and the TEMP folder. One implementation
+// deleting, renaming within a folder, moving over a file and the TEMP folder. One implementation
 // over POSIX (platform_files_posix.cpp) and one over Win32
 // (platform_files_win32.cpp, ANSI functions); CMake picks one.
 //
@@ -55,6 +55,10 @@ class File {
 bool NormalFileExists(const std::string& pattern);
 
 bool RemoveFile(const std::string& path, FileError& error);
+
+// Moves the file `from` to the path `to`, replacing a file there (in one step
+// when both are in one folder).
+bool MoveOver(const std::string& from, const std::string& to, FileError& error);
 
 // Gives the file `path` the name `newName` in the same folder. `newName` is
 // a name, not a path: separators fail.

@@ -165,6 +165,14 @@ bool RemoveFile(const std::string& path, FileError& error) {
   return true;
 }
 
+bool MoveOver(const std::string& from, const std::string& to, FileError& error) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
 bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error) {
   if (newName.empty() || newName.find('/') != std::string::npos) {
     error = {52, "Bad file name or number"};

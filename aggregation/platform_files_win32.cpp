@@ -145,6 +145,14 @@ bool RemoveFile(const std::string& path, FileError& error) {
   return true;
 }
 
+bool MoveOver(const std::string& from, const std::string& to, FileError& error) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
 bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error) {
   if (newName.empty() || newName.find_first_of("\\/:") != std::string::npos) {
     error = {52, "Bad file name or number"};

@@ -360,13 +360,26 @@ TEST_F(QuaxAggregateTool, MissingInputExitsWith16AndLeavesTheOutputAlone) {
   EXPECT_EQ(ReadText(output_), kEarlierOutput);
 }
 
-TEST_F(QuaxAggregateTool, UnreadableRecordLineExitsWith16NamingTheLine) {
-  WriteText(input_, Record(R"(1,"USER","u1")", "1,CPU,1") + "A,20240131,broken\r\n");
-  const ToolRun run = Run({input_, output_});
-  EXPECT_EQ(run.ExitCode, 16);
-  EXPECT_EQ(run.Errors.rfind("quaxaggregate: Unreadable resource record at line 2 of '" + input_ + "': ", 0),
-            0u)
-      << run.Errors;
+// The aggregates written before the bad line (a change of layout flushes
+// them) never reach the output: replaced or appended to, it stays as it was,
+// and nothing is left beside it.
+TEST_F(QuaxAggregateTool, UnreadableRecordLineExitsWith16AndLeavesTheOutputAlone) {
+  WriteText(input_, Record(R"(1,"USER","u1")", "1,CPU,1") + Record(R"(1,"HOST","h1")", "1,CPU,2") +
+                        "A,20240131,broken\r\n");
+  for (const bool append : {false, true}) {
+    WriteText(output_, kEarlierOutput);
+    std::vector<std::string> arguments = {input_, output_};
+    if (append) arguments.insert(arguments.begin(), "--append");
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.ExitCode, 16);
+    EXPECT_EQ(run.Errors.rfind("quaxaggregate: Unreadable resource record at line 3 of '" + input_ + "': ", 0),
+              0u)
+        << run.Errors;
+    EXPECT_EQ(ReadText(output_), kEarlierOutput) << (append ? "--append" : "replace");
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+      EXPECT_FALSE(entry.path().filename().string().starts_with("out.txt.")) << entry.path();
+    }
+  }
 }
 
 TEST_F(QuaxAggregateTool, HelpPrintsTheUsageAndRunsNothing) {

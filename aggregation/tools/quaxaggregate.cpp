@@ -18,6 +18,8 @@
 #endif
 
 #include "file_aggregator.h"
+#include "platform_files.h"
+#include "platform_system.h"
 
 namespace {
 
@@ -34,7 +36,8 @@ constexpr const char* kHelp =
     "Sums the resource records of INPUT whose header, identifier values and\n"
     "dates are equal, and writes one record per aggregate to OUTPUT (which is\n"
     "replaced unless --append is given). Entries that do not fit into memory\n"
-    "go to work files and are summed in further passes.\n"
+    "go to work files and are summed in further passes. OUTPUT changes only\n"
+    "when the whole run succeeds.\n"
     "\n"
     "Options:\n"
     "  --drop-identifier NAME  leave out the identifier NAME (any case); repeatable\n"
@@ -193,6 +196,67 @@ class SilentReporter final : public quax::agg::EventReporter {
 };
 #endif
 
+// The file the aggregates are written to before they reach the output. It
+// is removed however the run ends.
+class StagedOutput {
+ public:
+  explicit StagedOutput(std::string output)
+      : output_(std::move(output)),
+        path_(output_ + "." + std::to_string(quax::agg::platform::CurrentProcessId()) + ".partial") {}
+  ~StagedOutput() {
+    quax::agg::platform::FileError ignored;  // gone already when it was moved
+    quax::agg::platform::RemoveFile(path_, ignored);
+  }
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
+
+  const std::string& Path() const noexcept { return path_; }
+
+  // An empty file: a run without records still has an output.
+  bool Create() {
+    quax::agg::platform::File file;
+    quax::agg::platform::FileError error;
+    if (file.Open(path_, quax::agg::platform::OpenMode::Write, error)) return true;
+    return Failed("Unable to open file '" + path_ + "'", error);
+  }
+
+  // Replaces the output with the staged file, or appends the staged file to it.
+  bool Publish(bool append) {
+    quax::agg::platform::FileError error;
+    if (!append) {
+      return quax::agg::platform::MoveOver(path_, output_, error) ||
+             Failed("Unable to replace '" + output_ + "'", error);
+    }
+    quax::agg::platform::File from;
+    quax::agg::platform::File to;
+    if (!from.Open(path_, quax::agg::platform::OpenMode::Read, error)) {
+      return Failed("Unable to open file '" + path_ + "'", error);
+    }
+    if (!to.Open(output_, quax::agg::platform::OpenMode::Append, error)) {
+      return Failed("Unable to open file '" + output_ + "'", error);
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const std::ptrdiff_t n = from.Read(buffer.data(), buffer.size(), error);
+      if (n < 0) return Failed("Unable to read '" + path_ + "'", error);
+      if (n == 0) return true;
+      if (!to.Write(buffer.data(), static_cast<std::size_t>(n), error)) {
+        return Failed("Unable to append to '" + output_ + "'", error);
+      }
+    }
+  }
+
+ private:
+  static bool Failed(const std::string& what, const quax::agg::platform::FileError& error) {
+    std::fprintf(stderr, "quaxaggregate: %s: Error #%d: %s\n", what.c_str(), static_cast<int>(error.Number),
+                 error.Description.c_str());
+    return false;
+  }
+
+  std::string output_;
+  std::string path_;
+};
+
 int Run(const Options& options) {
   CFileAggregator aggregator;
   quax::agg::TypedEngine& engine = aggregator.Engine();
@@ -210,21 +274,12 @@ int Run(const Options& options) {
   engine.SetOutputFileName(options.Output);
   aggregator.SetInputFileName(options.Input);
 
-  // The output is replaced only when there is an input to replace it with.
-  quax::agg::CResourceFile input;
-  input.SetFileName(options.Input);
-  const bool inputReadable = input.FileOpen(quax::agg::CResourceFile::kModeRead);
-  if (inputReadable) input.FileClose();
-  if (!options.Append && inputReadable) {
-    quax::agg::CResourceFile output;
-    output.SetFileName(options.Output);
-    if (!output.FileOpen(quax::agg::CResourceFile::kModeWrite)) {
-      std::fprintf(stderr, "quaxaggregate: Unable to open file '%s': %s\n", options.Output.c_str(),
-                   output.LastErrorMessage().c_str());
-      return kExitFailed;
-    }
-    output.FileClose();
-  }
+  // The aggregates go to a file beside the output first, which replaces the
+  // output (or is appended to it) only when the whole run succeeded: a run
+  // that fails leaves the output as it was.
+  StagedOutput staged(options.Output);
+  if (!staged.Create()) return kExitFailed;
+  engine.SetOutputFileName(staged.Path());
   const bool showProgress = StandardErrorIsTerminal();
   if (showProgress) {
     aggregator.SetProgress(
@@ -241,7 +296,8 @@ int Run(const Options& options) {
     PrintText(stderr, aggregator.LastErrorMessage());
   }
   PrintText(stdout, options.DebugCounters ? engine.DebugMessage() : engine.ResultsMessage());
-  return succeeded ? kExitOk : kExitFailed;
+  if (!succeeded) return kExitFailed;
+  return staged.Publish(options.Append) ? kExitOk : kExitFailed;
 }
 
 // Replacing or appending to the file being read would lose its records or
