@@ -160,6 +160,19 @@ TEST(ProcessInfo, TwoRefreshesWithoutActivityGiveZeroDeltas) {
   child.Release();
   ASSERT_TRUE(child.WaitForExit());
   ASSERT_TRUE(info.Refresh());
+  // Wine difference: Wine reads an ended process's times from its Unix
+  // process, which can still be finishing its exit for a moment after the
+  // wait returned; on Windows they are final at once. Wait until they rest.
+  const auto timesRest = [&info] {
+    return info.CpuSeconds.Current == info.CpuSeconds.Previous &&
+           info.KernelSeconds.Current == info.KernelSeconds.Previous &&
+           info.UserSeconds.Current == info.UserSeconds.Previous;
+  };
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Sleep(20);
+    ASSERT_TRUE(info.Refresh());
+    if (timesRest()) break;
+  }
   ASSERT_TRUE(info.Refresh());
   EXPECT_EQ(info.CpuSeconds.Current, info.CpuSeconds.Previous);
   EXPECT_EQ(info.KernelSeconds.Current, info.KernelSeconds.Previous);
