@@ -1,6 +1,7 @@
 // Copying and comparing short byte runs (the fields and keys of resource
 // records are mostly under 16 bytes) without a library call: two
-// overlapping fixed-size moves cover every length from 4 to 16.
+// overlapping fixed-size moves cover every length from 4 to 16, the first,
+// middle and last byte every length from 1 to 3.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,11 @@ inline void CopyBytes(char* to, std::string_view from) noexcept {
   } else if (n >= 4 && n < 8) {
     std::memcpy(to, bytes, 4);
     std::memcpy(to + n - 4, bytes + n - 4, 4);
-  } else if (n < 4) {
-    for (std::size_t i = 0; i < n; ++i) to[i] = bytes[i];
-  } else {
+  } else if (n != 0 && n < 4) {  // first, middle and last cover 1 to 3 bytes
+    to[0] = bytes[0];
+    to[n / 2] = bytes[n / 2];
+    to[n - 1] = bytes[n - 1];
+  } else if (n != 0) {
     std::memcpy(to, bytes, n);
   }
 }
@@ -45,10 +48,7 @@ inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
     return load4(a.data()) == load4(b.data()) && load4(a.data() + n - 4) == load4(b.data() + n - 4);
   }
   if (n < 4) {
-    for (std::size_t i = 0; i < n; ++i) {
-      if (a[i] != b[i]) return false;
-    }
-    return true;
+    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
   }
   return std::memcmp(a.data(), b.data(), n) == 0;
 }

@@ -141,8 +141,16 @@ bool DecimalFromDigits(std::string_view bytes, Decimal& out) noexcept {
     if (at < end && *at == '.') {
       seenPoint = true;
       const char* const fraction = ++at;
-      for (; at < end && digitAt(at) <= 9; ++at) v = v * 10 + digitAt(at);
-      places = static_cast<int>(at - fraction);
+      const char* digitsEnd = fraction;
+      while (digitsEnd < end && digitAt(digitsEnd) <= 9) ++digitsEnd;
+      // Zeros that end the text are dropped below anyway: not read at all.
+      const char* last = digitsEnd;
+      if (digitsEnd == end) {
+        while (last > fraction && last[-1] == '0') --last;
+      }
+      for (; at < last; ++at) v = v * 10 + digitAt(at);
+      places = static_cast<int>(last - fraction);
+      at = digitsEnd;
     }
     for (; at < end; ++at) {  // the rest, if any, byte by byte
       const unsigned digit = digitAt(at);

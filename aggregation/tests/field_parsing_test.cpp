@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "byte_copy.h"
 #include "line_reader.h"
 #include "string_builder.h"
 
@@ -109,6 +110,24 @@ std::vector<std::string> ReferenceSplit(const std::string& line) {
     e = -1;
   }
   return fields;
+}
+
+// Every length up to 40, each byte position differing in turn.
+TEST(ByteCopy, CopiesAndComparesEveryShortLength) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::string from(n, ' ');
+    for (std::size_t i = 0; i < n; ++i) from[i] = static_cast<char>('a' + i % 26);
+    std::string to(n + 2, '#');
+    CopyBytes(to.data() + 1, from);
+    EXPECT_EQ(to, "#" + from + "#") << n;
+    EXPECT_TRUE(SameBytes(from, std::string(from)));
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string other = from;
+      other[i] = '?';
+      EXPECT_FALSE(SameBytes(from, other)) << n << " at " << i;
+    }
+    EXPECT_FALSE(SameBytes(from, from + "x"));
+  }
 }
 
 TEST(FieldParsing, FastSplitAgreesWithTheByteRuleOnRandomLines) {
