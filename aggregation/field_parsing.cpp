@@ -59,15 +59,10 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   std::size_t start = 0;
   std::size_t stop = 0;
   bool stopKnown = false;
-  bool lastEmitted = false;  // the byte at `last` ended the line's last field
   const auto emit = [&out, &count, &start](std::size_t end) {
-    FieldView& field = out[count++];
-    if (end > start) {
-      field.Offset = static_cast<std::uint32_t>(start);
-      field.Length = static_cast<std::uint32_t>(end - start);
-    } else {
-      field = FieldView {};
-    }
+    const std::size_t fieldLength = end > start ? end - start : 0;
+    out[count++] = FieldView {static_cast<std::uint32_t>(fieldLength != 0 ? start : 0),
+                              static_cast<std::uint32_t>(fieldLength)};
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t blockBytes = length - base < 64 ? length - base : 64;
@@ -80,26 +75,20 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
         emit(stopKnown ? stop : i);
         start = i + 1;
         stopKnown = false;
-        lastEmitted = i == last;
       } else if (inQuotes) {  // a closing quote
         inQuotes = false;
         stop = i;
         stopKnown = true;
-        if (i == last) {  // it ends the line
-          emit(stop);
-          lastEmitted = true;
-        }
       } else {  // an opening quote restarts the field
         inQuotes = true;
         start = i + 1;
-        if (i == last) {  // at the end: an empty field
-          emit(start);
-          lastEmitted = true;
-        }
       }
     }
   }
-  if (!lastEmitted) emit(stopKnown ? stop : length);
+  // A separating comma at the end ended the last field. After a quote at
+  // the end this gives what the rule says: up to a closing quote, or an
+  // empty field after an opening one.
+  if (bytes[last] != ',' || inQuotes) emit(stopKnown ? stop : length);
   fields.SetSize(count);
 }
 
