@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_copy.h"
+
 namespace quax::agg {
 
 // Gives the out-of-line code access to the representation.
@@ -484,7 +486,7 @@ std::size_t Decimal::FormatFixed(char* out, int places) const noexcept {
       }
       if (negative_ && lo_ != 0) *--at = '-';
       const auto length = static_cast<std::size_t>(end - at);
-      std::memcpy(out, at, length);
+      CopyBytes(out, std::string_view(at, length));
       return length;
     }
   }
