@@ -23,6 +23,20 @@ void AddToRemovalSet(std::set<std::string, std::less<>>& set, std::string_view n
   if (!set.insert(UpperCase(name)).second) throw Error(CFileAggregator::kDuplicateKey);
 }
 
+// The values at the kept positions: the record's own when the layout drops
+// none, else a copy in `scratch`.
+template <class Value>
+std::span<const Value> KeptValues(const std::vector<std::size_t>& kept, bool dropsSome,
+                                  std::span<const Value> values, std::vector<Value>& scratch) {
+  if (!dropsSome && kept.size() == values.size()) return values;
+  scratch.resize(kept.size());
+  std::size_t count = 0;
+  for (const std::size_t position : kept) {
+    if (position < values.size()) scratch[count++] = values[position];
+  }
+  return std::span<const Value>(scratch).first(count);
+}
+
 }  // namespace
 
 void CFileAggregator::AddIdentifierToRemove(std::string_view identifier) {
@@ -82,27 +96,11 @@ bool CFileAggregator::Flush() {
 
 std::span<const std::string_view> CFileAggregator::KeptIdentifiers(
     const ResourceRecordView& record, std::vector<std::string_view>& scratch) const {
-  if (keptIdentifiers_.size() == record.IdentifierValues.size() && !dropsIdentifiers_) {
-    return record.IdentifierValues;
-  }
-  scratch.resize(keptIdentifiers_.size());
-  std::size_t count = 0;
-  for (const std::size_t i : keptIdentifiers_) {
-    if (i < record.IdentifierValues.size()) scratch[count++] = record.IdentifierValues[i];
-  }
-  return std::span(scratch).first(count);
+  return KeptValues<std::string_view>(keptIdentifiers_, dropsIdentifiers_, record.IdentifierValues, scratch);
 }
 
 std::span<const Decimal> CFileAggregator::KeptResources(const ResourceRecordView& record) {
-  if (keptResources_.size() == record.ResourceValues.size() && !dropsResources_) {
-    return record.ResourceValues;
-  }
-  resourceValues_.resize(keptResources_.size());
-  std::size_t count = 0;
-  for (const std::size_t j : keptResources_) {
-    if (j < record.ResourceValues.size()) resourceValues_[count++] = record.ResourceValues[j];
-  }
-  return std::span(resourceValues_).first(count);
+  return KeptValues<Decimal>(keptResources_, dropsResources_, record.ResourceValues, resourceValues_);
 }
 
 // Records are read in small batches of lines already buffered, so that the

@@ -53,30 +53,22 @@ class TextSpan {
   bool views_;
 };
 
-// One resource record as read or written.
-struct ResourceRecord {
-  std::string Header;
+// One resource record as read or written: ResourceRecord owns its texts,
+// ResourceRecordView holds views into the line it was read from (valid until
+// the next read; parsing into it copies no text).
+template <class Text>
+struct BasicResourceRecord {
+  Text Header;
   double Start = 0;
   double End = 0;
-  std::string FreeText;
-  std::vector<std::string> IdentifierNames;
-  std::vector<std::string> IdentifierValues;
-  std::vector<std::string> RateCodes;
+  Text FreeText;
+  std::vector<Text> IdentifierNames;
+  std::vector<Text> IdentifierValues;
+  std::vector<Text> RateCodes;
   std::vector<Decimal> ResourceValues;
 };
-
-// The same as views into the line it was read from (valid until the next
-// read); parsing into it copies no text.
-struct ResourceRecordView {
-  std::string_view Header;
-  double Start = 0;
-  double End = 0;
-  std::string_view FreeText;
-  std::vector<std::string_view> IdentifierNames;
-  std::vector<std::string_view> IdentifierValues;
-  std::vector<std::string_view> RateCodes;
-  std::vector<Decimal> ResourceValues;
-};
+using ResourceRecord = BasicResourceRecord<std::string>;
+using ResourceRecordView = BasicResourceRecord<std::string_view>;
 
 void CopyRecord(const ResourceRecordView& from, ResourceRecord& to);
 
