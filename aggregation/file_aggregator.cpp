@@ -96,7 +96,8 @@ bool CFileAggregator::Flush() {
 
 std::span<const std::string_view> CFileAggregator::KeptIdentifiers(
     const ResourceRecordView& record, std::vector<std::string_view>& scratch) const {
-  return KeptValues<std::string_view>(keptIdentifiers_, dropsIdentifiers_, record.IdentifierValues, scratch);
+  return KeptValues<std::string_view>(keptIdentifiers_, dropsIdentifiers_, record.IdentifierValues,
+                                      scratch);
 }
 
 std::span<const Decimal> CFileAggregator::KeptResources(const ResourceRecordView& record) {
