@@ -1,12 +1,10 @@
 #include "file_aggregator.h"
 
 #include <algorithm>
-#include <array>
-#include <exception>
+#include <memory>
 #include <span>
 
 #include "byte_copy.h"
-#include <memory>
 
 namespace quax::agg {
 namespace {
@@ -104,9 +102,7 @@ std::span<const Decimal> CFileAggregator::KeptResources(const ResourceRecordView
   return KeptValues<Decimal>(keptResources_, dropsResources_, record.ResourceValues, resourceValues_);
 }
 
-// Records are read in small batches of lines already buffered, so that the
-// table memory of the next records can be loaded while the current one is
-// summed; they are added one by one in file order, as ever.
+// Records are added in file order, the engine looking a few records ahead.
 bool CFileAggregator::AggregateFile() {
   lastErrorMessage_.clear();
   previousHeader_.clear();
@@ -123,38 +119,23 @@ bool CFileAggregator::AggregateFile() {
         "Unable to open input file '" + inputFileName_ + "': " + reader->LastErrorMessage();
     return false;
   }
-  batch_.resize(TypedEngine::kLookaheadBatch);
-  std::array<std::size_t, TypedEngine::kLookaheadBatch> keyTickets {};
   std::int64_t recordsRead = 0;
   bool result = false;
-  for (;;) {
-    if (reader->AtEOF()) {
-      reader->FileClose();
-      result = Flush();
-      break;
-    }
-    // An unreadable line ends the file after the records before it.
-    std::exception_ptr unreadable;
-    const std::size_t count = ReadRecordBatch(
-        batch_, [&reader](ResourceRecordView& record) { return reader->FileRead(record); },
-        [&reader](ResourceRecordView& record) { return reader->FileReadBuffered(record); },
-        unreadable);
-    for (std::size_t k = 0; k < count; ++k) {
-      keyTickets[k] = engine_.PrefetchKey(KeptIdentifiers(batch_[k], lookaheadValues_),
-                                          batch_[k].Start, batch_[k].End);
-    }
-    bool added = true;
-    for (std::size_t k = 0; added && k < count; ++k) {
-      const std::size_t ahead = k + TypedEngine::kLookaheadDistance;
-      if (ahead < count) engine_.PrefetchEntry(keyTickets[ahead]);
-      ++recordsRead;
-      if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
-        progress_(recordsRead);
-      }
-      added = AddRecord(batch_[k], keyTickets[k]);
-    }
-    if (!added) break;
-    if (unreadable) std::rethrow_exception(unreadable);
+  const bool added = engine_.AddRecordsAhead(
+      batch_,
+      [&reader](ResourceRecordView& record) { return !reader->AtEOF() && reader->FileRead(record); },
+      [&reader](ResourceRecordView& record) { return reader->FileReadBuffered(record); },
+      [this](const ResourceRecordView& record) { return KeptIdentifiers(record, lookaheadValues_); },
+      [this, &recordsRead](const ResourceRecordView& record, std::size_t keyTicket) {
+        ++recordsRead;
+        if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0) {
+          progress_(recordsRead);
+        }
+        return AddRecord(record, keyTicket);
+      });
+  if (added) {
+    reader->FileClose();
+    result = Flush();
   }
   if (reader->IsFileOpen()) reader->FileClose();
   return result;

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <span>
 #include <string>
@@ -79,26 +78,6 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
                              FieldList& fields, ResourceRecordView& out);
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecord& out);
-
-// Reads a batch of records whose views are all valid at once: the first with
-// `readFirst` (which may read the file; false at the end gives an empty
-// batch), the others with `readBuffered` (only lines already buffered; false
-// ends the batch). An unreadable record after the first ends the batch too:
-// its error is handed back for the caller to raise after it has used the
-// records before it. Answers the number of records read.
-template <class ReadFirst, class ReadBuffered>
-std::size_t ReadRecordBatch(std::span<ResourceRecordView> batch, ReadFirst readFirst,
-                            ReadBuffered readBuffered, std::exception_ptr& unreadable) {
-  unreadable = nullptr;
-  if (batch.empty() || !readFirst(batch[0])) return 0;
-  std::size_t count = 1;
-  try {
-    while (count < batch.size() && readBuffered(batch[count])) ++count;
-  } catch (...) {
-    unreadable = std::current_exception();
-  }
-  return count;
-}
 
 class CResourceFile {
  public:

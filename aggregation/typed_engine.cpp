@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 
 #include "byte_copy.h"
@@ -55,7 +54,6 @@ double LocalToday() {
   MakeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, day);
   return day;
 }
-
 
 }  // namespace
 
@@ -129,17 +127,12 @@ class SumCells {
   std::size_t size() const noexcept { return size_; }
   // Where the inline cells end, for loading an entry ahead.
   const char* InlineEnd() const noexcept { return reinterpret_cast<const char*>(inline_.data() + kInline); }
-  // Kept cells keep their values; new cells are zero.
-  void resize(std::size_t count) {
+  // Grows to `count` cells (sums never shrink): kept cells keep their
+  // values, new cells are zero.
+  void Grow(std::size_t count) {
     if (count > kInline) {
       if (size_ <= kInline) heap_.assign(inline_.begin(), inline_.begin() + static_cast<std::ptrdiff_t>(size_));
       heap_.resize(count);
-    } else if (size_ > kInline) {
-      std::copy_n(heap_.begin(), count, inline_.begin());
-      heap_.clear();
-    } else {
-      std::fill(inline_.begin() + static_cast<std::ptrdiff_t>(std::min(size_, count)),
-                inline_.begin() + static_cast<std::ptrdiff_t>(count), Decimal());
     }
     size_ = count;
   }
@@ -474,7 +467,8 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
   double entryEnd = 0;
   ResolveDates(start, end, entryStart, entryEnd);
   std::uint32_t keyHash = 0;
-  LookaheadKey* ahead = keyTicket >= 1 && keyTicket <= lookahead_.size() ? &lookahead_[keyTicket - 1] : nullptr;
+  LookaheadKey* ahead =
+      keyTicket >= 1 && keyTicket <= lookahead_.size() ? &lookahead_[keyTicket - 1] : nullptr;
   if (ahead != nullptr && ahead->Generation == keyGeneration_) {
     key_.swap(ahead->Text);  // built from the same values under the same definitions
     keyHash = ahead->Hash;
@@ -492,7 +486,7 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
       // More resources than the entry was created with (no data validation):
       // widen every set so that no value is dropped.
       SumCells widened;
-      widened.resize(values.size() * static_cast<std::size_t>(entry.SetCount));
+      widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
       for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
         std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
                     widened.Data() + s * values.size());
@@ -516,7 +510,9 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
     return HandOff(identifierValues, values, entryStart, entryEnd);
   }
-  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) return Fail("Unable to add new aggregation key to list.");
+  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) {
+    return Fail("Unable to add new aggregation key to list.");
+  }
   CreateEntry(identifierValues, values, entryStart, entryEnd);
   return EQUAX_RETURN_CODE_OK;
 }
@@ -578,7 +574,7 @@ void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues
   entry.End = end;
   entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
   entry.ResourceCount = values.size();
-  entry.Sums.resize(values.size());
+  entry.Sums.Grow(values.size());
   AddValues(entry, values);
   table_.push_back(std::move(entry));
 }
@@ -613,7 +609,7 @@ void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {
     }
   }
   while (IsPositive(value)) {
-    entry.Sums.resize(entry.Sums.size() + stride);
+    entry.Sums.Grow(entry.Sums.size() + stride);
     ++entry.SetCount;
     const Decimal taken = WithinCap(value) ? value : MaximumSummedValue();
     entry.Sums[static_cast<std::size_t>(entry.SetCount - 1) * stride + resource] = taken;
@@ -696,33 +692,18 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
-  // In batches, loading the table memory of the next records ahead.
-  passBatch_.resize(kLookaheadBatch);
-  std::array<std::size_t, kLookaheadBatch> keyTickets {};
-  for (;;) {
-    std::exception_ptr unreadable;
-    const std::size_t count = ReadRecordBatch(
-        passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
-        [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
-        unreadable);
-    if (count == 0) return true;
-    for (std::size_t k = 0; k < count; ++k) {
-      keyTickets[k] = PrefetchKey(passBatch_[k].IdentifierValues, passBatch_[k].Start, passBatch_[k].End);
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::size_t ahead = k + kLookaheadDistance;
-      if (ahead < count) PrefetchEntry(keyTickets[ahead]);
-      const ResourceRecordView& record = passBatch_[k];
-      DefineResourceRecordHeader(record.Header);
-      RedefineFromRecord(record);
-      if (AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
-                   keyTickets[k]) !=
-          EQUAX_RETURN_CODE_OK) {
-        return false;
-      }
-    }
-    if (unreadable) std::rethrow_exception(unreadable);
-  }
+  return AddRecordsAhead(
+      passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
+      [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
+      [](const ResourceRecordView& record) {
+        return std::span<const std::string_view>(record.IdentifierValues);
+      },
+      [this](const ResourceRecordView& record, std::size_t keyTicket) {
+        DefineResourceRecordHeader(record.Header);
+        RedefineFromRecord(record);
+        return AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
+                        keyTicket) == EQUAX_RETURN_CODE_OK;
+      });
 }
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -155,6 +156,39 @@ class TypedEngine {
   std::size_t PrefetchKey(std::span<const std::string_view> identifierValues,
                           std::optional<double> start, std::optional<double> end);
   void PrefetchEntry(std::size_t keyTicket) const noexcept;
+
+  // Hands the records a reader gives, in their order, to `add` (record, key
+  // ticket), looking ahead as above. They are read in batches whose views are
+  // all valid at once: the first with `readFirst` (which may read the file;
+  // false at the end), the others with `readBuffered` (only lines already
+  // buffered; false ends the batch). `identifiersOf` gives the identifier
+  // values a record will be added with. Answers false as soon as `add` does,
+  // true at the end; an unreadable record is raised once the records before
+  // it were added.
+  template <class ReadFirst, class ReadBuffered, class IdentifiersOf, class Add>
+  bool AddRecordsAhead(std::vector<ResourceRecordView>& batch, ReadFirst readFirst,
+                       ReadBuffered readBuffered, IdentifiersOf identifiersOf, Add add) {
+    batch.resize(kLookaheadBatch);
+    std::array<std::size_t, kLookaheadBatch> keyTickets {};
+    for (;;) {
+      if (!readFirst(batch[0])) return true;
+      std::size_t count = 1;
+      std::exception_ptr unreadable;
+      try {
+        while (count < batch.size() && readBuffered(batch[count])) ++count;
+      } catch (...) {
+        unreadable = std::current_exception();
+      }
+      for (std::size_t k = 0; k < count; ++k) {
+        keyTickets[k] = PrefetchKey(identifiersOf(batch[k]), batch[k].Start, batch[k].End);
+      }
+      for (std::size_t k = 0; k < count; ++k) {
+        if (k + kLookaheadDistance < count) PrefetchEntry(keyTickets[k + kLookaheadDistance]);
+        if (!add(batch[k], keyTickets[k])) return false;
+      }
+      if (unreadable) std::rethrow_exception(unreadable);
+    }
+  }
 
   std::int32_t WriteResourceFile(bool appendToResourceFile = false);
   static Decimal m_RoundAsymetric(const Decimal& numberToRound, std::int32_t decimalPositions) {

@@ -16,7 +16,7 @@ constexpr unsigned char Fold(unsigned char c) noexcept {
 
 }  // namespace
 
-std::uint32_t CValueIdMap::HashOf(std::string_view text) const noexcept {
+std::uint32_t CValueIdMap::Hash(std::string_view text) const noexcept {
   constexpr std::uint64_t kOdd1 = 0xFF51AFD7ED558CCDull;
   constexpr std::uint64_t kOdd2 = 0xC4CEB9FE1A85EC53ull;
   std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
@@ -97,10 +97,7 @@ void CValueIdMap::GrowSlots() {
 const char* CValueIdMap::Store(std::string_view text) {
   const std::size_t needed = sizeof(std::uint32_t) + text.size();
   if (blockSizeBytes_ - blockUsedBytes_ < needed) {
-    const std::size_t next = blocks_.empty()      ? kFirstBlockBytes
-                             : blocks_.size() == 1 ? kLargestBlockBytes / 2
-                                                   : kLargestBlockBytes;
-    blockSizeBytes_ = std::max(needed, next);
+    blockSizeBytes_ = std::max(needed, blocks_.empty() ? kFirstBlockBytes : kBlockBytes);
     blocks_.push_back(AllocateTableBlock(blockSizeBytes_));
     blockUsedBytes_ = 0;
   }
@@ -135,7 +132,7 @@ void CValueIdMap::SetIgnoreCase(bool ignoreCase) {
 }
 
 std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue) {
-  return AddorGetValueId(stringValue, HashOf(stringValue));
+  return AddorGetValueId(stringValue, Hash(stringValue));
 }
 
 std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue, std::uint32_t hash) {
@@ -184,7 +181,7 @@ std::int32_t CValueIdMap::PrefetchText(std::uint32_t hash) const noexcept {
 }
 
 std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue) const {
-  return GetIdFromValue(stringValue, HashOf(stringValue));
+  return GetIdFromValue(stringValue, Hash(stringValue));
 }
 
 std::int32_t CValueIdMap::GetIdFromValue(std::string_view stringValue, std::uint32_t hash) const {

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +38,7 @@ class CValueIdMap {
   std::int32_t EntryCount() const noexcept { return entryCount_; }
 
   std::int32_t AddorGetValueId(std::string_view stringValue);
+  std::int32_t GetIdFromValue(std::string_view stringValue) const;
   // The same for a text whose Hash the caller has.
   std::int32_t AddorGetValueId(std::string_view stringValue, std::uint32_t hash);
   std::int32_t GetIdFromValue(std::string_view stringValue, std::uint32_t hash) const;
@@ -47,10 +47,9 @@ class CValueIdMap {
   // slot, and (once the slot is loaded) a hint to load the text in it,
   // answering that slot's id (0 when free), mostly the text's own. The hints
   // change nothing.
-  std::uint32_t Hash(std::string_view text) const noexcept { return HashOf(text); }
+  std::uint32_t Hash(std::string_view text) const noexcept;
   void PrefetchSlot(std::uint32_t hash) const noexcept;
   std::int32_t PrefetchText(std::uint32_t hash) const noexcept;
-  std::int32_t GetIdFromValue(std::string_view stringValue) const;
   // Empty text unless 1 <= mapId <= EntryCount.
   std::string GetValueFromId(std::int32_t mapId) const;
   // A view of the text of an id (empty view when out of range); valid until
@@ -75,10 +74,9 @@ class CValueIdMap {
   // byte length (4 bytes) followed by its bytes. A small first block serves
   // the small maps; a map that outgrows it goes on in blocks of huge-page size.
   static constexpr std::size_t kFirstBlockBytes = 64 * 1024;
-  static constexpr std::size_t kLargestBlockBytes = 4 * 1024 * 1024;
+  static constexpr std::size_t kBlockBytes = 2 * 1024 * 1024;
   static std::string_view TextAt(const char* stored) noexcept;
 
-  std::uint32_t HashOf(std::string_view text) const noexcept;
   bool Same(std::string_view a, std::string_view b) const noexcept;
   // The slot holding the text, or the free slot where it belongs.
   std::size_t FindSlot(std::string_view text, std::uint32_t hash) const noexcept;
