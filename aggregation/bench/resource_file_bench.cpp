@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "date_time.h"
-#include "decimal.h"
-#include "platform_files.h"
-#include "resource_file.h"
+#include "record/date_time.h"
+#include "record/decimal.h"
+#include "platform/platform_files.h"
+#include "record/resource_file.h"
 
 namespace {
 

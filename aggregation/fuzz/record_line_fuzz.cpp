@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "agg_error.h"
-#include "field_parsing.h"
-#include "line_reader.h"
-#include "resource_file.h"
-#include "string_builder.h"
+#include "record/agg_error.h"
+#include "record/field_parsing.h"
+#include "record/line_reader.h"
+#include "record/resource_file.h"
+#include "record/string_builder.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include <random>
 #include <string>
 
-#include "decimal.h"
+#include "record/decimal.h"
 
 namespace quax::agg {
 namespace {

@@ -1,4 +1,4 @@
-#include "decimal.h"
+#include "record/decimal.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "debug_counters.h"
-#include "memory_budget.h"
-#include "win32_process.h"
+#include "engine/debug_counters.h"
+#include "engine/memory_budget.h"
+#include "engine/win32_process.h"
 
 namespace quax::agg {
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "date_time.h"
-#include "event_reporter.h"
-#include "resource_file.h"
+#include "record/date_time.h"
+#include "platform/event_reporter.h"
+#include "record/resource_file.h"
 
 namespace quax::agg::testing {
 

@@ -1,11 +1,11 @@
-#include "exception_file.h"
+#include "win32/exception_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "registry.h"
+#include "win32/registry.h"
 #include "test_support.h"
 
 namespace quax {

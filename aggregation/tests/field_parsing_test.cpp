@@ -1,4 +1,4 @@
-#include "field_parsing.h"
+#include "record/field_parsing.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "byte_copy.h"
-#include "line_reader.h"
-#include "string_builder.h"
+#include "record/byte_copy.h"
+#include "record/line_reader.h"
+#include "record/string_builder.h"
 
 namespace quax::agg {
 namespace {

@@ -1,5 +1,5 @@
 // CFileAggregator: a whole resource record file through the engine.
-#include "file_aggregator.h"
+#include "engine/file_aggregator.h"
 
 #include <gtest/gtest.h>
 

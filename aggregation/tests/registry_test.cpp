@@ -1,4 +1,4 @@
-#include "registry.h"
+#include "win32/registry.h"
 
 #include <gtest/gtest.h>
 

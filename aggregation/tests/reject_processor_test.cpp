@@ -1,6 +1,6 @@
 // Work files of the external passes: names, spreading by key, set rotation,
 // read order and removal.
-#include "reject_processor.h"
+#include "engine/reject_processor.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <set>
 
 #include "engine_test_support.h"
-#include "field_parsing.h"
+#include "record/field_parsing.h"
 
 namespace quax::agg {
 namespace {

@@ -1,4 +1,4 @@
-#include "resource_file.h"
+#include "record/resource_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "date_time.h"
+#include "record/date_time.h"
 
 namespace quax::agg {
 namespace {

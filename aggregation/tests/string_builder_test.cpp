@@ -1,4 +1,4 @@
-#include "string_builder.h"
+#include "record/string_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "date_time.h"
-#include "field_parsing.h"
+#include "record/date_time.h"
+#include "record/field_parsing.h"
 
 namespace quax::agg {
 namespace {

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "engine_test_support.h"
-#include "typed_engine.h"
+#include "engine/typed_engine.h"
 
 namespace quax::agg {
 namespace {

@@ -1,6 +1,6 @@
 // TypedEngine: keys, summing, the cap, the memory budget, output, rounding
 // and the external passes.
-#include "typed_engine.h"
+#include "engine/typed_engine.h"
 
 #include <gtest/gtest.h>
 

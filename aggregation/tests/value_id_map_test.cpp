@@ -1,8 +1,8 @@
-#include "value_id_map.h"
+#include "engine/value_id_map.h"
 
 #include <gtest/gtest.h>
 
-#include "agg_error.h"
+#include "record/agg_error.h"
 
 namespace quax::agg {
 namespace {

@@ -1,4 +1,4 @@
-#include "win_event_log.h"
+#include "win32/win_event_log.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "registry.h"
+#include "win32/registry.h"
 #include "test_support.h"
 
 namespace quax {

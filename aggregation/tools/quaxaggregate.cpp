@@ -17,9 +17,9 @@
 #include <unistd.h>
 #endif
 
-#include "file_aggregator.h"
-#include "platform_files.h"
-#include "platform_system.h"
+#include "engine/file_aggregator.h"
+#include "platform/platform_files.h"
+#include "platform/platform_system.h"
 
 namespace {
 

@@ -1,0 +1,828 @@
+#include "engine/typed_engine.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <ctime>
+
+#include "record/byte_copy.h"
+#include "record/date_time.h"
+#include "platform/platform_system.h"
+
+namespace quax::agg {
+namespace {
+
+constexpr std::string_view kKeySeparator("\0\0", 2);
+constexpr std::uint64_t kMaximumSummedMantissa = 99999999999ull;
+constexpr const char* kProcessName = "QUAX Aggregate";
+constexpr const char* kCrLf = "\r\n";
+
+constexpr std::string_view kDateKeywords[] = {"**CURDAY", "**RNDATE", "**CURWEK",
+                                              "**CURMON", "CURRENT",  "**PREDAY",
+                                              "**PREWEK", "**PREMON", "PREVIOUS"};
+
+// At most 99,999,999,999: a mantissa of at most eleven nines is, whatever
+// the scale; everything else is compared exactly.
+bool WithinCap(const Decimal& value) noexcept {
+  if (value.IsNegative()) return true;
+  if (value.Hi32() == 0 && value.Lo64() <= kMaximumSummedMantissa) return true;
+  return Decimal::Compare(value, TypedEngine::MaximumSummedValue()) <= 0;
+}
+
+bool IsPositive(const Decimal& value) noexcept { return !value.IsNegative() && !value.IsZero(); }
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+double EndOfDay(double day) { return CombineDateTime(day, MakeTimeOfDay(23, 59, 59)); }
+
+double LocalToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  double day = 0;
+  MakeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, day);
+  return day;
+}
+
+}  // namespace
+
+bool ResolveDateKeyword(std::string_view keyword, double today, double& start, double& end) {
+  const auto dayNumber = static_cast<std::int64_t>(today);
+  const auto weekday = static_cast<int>(((dayNumber + 6) % 7 + 7) % 7);  // 0 = Sunday
+  const CalendarDateTime parts = SplitDateTime(today);
+  double first = 0;
+  double last = 0;
+  if (keyword == "**CURDAY" || keyword == "**RNDATE") {
+    first = last = today;
+  } else if (keyword == "**CURWEK") {
+    first = today - weekday;
+    last = first + 6;
+  } else if (keyword == "**CURMON" || keyword == "CURRENT") {
+    if (!MakeDay(parts.Year, parts.Month, 1, first) || !MakeDay(parts.Year, parts.Month + 1, 0, last)) {
+      return false;
+    }
+  } else if (keyword == "**PREDAY") {
+    first = last = today - 1;
+  } else if (keyword == "**PREWEK") {
+    first = today - weekday - 7;
+    last = first + 6;
+  } else if (keyword == "**PREMON" || keyword == "PREVIOUS") {
+    if (!MakeDay(parts.Year, parts.Month - 1, 1, first) || !MakeDay(parts.Year, parts.Month, 0, last)) {
+      return false;
+    }
+  } else {
+    return false;
+  }
+  start = first;
+  end = EndOfDay(last);
+  return true;
+}
+
+Decimal RoundHalfUp(const Decimal& value, std::int32_t places) {
+  // A value with no more places than asked is already exact.
+  if (places >= 0 && value.Scale() <= places) return value;
+  const Decimal factor = Decimal::FromDouble(std::pow(10.0, places));
+  const Decimal half = Decimal::FromMantissa64(5, 1, false);
+  return (value * factor + half).Floor() / factor;
+}
+
+std::string_view TypedEngine::DayText::Of(double date) noexcept {
+  const auto day = static_cast<std::int64_t>(date);
+  if (day != Day || Length == 0) {
+    Length = static_cast<std::size_t>(std::to_chars(Digits, Digits + sizeof Digits, day).ptr - Digits);
+    Day = day;
+  }
+  return std::string_view(Digits, Length);
+}
+
+struct TypedEngine::Layout {
+  std::string Header;
+  std::vector<std::int32_t> IdentifierNameIds;
+  std::vector<std::int32_t> RateCodeIds;
+};
+
+namespace {
+
+// The sums of an entry: up to kInline cells live in the entry itself, so that
+// a merge reads no memory beyond the entry; more cells move to the heap.
+class SumCells {
+ public:
+  static constexpr std::size_t kInline = 4;
+
+  Decimal* Data() noexcept { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  const Decimal* Data() const noexcept { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  Decimal& operator[](std::size_t i) noexcept { return Data()[i]; }
+  const Decimal& operator[](std::size_t i) const noexcept { return Data()[i]; }
+  std::size_t size() const noexcept { return size_; }
+  // Where the inline cells end, for loading an entry ahead.
+  const char* InlineEnd() const noexcept { return reinterpret_cast<const char*>(inline_.data() + kInline); }
+  // Grows to `count` cells (sums never shrink): kept cells keep their
+  // values, new cells are zero.
+  void Grow(std::size_t count) {
+    if (count > kInline) {
+      if (size_ <= kInline) heap_.assign(inline_.begin(), inline_.begin() + static_cast<std::ptrdiff_t>(size_));
+      heap_.resize(count);
+    }
+    size_ = count;
+  }
+
+ private:
+  std::size_t size_ = 0;  // first: a merge reads it, then the inline cells
+  std::array<Decimal, kInline> inline_ {};
+  std::vector<Decimal> heap_;
+};
+
+}  // namespace
+
+// The fields a merge touches come first.
+struct TypedEngine::Entry {
+  double Start = 0;
+  double End = 0;
+  std::size_t ResourceCount = 0;
+  std::int32_t SetCount = 1;
+  std::int32_t MergeCount = 1;
+  SumCells Sums;  // SetCount sets of ResourceCount sums
+  std::shared_ptr<const Layout> EntryLayout;
+  std::vector<std::string> IdentifierValues;
+};
+
+TypedEngine::TypedEngine() : reporter_(MakeDefaultEventReporter()) {
+  keyMap_.SetInitialListSize(kKeyMapInitialListSize);
+  identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
+  rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
+}
+
+TypedEngine::~TypedEngine() { process_.SetPriorityClass(EProcessPriorityClass_Normal); }
+
+// ---- Definitions ----------------------------------------------------------
+
+void TypedEngine::DefineResourceRecordHeader(std::string_view header) {
+  if (header.empty()) header = "NONE";
+  if (header == header_) return;
+  header_.assign(header);
+  layout_.reset();
+  ++keyGeneration_;
+}
+
+// The identifier values a caller passes follow the identifier definitions,
+// so a lookahead key built before a change of them is not used after it.
+void TypedEngine::ClearIdentifierList() {
+  identifierIds_.clear();
+  identifierNames_.clear();
+  ++identifierRedefinitions_;
+  layout_.reset();
+  ++keyGeneration_;
+}
+
+void TypedEngine::DefineIdentifier(std::string_view identifierName) {
+  identifierIds_.push_back(identifierNameMap_.AddorGetValueId(identifierName) - 1);
+  identifierNames_.emplace_back(identifierName);
+  layout_.reset();
+  ++keyGeneration_;
+}
+
+void TypedEngine::ClearResourceList() {
+  rateCodeIds_.clear();
+  rateCodes_.clear();
+  conversionFactors_.clear();
+  convertedResources_.clear();
+  decimalPositions_.clear();
+  ++resourceRedefinitions_;
+  layout_.reset();
+}
+
+void TypedEngine::DefineResource(std::string_view rateCode, double conversionFactor,
+                                 std::int32_t decimalPositions) {
+  const std::string_view code = rateCode.substr(0, std::min(rateCode.size(), kRateCodeLength));
+  rateCodeIds_.push_back(rateCodeMap_.AddorGetValueId(code) - 1);
+  rateCodes_.emplace_back(code);
+  const Decimal factor = Decimal::FromDouble(conversionFactor);
+  if (factor != Decimal(1)) convertedResources_.push_back(conversionFactors_.size());
+  conversionFactors_.push_back(factor);
+  decimalPositions_.push_back(decimalPositions);
+  layout_.reset();
+}
+
+void TypedEngine::SetDateKeyword(std::string_view value) {
+  lastErrorMessage_.clear();
+  if (value.empty()) {
+    dateKeyword_.clear();
+    ++keyGeneration_;
+    return;
+  }
+  const std::string upper = UpperCase(value);
+  if (std::find(std::begin(kDateKeywords), std::end(kDateKeywords), upper) == std::end(kDateKeywords)) {
+    lastErrorMessage_ = std::string(value) + " is not a valid date keyword.";
+    return;
+  }
+  dateKeyword_ = upper;
+  ++keyGeneration_;
+}
+
+void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
+  if (CWin32Process::IsValidPriorityClass(value)) processPriorityClass_ = value;
+}
+
+const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
+  if (!layout_) layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_});
+  return layout_;
+}
+
+// ---- Initialize -----------------------------------------------------------
+
+bool TypedEngine::Initialize(std::int32_t maxEntries) {
+  ++keyGeneration_;
+  dateAggregation_ = EDateAggregation_Both;
+  maxEntries_ = maxEntries;
+  ClearTable();
+  dataValidation_ = false;
+  dateKeyword_.clear();
+  dateStart_ = kNoDate;
+  dateEnd_ = kNoDate;
+  counters_.Initialize();
+  enableDebugCounters_ = false;
+  rejects_.Initialize();
+  identifierIds_.clear();
+  identifierNames_.clear();
+  identifierNameMap_.Initialize();
+  identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
+  identifierRedefinitions_ = 0;
+  lastErrorMessage_.clear();
+  outputFile_.Initialize();
+  header_ = "NONE";
+  rateCodeIds_.clear();
+  rateCodes_.clear();
+  conversionFactors_.clear();
+  convertedResources_.clear();
+  decimalPositions_.clear();
+  rateCodeMap_.Initialize();
+  rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
+  resourceRedefinitions_ = 0;
+  layout_.reset();
+  memoryMinimum_ = 16;
+  memory_.Refresh();
+  memoryMaximum_ = DefaultMemoryMaximumMB(memory_.PhysicalMemoryAvailableMB());
+  memory_.SetWorkingSetSizeMB(memoryMinimum_ == 0 ? -1 : memoryMinimum_,
+                              memoryMaximum_ == 0 ? -1 : memoryMaximum_);
+  process_.SetPriorityClass(processPriorityClass_ != 0 ? processPriorityClass_
+                                                        : EProcessPriorityClass_BelowNormal);
+  writing_ = false;
+  newKeyRequests_ = 0;
+  lastGrowthAnswer_ = true;
+  return true;
+}
+
+void TypedEngine::ClearTable() {
+  table_.clear();
+  table_.shrink_to_fit();
+  tableCapacity_ = 0;
+  keyMap_.Initialize();
+  // A fixed maximum bounds the keys of a pass: a smaller first list spares
+  // every pass of a small table the allocation of a million slots.
+  keyMap_.SetInitialListSize(maxEntries_ > 0 ? std::min(maxEntries_, kKeyMapInitialListSize)
+                                             : kKeyMapInitialListSize);
+  // The first new key of the emptied table asks the memory budget afresh.
+  newKeyRequests_ = 0;
+  writeLayout_ = nullptr;
+}
+
+// ---- AddEntry -------------------------------------------------------------
+
+std::int32_t TypedEngine::Fail(std::string message) {
+  lastErrorMessage_ = std::move(message);
+  StopAddEntryTimer();
+  return EQUAX_RETURN_CODE_ERROR;
+}
+
+void TypedEngine::StopAddEntryTimer() noexcept {
+  if (enableDebugCounters_) counters_.StopProcessTimeInterval_AddEntry();
+}
+
+std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identifierValues,
+                                       std::span<const std::string_view> resourceValues,
+                                       std::optional<double> start, std::optional<double> end) {
+  textValues_.resize(resourceValues.size());
+  for (std::size_t k = 0; k < resourceValues.size(); ++k) {
+    if (Decimal::TryParse(resourceValues[k], textValues_[k])) continue;
+    if (!dataValidation_) throw DecimalTypeMismatch();
+    if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+    counters_.IncrementCallCount_AddEntry();
+    if (!writing_) counters_.IncrementInputRecords();
+    return Fail("Resource value '" + std::string(resourceValues[k]) + " is not numeric.");
+  }
+  return AddEntry(identifierValues, textValues_, start, end);
+}
+
+std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierValues,
+                                   std::span<const Decimal> resourceValues,
+                                   std::optional<double> start, std::optional<double> end,
+                                   std::size_t keyTicket) {
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+  counters_.IncrementCallCount_AddEntry();
+  if (!writing_) counters_.IncrementInputRecords();
+  if (dataValidation_) {
+    if (identifierValues.size() != identifierIds_.size()) {
+      return Fail("Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
+                  std::to_string(identifierValues.size()) + " identifiers");
+    }
+    if (resourceValues.size() != rateCodeIds_.size()) {
+      return Fail("Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
+                  std::to_string(resourceValues.size()) + " resources");
+    }
+  }
+  // Values read back from the work files were converted when first added.
+  std::span<const Decimal> values = resourceValues;
+  if (!writing_ && !convertedResources_.empty()) {
+    converted_.assign(resourceValues.begin(), resourceValues.end());
+    for (const std::size_t k : convertedResources_) {
+      if (k >= converted_.size()) break;
+      if (conversionFactors_[k].IsZero()) {
+        return Fail("Resource '" + rateCodes_[k] +
+                    "' has a conversion factor of 0; its values cannot be converted.");
+      }
+      converted_[k] /= conversionFactors_[k];
+    }
+    values = converted_;
+  }
+  const std::int32_t result = AddConverted(identifierValues, values, start, end, keyTicket);
+  if (result == EQUAX_RETURN_CODE_OK) StopAddEntryTimer();
+  return result;
+}
+
+bool TypedEngine::KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept {
+  if (dateKeyword_.empty()) {
+    const double fixed = forStart ? dateStart_ : dateEnd_;
+    if (fixed != kNoDate) {
+      out = fixed;
+      return true;
+    }
+    if (given && *given != kNoDate) {
+      out = *given;
+      return true;
+    }
+  }
+  const std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
+  if (!slot) return false;
+  out = *slot;
+  return true;
+}
+
+void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double> end,
+                               double& outStart, double& outEnd) {
+  const auto fillSlot = [this](bool forStart) {
+    const double today = LocalToday();
+    double keywordStart = today;
+    double keywordEnd = EndOfDay(today);
+    if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
+    (forStart ? resolvedStart_ : resolvedEnd_) = forStart ? keywordStart : keywordEnd;
+    ++keyGeneration_;
+  };
+  if (!KnownDate(true, start, outStart)) {
+    fillSlot(true);
+    outStart = *resolvedStart_;
+  }
+  if (!KnownDate(false, end, outEnd)) {
+    fillSlot(false);
+    outEnd = *resolvedEnd_;
+  }
+}
+
+void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> identifierValues,
+                           double start, double end) {
+  std::string_view days[2];
+  std::size_t dayCount = 0;
+  switch (dateAggregation_) {
+    case EDateAggregation_StartDate: days[dayCount++] = startDay_.Of(start); break;
+    case EDateAggregation_EndDate: days[dayCount++] = endDay_.Of(end); break;
+    case EDateAggregation_Both:
+      days[dayCount++] = startDay_.Of(start);
+      days[dayCount++] = endDay_.Of(end);
+      break;
+    default: break;
+  }
+  std::size_t length = header_.size() + (identifierValues.size() + dayCount) * kKeySeparator.size();
+  for (const std::string_view value : identifierValues) length += value.size();
+  for (std::size_t d = 0; d < dayCount; ++d) length += days[d].size();
+  key.resize(length);
+  char* at = key.data();
+  const auto put = [&at](std::string_view text) {
+    CopyBytes(at, text);
+    at += text.size();
+  };
+  put(header_);
+  for (const std::string_view value : identifierValues) {
+    put(kKeySeparator);
+    put(value);
+  }
+  for (std::size_t d = 0; d < dayCount; ++d) {
+    put(kKeySeparator);
+    put(days[d]);
+  }
+}
+
+std::size_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifierValues,
+                                     std::optional<double> start, std::optional<double> end) {
+  double entryStart = 0;
+  double entryEnd = 0;
+  if (!KnownDate(true, start, entryStart) || !KnownDate(false, end, entryEnd)) return 0;
+  const std::size_t ticket = nextLookahead_ % lookahead_.size() + 1;
+  ++nextLookahead_;
+  LookaheadKey& ahead = lookahead_[ticket - 1];
+  BuildKey(ahead.Text, identifierValues, entryStart, entryEnd);
+  ahead.Hash = keyMap_.Hash(ahead.Text);
+  ahead.Generation = keyGeneration_;
+  keyMap_.PrefetchSlot(ahead.Hash);
+  return ticket;
+}
+
+void TypedEngine::PrefetchEntry(std::size_t keyTicket) const noexcept {
+  if (keyTicket == 0 || keyTicket > lookahead_.size()) return;
+  const std::int32_t id = keyMap_.PrefetchText(lookahead_[keyTicket - 1].Hash);
+  if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
+    // The fields a merge touches: up to the inline sums, over two or three lines.
+    const Entry& entry = table_[static_cast<std::size_t>(id - 1)];
+    const char* first = reinterpret_cast<const char*>(&entry);
+    const char* last = entry.Sums.InlineEnd() - 1;
+    __builtin_prefetch(first);
+    __builtin_prefetch(first + 64);
+    __builtin_prefetch(last);
+  }
+}
+
+std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identifierValues,
+                                       std::span<const Decimal> values, std::optional<double> start,
+                                       std::optional<double> end, std::size_t keyTicket) {
+  double entryStart = 0;
+  double entryEnd = 0;
+  ResolveDates(start, end, entryStart, entryEnd);
+  std::uint32_t keyHash = 0;
+  LookaheadKey* ahead =
+      keyTicket >= 1 && keyTicket <= lookahead_.size() ? &lookahead_[keyTicket - 1] : nullptr;
+  if (ahead != nullptr && ahead->Generation == keyGeneration_) {
+    key_.swap(ahead->Text);  // built from the same values under the same definitions
+    keyHash = ahead->Hash;
+    ahead->Generation = kNoGeneration;
+  } else {
+    BuildKey(key_, identifierValues, entryStart, entryEnd);
+    keyHash = keyMap_.Hash(key_);
+  }
+
+  const std::int32_t found = keyMap_.GetIdFromValue(key_, keyHash);
+  if (found > 0) {
+    Entry& entry = table_[static_cast<std::size_t>(found - 1)];
+    ++entry.MergeCount;
+    if (values.size() > entry.ResourceCount) {
+      // More resources than the entry was created with (no data validation):
+      // widen every set so that no value is dropped.
+      SumCells widened;
+      widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
+      for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
+        std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
+                    widened.Data() + s * values.size());
+      }
+      entry.Sums = std::move(widened);
+      entry.ResourceCount = values.size();
+    }
+    AddValues(entry, values);
+    const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
+    const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
+    if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
+    if (widenEnd && entryEnd > entry.End) entry.End = entryEnd;
+    return EQUAX_RETURN_CODE_OK;
+  }
+
+  if (maxEntries_ > 0) {
+    if (keyMap_.EntryCount() + 1 > maxEntries_) {
+      return HandOff(identifierValues, values, entryStart, entryEnd);
+    }
+  } else if (!TableMayGrow()) {
+    if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
+    return HandOff(identifierValues, values, entryStart, entryEnd);
+  }
+  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) {
+    return Fail("Unable to add new aggregation key to list.");
+  }
+  CreateEntry(identifierValues, values, entryStart, entryEnd);
+  return EQUAX_RETURN_CODE_OK;
+}
+
+bool TypedEngine::TableMayGrow() {
+  // An emptied table whose last answer was no asks again at once.
+  if (newKeyRequests_ == 0 || (table_.empty() && !lastGrowthAnswer_)) {
+    std::int32_t used = 0;
+    if (memoryUsedProbe_) {
+      used = memoryUsedProbe_();
+    } else {
+      memory_.Refresh();
+      used = memory_.MemoryCurrentlyUsedMB();
+    }
+    lastGrowthAnswer_ = MayTableGrow(used, memoryMinimum_, memoryMaximum_);
+    // An external pass must make progress, or it would lose the records it
+    // read: memory the process keeps after the last pass must not stop it.
+    // An empty table takes new keys until the next check.
+    if (!lastGrowthAnswer_ && writing_ && table_.empty()) lastGrowthAnswer_ = true;
+    newKeyRequests_ = 0;
+  }
+  if (++newKeyRequests_ >= kBudgetCheckInterval) newKeyRequests_ = 0;
+  return lastGrowthAnswer_;
+}
+
+bool TypedEngine::MakeRoom(std::int64_t entryNumber) {
+  std::int64_t capacity = tableCapacity_;
+  if (maxEntries_ >= 1) {
+    if (capacity == 0) capacity = maxEntries_;
+  } else {
+    capacity = GrownTableCapacity(capacity, entryNumber);
+  }
+  if (capacity == tableCapacity_) return false;
+  tableCapacity_ = static_cast<std::int32_t>(std::min<std::int64_t>(capacity, INT32_MAX));
+  // A fixed maximum is the table's size, but storage grows as entries come
+  // so that a generous maximum does not claim its memory up front.
+  table_.reserve(static_cast<std::size_t>(
+      maxEntries_ >= 1 ? std::min<std::int64_t>(capacity, kInitialTableCapacity) : capacity));
+  if (enableDebugCounters_) counters_.UpdateAggregationTableSizeMinMax(tableCapacity_);
+  return true;
+}
+
+std::int32_t TypedEngine::HandOff(std::span<const std::string_view> identifierValues,
+                                  std::span<const Decimal> values, double start, double end) {
+  if (!rejects_.AddEntry(key_, header_, start, end, std::string_view(), identifierNames_,
+                         identifierValues, rateCodes_, values)) {
+    return Fail(rejects_.LastErrorMessage());
+  }
+  counters_.IncrementRejectRecordsCount();
+  return EQUAX_RETURN_CODE_OK;
+}
+
+void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues,
+                              std::span<const Decimal> values, double start, double end) {
+  MakeRoom(static_cast<std::int64_t>(table_.size()) + 1);
+  Entry entry;
+  entry.EntryLayout = CurrentLayout();
+  entry.Start = start;
+  entry.End = end;
+  entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
+  entry.ResourceCount = values.size();
+  entry.Sums.Grow(values.size());
+  AddValues(entry, values);
+  table_.push_back(std::move(entry));
+}
+
+void TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
+  Decimal* sums = entry.Sums.Data();
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    // Mostly one set whose sum stays within the cap.
+    Decimal sum;
+    if (entry.SetCount == 1 && Decimal::TryAdd(sums[k], values[k], sum) && WithinCap(sum)) {
+      sums[k] = sum;
+      continue;
+    }
+    AddValue(entry, k, values[k]);
+    sums = entry.Sums.Data();  // a new set may have moved the sums
+  }
+}
+
+void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {
+  const std::size_t stride = entry.ResourceCount;
+  for (std::int32_t s = 0; s < entry.SetCount; ++s) {
+    Decimal& cell = entry.Sums[static_cast<std::size_t>(s) * stride + resource];
+    Decimal sum;
+    if (!Decimal::TryAdd(cell, value, sum)) continue;
+    if (WithinCap(sum)) {
+      cell = sum;
+      return;
+    }
+    if (WithinCap(cell)) {
+      cell = MaximumSummedValue();
+      value = sum - MaximumSummedValue();
+    }
+  }
+  while (IsPositive(value)) {
+    entry.Sums.Grow(entry.Sums.size() + stride);
+    ++entry.SetCount;
+    const Decimal taken = WithinCap(value) ? value : MaximumSummedValue();
+    entry.Sums[static_cast<std::size_t>(entry.SetCount - 1) * stride + resource] = taken;
+    value = value - taken;
+  }
+}
+
+// ---- Output ---------------------------------------------------------------
+
+std::int32_t TypedEngine::DecimalPositionsAt(std::size_t resource) const noexcept {
+  return resource < decimalPositions_.size() ? decimalPositions_[resource] : -1;
+}
+
+bool TypedEngine::WriteEntry(const Entry& entry) {
+  try {
+    const Layout& layout = *entry.EntryLayout;
+    if (writeLayout_ != &layout) {
+      writeNames_.resize(layout.IdentifierNameIds.size());
+      for (std::size_t i = 0; i < writeNames_.size(); ++i) {
+        writeNames_[i].assign(identifierNameMap_.ValueView(layout.IdentifierNameIds[i] + 1));
+      }
+      writeRateCodes_.resize(layout.RateCodeIds.size());
+      for (std::size_t j = 0; j < writeRateCodes_.size(); ++j) {
+        writeRateCodes_[j].assign(rateCodeMap_.ValueView(layout.RateCodeIds[j] + 1));
+      }
+      writeLayout_ = &layout;
+    }
+    rounded_.resize(entry.ResourceCount);
+    for (std::int32_t s = 0; s < entry.SetCount; ++s) {
+      bool anyNonZero = false;
+      for (std::size_t k = 0; k < entry.ResourceCount; ++k) {
+        const Decimal& sum = entry.Sums[static_cast<std::size_t>(s) * entry.ResourceCount + k];
+        const std::int32_t places = DecimalPositionsAt(k);
+        rounded_[k] = places < 0 ? sum : RoundHalfUp(sum, places);
+        anyNonZero = anyNonZero || !rounded_[k].IsZero();
+      }
+      if (!anyNonZero) continue;
+      if (!outputFile_.FileWrite(layout.Header, entry.Start, entry.End, std::string_view(),
+                                 writeNames_, entry.IdentifierValues, writeRateCodes_, rounded_)) {
+        lastErrorMessage_ = outputFile_.LastErrorMessage();
+        return false;
+      }
+      counters_.IncrementOutputRecords();
+    }
+    return true;
+  } catch (const std::exception& error) {
+    lastErrorMessage_ = std::string("Error in WriteResourceRecordFromAggregationEntry: ") + error.what();
+    return false;
+  }
+}
+
+void TypedEngine::RedefineFromRecord(const ResourceRecordView& record) {
+  if (identifierRedefinitions_ > 1) {
+    bool same = record.IdentifierNames.size() == identifierIds_.size();
+    for (std::size_t i = 0; same && i < identifierIds_.size(); ++i) {
+      same = identifierNameMap_.AddorGetValueId(record.IdentifierNames[i]) - 1 == identifierIds_[i];
+    }
+    if (!same) {
+      ClearIdentifierList();
+      for (const std::string_view name : record.IdentifierNames) DefineIdentifier(name);
+    }
+  }
+  if (resourceRedefinitions_ > 1) {
+    bool same = record.RateCodes.size() == rateCodeIds_.size();
+    for (std::size_t j = 0; same && j < rateCodeIds_.size(); ++j) {
+      const std::string_view code = record.RateCodes[j].substr(0, kRateCodeLength);
+      same = rateCodeMap_.AddorGetValueId(code) - 1 == rateCodeIds_[j];
+    }
+    if (!same) {
+      ClearResourceList();
+      for (const std::string_view code : record.RateCodes) DefineResource(code, 1.0, -1);
+    }
+  }
+}
+
+bool TypedEngine::RunExternalPass() {
+  if (!rejects_.PrepareForNextPass()) {
+    lastErrorMessage_ = rejects_.LastErrorMessage();
+    return false;
+  }
+  if (rejects_.AtEOF()) return true;
+  counters_.IncrementRejectPassesCount();
+  return AddRecordsAhead(
+      passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
+      [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
+      [](const ResourceRecordView& record) {
+        return std::span<const std::string_view>(record.IdentifierValues);
+      },
+      [this](const ResourceRecordView& record, std::size_t keyTicket) {
+        DefineResourceRecordHeader(record.Header);
+        RedefineFromRecord(record);
+        return AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
+                        keyTicket) == EQUAX_RETURN_CODE_OK;
+      });
+}
+
+std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
+  writing_ = true;
+  ++keyGeneration_;  // the passes build keys of their own
+  lastErrorMessage_.clear();
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
+  const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
+                                std::to_string(platform::CurrentProcessId()) + kCrLf;
+  std::int32_t result = EQUAX_RETURN_CODE_ERROR;
+  // However the call ends (an unreadable work file throws), the engine
+  // leaves output mode and normal priority is restored.
+  struct OutputMode {
+    TypedEngine& Engine;
+    ~OutputMode() {
+      Engine.process_.SetPriorityClass(EProcessPriorityClass_Normal);
+      Engine.writing_ = false;
+      ++Engine.keyGeneration_;
+    }
+  } outputMode {*this};
+
+  bool passesSucceeded = true;
+  if (keyMap_.EntryCount() >= 1) {
+    if (outputFile_.FileName().empty()) {
+      lastErrorMessage_ = "No output filename specified.";
+      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+      return result;
+    }
+    if (!outputFile_.FileOpen(appendToResourceFile ? CResourceFile::kModeAppend
+                                                   : CResourceFile::kModeWrite)) {
+      lastErrorMessage_ = "Unable to open file '" + outputFile_.FileName() +
+                          "': " + outputFile_.LastErrorMessage();
+      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+      return result;
+    }
+    for (;;) {
+      if (enableDebugCounters_) {
+        counters_.UpdateMaxMemoryUsed();
+        counters_.UpdateAggregationEntriesUsedMinMax(keyMap_.EntryCount());
+      }
+      for (const Entry& entry : table_) {
+        counters_.IncrementAggregateCount();
+        if (!WriteEntry(entry)) {
+          // The records written so far reach the disk; the file is not left
+          // open behind a failed call.
+          try {
+            outputFile_.FileClose();
+          } catch (const Error&) {
+          }
+          if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+          return result;
+        }
+      }
+      ClearTable();
+      if (!passesSucceeded) break;
+      passesSucceeded = RunExternalPass();
+      if (keyMap_.EntryCount() == 0) break;
+    }
+    outputFile_.FileClose();
+  }
+  if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
+
+  if (lastErrorMessage_.empty()) {
+    reporter_->ReportInformation(kEventCategoryProcessing,
+                                 eventText + " Results" + kCrLf + kCrLf + ResultsMessage());
+  } else {
+    reporter_->ReportError(kEventCategoryProcessing,
+                           eventText + "Error in writing resource file: " + lastErrorMessage_);
+  }
+  // Records that an external pass could not take are lost to the output:
+  // that is a failed run, not a success.
+  result = passesSucceeded ? EQUAX_RETURN_CODE_OK : EQUAX_RETURN_CODE_ERROR;
+  return result;
+}
+
+AggregationListView TypedEngine::AggregationList() const {
+  AggregationListView view;
+  for (const Entry& entry : table_) {
+    const auto columns = static_cast<std::int32_t>(
+        7 + 2 * (entry.IdentifierValues.size() + entry.ResourceCount));
+    view.Columns = std::max(view.Columns, columns);
+    view.Rows += entry.SetCount;
+  }
+  view.Cells.resize(static_cast<std::size_t>(view.Columns) * static_cast<std::size_t>(view.Rows));
+  std::int32_t row = 0;
+  for (const Entry& entry : table_) {
+    const Layout& layout = *entry.EntryLayout;
+    const std::size_t n = entry.IdentifierValues.size();
+    for (std::int32_t s = 0; s < entry.SetCount; ++s, ++row) {
+      const auto cell = [&](std::size_t column) -> AggregationCell& {
+        return view.Cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(view.Columns) + column];
+      };
+      cell(0) = layout.Header;
+      cell(1) = entry.Start;
+      cell(2) = entry.End;
+      cell(3) = static_cast<std::int32_t>(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t id = i < layout.IdentifierNameIds.size() ? layout.IdentifierNameIds[i] + 1 : 0;
+        cell(4 + 2 * i) = std::string(identifierNameMap_.ValueView(id));
+        cell(5 + 2 * i) = entry.IdentifierValues[i];
+      }
+      cell(4 + 2 * n) = static_cast<std::int32_t>(entry.ResourceCount);
+      for (std::size_t j = 0; j < entry.ResourceCount; ++j) {
+        const std::int32_t id = j < layout.RateCodeIds.size() ? layout.RateCodeIds[j] + 1 : 0;
+        const Decimal& sum = entry.Sums[static_cast<std::size_t>(s) * entry.ResourceCount + j];
+        const std::int32_t places = DecimalPositionsAt(j);
+        cell(5 + 2 * n + 2 * j) = std::string(rateCodeMap_.ValueView(id));
+        cell(6 + 2 * n + 2 * j) = places < 0 ? sum : RoundHalfUp(sum, places);
+      }
+    }
+  }
+  return view;
+}
+
+std::int32_t TypedEngine::EntryCount() const noexcept { return static_cast<std::int32_t>(table_.size()); }
+
+std::string TypedEngine::DebugMessage() const {
+  return agg::DebugMessage(counters_, DebugMessageSettings {enableDebugCounters_, maxEntries_,
+                                                            memoryMinimum_, memoryMaximum_});
+}
+
+}  // namespace quax::agg

@@ -1,0 +1,226 @@
+// POSIX implementation of the platform layer.
+#include "platform/platform_files.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <thread>
+#include <utility>
+
+namespace quax::agg::platform {
+
+namespace {
+
+FileError FromErrno(int code) {
+  switch (code) {
+    case ENOENT:
+      return {53, "File not found"};
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return {76, "Path not found"};
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return {75, "Path/File access error"};
+    case EBUSY:
+    case ETXTBSY:
+      return {70, "Permission denied"};
+    case ENOSPC:
+    case EDQUOT:
+      return {61, "Disk full"};
+    default:
+      return {57, std::string("Device I/O error (") + std::strerror(code) + ")"};
+  }
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const noexcept { return fd_ >= 0; }
+
+bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::Read:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::Write:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case OpenMode::Append:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+  }
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    // A missing folder is "Path not found" as on Windows.
+    int code = errno;
+    if (code == ENOENT && mode != OpenMode::Read) code = ENOTDIR;
+    if (code == ENOENT) {
+      const std::size_t slash = path.find_last_of('/');
+      if (slash != std::string::npos && slash > 0) {
+        struct stat st {};
+        if (::stat(path.substr(0, slash).c_str(), &st) != 0) code = ENOTDIR;
+      }
+    }
+    error = FromErrno(code);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    error = FromErrno(EISDIR);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    error = FromErrno(errno);
+    return -1;
+  }
+}
+
+bool File::Write(const char* data, std::size_t size, FileError& error) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = FromErrno(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void File::Close() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool NormalFileExists(const std::string& pattern) {
+  if (pattern.empty()) return false;
+  const std::size_t slash = pattern.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  if (name.empty()) return false;
+  const auto isNormal = [](const std::string& path, const std::string& leaf) {
+    if (leaf.empty() || leaf[0] == '.') return false;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  if (name.find_first_of("*?") == std::string::npos) return isNormal(pattern, name);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string leaf = entry->d_name;
+    if (::fnmatch(name.c_str(), leaf.c_str(), FNM_PERIOD) == 0 &&
+        isNormal((slash == std::string::npos ? std::string() : folder) + leaf, leaf)) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+bool RemoveFile(const std::string& path, FileError& error) {
+  if (::unlink(path.c_str()) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool MoveOver(const std::string& from, const std::string& to, FileError& error) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error) {
+  if (newName.empty() || newName.find('/') != std::string::npos) {
+    error = {52, "Bad file name or number"};
+    return false;
+  }
+  const std::size_t slash = path.find_last_of('/');
+  const std::string target =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + newName;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {  // the file-system object refuses to overwrite
+    error = {58, "File already exists"};
+    return false;
+  }
+  if (::rename(path.c_str(), target.c_str()) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+std::string TempDirectory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+double ProcessCpuSeconds() {
+  timespec t {};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+std::string MachineDescription() {
+  std::string cpu = "unknown processor";
+  std::ifstream info("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(info, line)) {
+    if (line.rfind("model name", 0) == 0) {
+      const std::size_t colon = line.find(':');
+      if (colon != std::string::npos) cpu = line.substr(colon + 2);
+      break;
+    }
+  }
+  utsname un {};
+  ::uname(&un);
+  return cpu + ", " + std::to_string(std::thread::hardware_concurrency()) + " logical processors, " +
+         un.sysname + " " + un.release + " " + un.machine + " (native)";
+}
+
+}  // namespace quax::agg::platform

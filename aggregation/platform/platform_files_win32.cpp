@@ -1,0 +1,221 @@
+// Win32 implementation of the platform layer (ANSI functions).
+#include "platform/platform_files.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace quax::agg::platform {
+
+namespace {
+
+HANDLE AsHandle(void* h) noexcept { return static_cast<HANDLE>(h); }
+
+FileError FromWin32(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+      return {53, "File not found"};
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+      return {76, "Path not found"};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return {75, "Path/File access error"};
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return {70, "Permission denied"};
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return {61, "Disk full"};
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return {58, "File already exists"};
+    default:
+      return {57, "Device I/O error (Win32 error " + std::to_string(code) + ")"};
+  }
+}
+
+bool IsNormal(const WIN32_FIND_DATAA& data) noexcept {
+  return (data.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const noexcept { return handle_ != nullptr; }
+
+bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
+  Close();
+  DWORD access = GENERIC_WRITE;
+  DWORD share = FILE_SHARE_READ;
+  DWORD disposition = CREATE_ALWAYS;
+  if (mode == OpenMode::Read) {
+    access = GENERIC_READ;
+    share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    disposition = OPEN_EXISTING;
+  } else if (mode == OpenMode::Append) {
+    access = FILE_APPEND_DATA | SYNCHRONIZE;
+    disposition = OPEN_ALWAYS;
+  }
+  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  handle_ = h;
+  return true;
+}
+
+std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+  DWORD got = 0;
+  const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(AsHandle(handle_), buffer, ask, &got, nullptr)) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) return 0;
+    error = FromWin32(code);
+    return -1;
+  }
+  return static_cast<std::ptrdiff_t>(got);
+}
+
+bool File::Write(const char* data, std::size_t size, FileError& error) {
+  while (size > 0) {
+    const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(AsHandle(handle_), data, ask, &done, nullptr)) {
+      error = FromWin32(GetLastError());
+      return false;
+    }
+    if (done == 0) {
+      error = FromWin32(ERROR_DISK_FULL);
+      return false;
+    }
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+void File::Close() noexcept {
+  if (handle_ != nullptr) {
+    const DWORD saved = GetLastError();
+    CloseHandle(AsHandle(handle_));
+    SetLastError(saved);
+    handle_ = nullptr;
+  }
+}
+
+bool NormalFileExists(const std::string& pattern) {
+  if (pattern.empty()) return false;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    if (IsNormal(data)) {
+      found = true;
+      break;
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+bool RemoveFile(const std::string& path, FileError& error) {
+  if (!DeleteFileA(path.c_str())) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool MoveOver(const std::string& from, const std::string& to, FileError& error) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error) {
+  if (newName.empty() || newName.find_first_of("\\/:") != std::string::npos) {
+    error = {52, "Bad file name or number"};
+    return false;
+  }
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::string target =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + newName;
+  if (!MoveFileA(path.c_str(), target.c_str())) {  // never replaces an existing file
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+std::string TempDirectory() {
+  char buffer[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof buffer, buffer);
+  if (n == 0 || n > sizeof buffer) return ".\\";
+  std::string folder(buffer, n);
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+double ProcessCpuSeconds() {
+  FILETIME created;
+  FILETIME exited;
+  FILETIME kernel;
+  FILETIME user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+}
+
+std::string MachineDescription() {
+  std::string cpu = "unknown processor";
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    char name[256];
+    DWORD size = sizeof name;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, "ProcessorNameString", nullptr, &type,
+                         reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+        type == REG_SZ && size > 0) {
+      cpu.assign(name, strnlen(name, size));
+    }
+    RegCloseKey(key);
+  }
+  SYSTEM_INFO info;
+  GetNativeSystemInfo(&info);
+  std::string system = "Windows";
+  using WineVersion = const char*(__cdecl*)();
+  if (HMODULE ntdll = GetModuleHandleA("ntdll.dll")) {
+    if (auto wine = reinterpret_cast<WineVersion>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))) {
+      system = std::string("Wine ") + wine();
+    }
+  }
+  return cpu + ", " + std::to_string(info.dwNumberOfProcessors) + " logical processors, " +
+         system + (sizeof(void*) == 8 ? " (x86_64 build)" : " (i686 build)");
+}
+
+}  // namespace quax::agg::platform
