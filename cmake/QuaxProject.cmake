@@ -15,6 +15,24 @@ function(quax_target_defaults target)
   endif()
 endfunction()
 
+# A version resource (file and product version = PROJECT_VERSION) compiled
+# into a Windows deliverable: quax_add_version_resource(target "description").
+function(quax_add_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(QUAX_VERSION_FILETYPE VFT_APP)
+  else()
+    set(QUAX_VERSION_FILETYPE VFT_DLL)
+  endif()
+  set(QUAX_VERSION_DESCRIPTION "${description}")
+  set(QUAX_VERSION_NAME ${target})
+  set(QUAX_VERSION_FILENAME "$<TARGET_FILE_NAME:${target}>")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc}.in @ONLY)
+  file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
+
 # GoogleTest from Debian's sources, built by whichever toolchain is active.
 if(NOT TARGET GTest::gtest_main)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
