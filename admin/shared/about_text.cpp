@@ -91,3 +91,18 @@ std::string HelpStartFailedText(std::string_view address, std::string_view conte
 }
 
 }  // namespace quax
+
+namespace quax {
+
+std::optional<std::string> SystemInfoProgram(const std::optional<std::string>& msinfoPath,
+                                             const std::optional<std::string>& sharedToolsLocation,
+                                             bool (*fileExists)(const std::string& path)) {
+  if (msinfoPath && !msinfoPath->empty() && fileExists(*msinfoPath)) return msinfoPath;
+  if (sharedToolsLocation && !sharedToolsLocation->empty()) {
+    const std::string program = *sharedToolsLocation + "\\MSINFO32.EXE";
+    if (fileExists(program)) return program;
+  }
+  return std::nullopt;
+}
+
+}  // namespace quax

@@ -62,3 +62,15 @@ std::string HelpBaseAddress(std::string_view currentFolder);
 std::string HelpStartFailedText(std::string_view address, std::string_view context, std::string_view topic);
 
 }  // namespace quax
+
+namespace quax {
+
+// The system information program: the "PATH" of MSINFO, else the shared
+// tools location's MSINFO32.EXE; nothing when neither names a file that
+// exists.
+std::optional<std::string> SystemInfoProgram(const std::optional<std::string>& msinfoPath,
+                                             const std::optional<std::string>& sharedToolsLocation,
+                                             bool (*fileExists)(const std::string& path));
+inline constexpr char kSystemInfoUnavailable[] = "System Information Is Unavailable At This Time";
+
+}  // namespace quax

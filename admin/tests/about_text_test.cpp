@@ -103,3 +103,24 @@ TEST(SingleInstance, SecondInstanceShowsTheFirstAndEnds) {
 
 }  // namespace
 }  // namespace quax
+
+namespace quax {
+namespace {
+
+bool OnlyKnownFilesExist(const std::string& path) {
+  return path == "C:\\Program Files\\Common Files\\msinfo32.exe" || path == "C:\\Tools\\MSINFO32.EXE";
+}
+
+TEST(AboutText, SystemInformationProgramIsLookedForInTwoPlaces) {
+  const std::string registered = "C:\\Program Files\\Common Files\\msinfo32.exe";
+  EXPECT_EQ(SystemInfoProgram(registered, std::string("C:\\Tools"), &OnlyKnownFilesExist), registered);
+  EXPECT_EQ(SystemInfoProgram(std::string("C:\\gone.exe"), std::string("C:\\Tools"), &OnlyKnownFilesExist),
+            "C:\\Tools\\MSINFO32.EXE");
+  EXPECT_EQ(SystemInfoProgram(std::nullopt, std::string("C:\\Tools"), &OnlyKnownFilesExist), "C:\\Tools\\MSINFO32.EXE");
+  EXPECT_FALSE(SystemInfoProgram(std::nullopt, std::string("C:\\Elsewhere"), &OnlyKnownFilesExist).has_value());
+  EXPECT_FALSE(SystemInfoProgram(std::nullopt, std::nullopt, &OnlyKnownFilesExist).has_value());
+  EXPECT_STREQ(kSystemInfoUnavailable, "System Information Is Unavailable At This Time");
+}
+
+}  // namespace
+}  // namespace quax

@@ -1,0 +1,75 @@
+#include "hookadmin_window.h"
+
+#include <commctrl.h>
+
+#include "control_ids.h"
+#include "editor_window.h"
+
+namespace quax {
+
+void FMain::OnInitDialog() {
+  view_.Attach(Window());
+  view_.OnClose([this] { End(IDOK); });
+  InitStatusBar(Window(), kStatusReady);
+  keyFilter_ = [this](int character) { return editor_.OnIntervalKey(character); };
+  FilterTypedCharacters(Item(IDC_txtAccountingInterval), &keyFilter_);
+
+  layout_.Attach(Window());
+  for (const int stretched : {IDC_fraRegistration, IDC_fraAccounting, IDC_fraLogFileOutput, IDC_txtLogFilePath}) {
+    layout_.Anchor(stretched, kAnchorLeft | kAnchorTop | kAnchorRight);
+  }
+  layout_.Anchor(IDC_btnLogFilePathBrowse, kAnchorTop | kAnchorRight);
+  for (const int button : {IDC_btnOK, IDC_btnCancel, IDC_btnApply}) layout_.Anchor(button, kAnchorRight | kAnchorBottom);
+
+  editor_.Load();
+}
+
+bool FMain::OnCommand(int control, int code) {
+  switch (control) {
+    case IDC_btnOK:
+      editor_.OnOk();
+      return true;
+    case IDC_btnCancel:
+      editor_.OnCancel();
+      return true;
+    case IDC_btnApply:
+      editor_.OnApply();
+      return true;
+    case IDC_btnLogFilePathBrowse:
+      editor_.OnFolderChosen(BrowseForLogFolder(Window(), editor_.BrowseStartFolder()));
+      return true;
+    case IDC_chkEnableIntervalAccounting:
+      if (code == BN_CLICKED) editor_.OnEnableAccountingClicked();
+      return true;
+    case IDC_chkAppInitDlls:
+    case IDC_chkUseLocalTime:
+      if (code == BN_CLICKED) editor_.OnEdit();
+      return true;
+    case IDC_cmbTimeScaleAccounting:
+      if (code == CBN_SELCHANGE) editor_.OnEdit();
+      return true;
+    case IDC_txtAccountingInterval:
+      if (code == EN_KILLFOCUS) editor_.OnIntervalBoxLeft(control);
+      [[fallthrough]];
+    case IDC_txtLogFilePath:
+    case IDC_txtLogFilePrefix:
+      if (code == EN_CHANGE) editor_.OnEdit();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void FMain::OnSize(int width, int height) {
+  layout_.Apply(width, height);
+  SendDlgItemMessageA(Window(), IDC_StatusBar1, WM_SIZE, 0, 0);
+}
+
+bool FMain::OnMessage(UINT message, WPARAM /*w*/, LPARAM l, INT_PTR* result) {
+  if (message != WM_GETMINMAXINFO) return false;
+  layout_.LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(l));
+  *result = 0;
+  return true;
+}
+
+}  // namespace quax

@@ -1,0 +1,34 @@
+// quaxhookadmin's window (FMain): forwards its events to the rules in
+// hook_editor.h.
+#pragma once
+
+#include <functional>
+
+#include "dialog.h"
+#include "hook_editor.h"
+#include "registry_store.h"
+
+namespace quax {
+
+class FMain : public Dialog {
+ public:
+  FMain() : editor_(view_, store_, system_) {}
+
+ protected:
+  void OnInitDialog() override;
+  bool OnCommand(int control, int code) override;
+  void OnSize(int width, int height) override;
+  void OnClose() override { editor_.OnCancel(); }
+  void OnDestroy() override { PostQuitMessage(0); }
+  bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
+
+ private:
+  DialogFormView view_;
+  RegistrySettingsStore store_;
+  Win32AdminSystem system_;
+  HookSettingsEditor editor_;
+  AnchorLayout layout_;
+  std::function<bool(int)> keyFilter_;
+};
+
+}  // namespace quax
