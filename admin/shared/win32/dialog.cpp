@@ -277,6 +277,47 @@ HBRUSH DialogFormView::ControlBrush(HWND control, HDC dc) {
   return nullptr;
 }
 
+// ---- Keys ------------------------------------------------------------------
+
+namespace {
+
+constexpr UINT_PTR kFilterSubclass = 1;
+constexpr UINT_PTR kKeySubclassBase = 0x100;
+
+LRESULT CALLBACK FilteredProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR /*id*/, DWORD_PTR data) {
+  if (message == WM_CHAR) {
+    try {
+      if (!(*reinterpret_cast<std::function<bool(int)>*>(data))(static_cast<int>(w))) return 0;
+    } catch (...) {
+      return 0;
+    }
+  }
+  return DefSubclassProc(control, message, w, l);
+}
+
+LRESULT CALLBACK CaughtKeyProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR id, DWORD_PTR data) {
+  if (message == WM_KEYDOWN && w == id - kKeySubclassBase) {
+    try {
+      (*reinterpret_cast<std::function<void()>*>(data))();
+    } catch (...) {
+      MessageBeep(MB_ICONHAND);
+    }
+    return 0;
+  }
+  return DefSubclassProc(control, message, w, l);
+}
+
+}  // namespace
+
+void FilterTypedCharacters(HWND control, std::function<bool(int)>* filter) {
+  SetWindowSubclass(control, &FilteredProc, kFilterSubclass, reinterpret_cast<DWORD_PTR>(filter));
+}
+
+void CatchKey(HWND control, int virtualKey, std::function<void()>* action) {
+  SetWindowSubclass(control, &CaughtKeyProc, kKeySubclassBase + static_cast<UINT_PTR>(virtualKey),
+                    reinterpret_cast<DWORD_PTR>(action));
+}
+
 // ---- Programs and placement ------------------------------------------------
 
 bool StartProgram(const std::string& commandLine) {

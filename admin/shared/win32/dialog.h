@@ -132,6 +132,13 @@ class DialogFormView : public ServiceControlView {
   std::function<void()> hide_;
 };
 
+// Sends every character typed into the control to the filter first; a
+// character it refuses never reaches the control.
+void FilterTypedCharacters(HWND control, std::function<bool(int)>* filter);
+// Runs the action when the key goes down in the control, instead of the
+// control's own handling.
+void CatchKey(HWND control, int virtualKey, std::function<void()>* action);
+
 // Starts a program in a normal window; false when it could not be started.
 bool StartProgram(const std::string& commandLine);
 // Centres a window on the screen's work area.

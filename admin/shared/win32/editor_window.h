@@ -13,9 +13,6 @@
 
 namespace quax {
 
-// Sends every character typed into the box to the filter first; a character
-// it refuses never reaches the box.
-void FilterTypedCharacters(HWND box, std::function<bool(int)>* filter);
 
 // The folder browser over the log path box; nothing when cancelled.
 std::optional<std::string> BrowseForLogFolder(HWND owner, const std::string& startFolder);

@@ -13,6 +13,9 @@ void FInputBox::OnInitDialog() {
   SetWindowTextA(box, Value.c_str());
   SendMessageA(box, EM_SETSEL, 0, -1);
   UserCancel = true;
+  // F1 anywhere in the prompt shows the help.
+  showHelp_ = [this] { ShowHelpOrWhyNot(Window()); };
+  for (const int control : {IDC_txtValue, IDOK, IDCANCEL}) CatchKey(Item(control), VK_F1, &showHelp_);
   if (GetWindow(Window(), GW_OWNER) == nullptr) CenterOnScreen(Window());
 }
 

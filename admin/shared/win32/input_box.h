@@ -1,6 +1,7 @@
 // A modal one-line prompt ("Input Box").
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "control_ids.h"
@@ -20,6 +21,9 @@ class FInputBox : public Dialog {
   void OnInitDialog() override;
   bool OnCommand(int control, int code) override;
   bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
+
+ private:
+  std::function<void()> showHelp_;
 };
 
 class CFInputBox {
