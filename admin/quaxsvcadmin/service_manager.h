@@ -11,7 +11,7 @@ namespace quax {
 inline constexpr char kCollectorServiceName[] = "QUAXWinProcess";
 
 // The current state of a service, as the service control manager numbers it.
-enum ServiceState : std::uint32_t {
+enum ServiceCurrentState : std::uint32_t {
   kServiceStopped = 1,
   kServiceStartPending = 2,
   kServiceStopPending = 3,

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "control_ids.h"
+#include "service_control.h"
 #include "test_support.h"
 #include "unique_handle.h"
 #include "window_driver.h"
@@ -145,6 +146,52 @@ TEST_F(ServiceControlWindow, StartThatEndsBecauseOfAnInvalidLogFolderIsReported)
   EXPECT_TRUE(StatusBecomes(window, "The service is stopped."));
   EXPECT_TRUE(Enabled(window, IDC_btnServiceStart));
   Click(window, IDC_btnClose);
+}
+
+}  // namespace
+}  // namespace quax
+
+namespace quax {
+namespace {
+
+// A service that stays start-pending: the wait gives up after its time-out,
+// and the window's events are processed meanwhile.
+TEST(ServiceControlManager, StartOfAServiceThatHangsPendingEndsWithATimeOut) {
+  const unique_service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  const std::string program = test::ProgramBeside("quax_pending_service.exe");
+  unique_service_handle service(CreateServiceA(manager.get(), "QUAXAdminPendingTest", "QUAX pending test",
+                                               SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                               SERVICE_ERROR_IGNORE, program.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr, nullptr));
+  ASSERT_TRUE(service) << GetLastError();
+  struct RemoveService {
+    SC_HANDLE Service;
+    ~RemoveService() {
+      SERVICE_STATUS status;
+      ControlService(Service, SERVICE_CONTROL_STOP, &status);
+      DeleteService(Service);
+    }
+  } removeService{service.get()};
+
+  CServiceControl control;
+  control.SetServiceName("QUAXAdminPendingTest");
+  control.SetPendingTimeout(2000);
+  int pumps = 0;
+  control.SetPendingPump([&] {
+    ++pumps;
+    PumpWindowMessages(100);
+  });
+  const ULONGLONG started = GetTickCount64();
+  EXPECT_FALSE(control.ServiceStart());
+  const ULONGLONG waited = GetTickCount64() - started;
+  EXPECT_EQ(control.LastErrorMessage(), "The service did not finish starting within 2 seconds.");
+  EXPECT_GE(waited, 2000u);
+  EXPECT_LT(waited, 10000u);
+  EXPECT_GT(pumps, 3);
+  ASSERT_TRUE(control.RefreshServiceStatus());
+  EXPECT_EQ(control.ServiceStatus(), "The service is being started.");
+  EXPECT_FALSE(control.IsRunning());
 }
 
 }  // namespace
