@@ -43,10 +43,22 @@ class ServiceAdminWindow : public ::testing::Test {
 };
 
 TEST_F(ServiceAdminWindow, NewInstallationSavesItsDefaultsAfterCreatingTheLogFolder) {
-  SetMachineValue(kInstallKey, "InstallLocation", scratch.Path() + "\\");
+  // An installation folder as the installer makes it (this prefix is the
+  // window tests' own).
+  const std::string installation = "C:\\Program Files\\QUAX";
+  const std::string logFolder = installation + "\\QUAXWinProcessLogs";
+  CreateDirectoryA(installation.c_str(), nullptr);
+  struct RemoveFolders {
+    const std::string& Logs;
+    const std::string& Installation;
+    ~RemoveFolders() {
+      RemoveDirectoryA(Logs.c_str());
+      RemoveDirectoryA(Installation.c_str());
+    }
+  } removeFolders{logFolder, installation};
+  SetMachineValue(kInstallKey, "InstallLocation", installation + "\\");
   HWND window = Start();
   ASSERT_NE(window, nullptr);
-  const std::string logFolder = scratch.Path() + "\\QUAXWinProcessLogs";
   EXPECT_EQ(Text(window, IDC_txtLogFilePath), logFolder);
   EXPECT_EQ(Text(window, IDC_txtLogFilePrefix), "QUAXProcessLog-");
   EXPECT_EQ(Text(window, IDC_txtAccountingInterval), "24");
