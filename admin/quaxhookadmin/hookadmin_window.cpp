@@ -8,13 +8,11 @@
 namespace quax {
 
 void FMain::OnInitDialog() {
-  view_.Attach(Window());
+  InitForm();
   view_.OnClose([this] { End(IDOK); });
-  InitStatusBar(Window(), kStatusReady);
   keyFilter_ = [this](int character) { return editor_.OnIntervalKey(character); };
   FilterTypedCharacters(Item(IDC_txtAccountingInterval), &keyFilter_);
 
-  layout_.Attach(Window());
   for (const int stretched : {IDC_fraRegistration, IDC_fraAccounting, IDC_fraLogFileOutput, IDC_txtLogFilePath}) {
     layout_.Anchor(stretched, kAnchorLeft | kAnchorTop | kAnchorRight);
   }
@@ -60,16 +58,5 @@ bool FMain::OnCommand(int control, int code) {
   }
 }
 
-void FMain::OnSize(int width, int height) {
-  layout_.Apply(width, height);
-  SendDlgItemMessageA(Window(), IDC_StatusBar1, WM_SIZE, 0, 0);
-}
-
-bool FMain::OnMessage(UINT message, WPARAM /*w*/, LPARAM l, INT_PTR* result) {
-  if (message != WM_GETMINMAXINFO) return false;
-  layout_.LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(l));
-  *result = 0;
-  return true;
-}
 
 }  // namespace quax

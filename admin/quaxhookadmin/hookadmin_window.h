@@ -10,24 +10,20 @@
 
 namespace quax {
 
-class FMain : public Dialog {
+class FMain : public FormDialog {
  public:
   FMain() : editor_(view_, store_, system_) {}
 
  protected:
   void OnInitDialog() override;
   bool OnCommand(int control, int code) override;
-  void OnSize(int width, int height) override;
   void OnClose() override { editor_.OnCancel(); }
   void OnDestroy() override { PostQuitMessage(0); }
-  bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
 
  private:
-  DialogFormView view_;
   RegistrySettingsStore store_;
   Win32AdminSystem system_;
   HookSettingsEditor editor_;
-  AnchorLayout layout_;
   std::function<bool(int)> keyFilter_;
 };
 

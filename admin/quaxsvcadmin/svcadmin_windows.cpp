@@ -52,14 +52,12 @@ std::string Expanded(const std::string& text) {
 // ---- FMain -----------------------------------------------------------------
 
 void FMain::OnInitDialog() {
-  view_.Attach(Window());
+  InitForm();
   view_.OnClose([this] { End(IDOK); });
-  InitStatusBar(Window(), kStatusReady);
   SendDlgItemMessageA(Window(), IDC_dtpAccountingInterval, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>("HH:mm"));
   keyFilter_ = [this](int character) { return editor_.OnIntervalKey(character); };
   for (const int box : kIntervalBoxes) FilterTypedCharacters(Item(box), &keyFilter_);
 
-  layout_.Attach(Window());
   for (const int frame : {IDC_fraLogFileOutput, IDC_fraSampling, IDC_fraAccounting}) {
     layout_.Anchor(frame, kAnchorLeft | kAnchorTop | kAnchorRight);
   }
@@ -124,18 +122,6 @@ void FMain::OnNotify(const NMHDR& header) {
   if (header.idFrom == IDC_dtpAccountingInterval && header.code == DTN_DATETIMECHANGE) editor_.OnEdit();
 }
 
-void FMain::OnSize(int width, int height) {
-  layout_.Apply(width, height);
-  SendDlgItemMessageA(Window(), IDC_StatusBar1, WM_SIZE, 0, 0);
-}
-
-bool FMain::OnMessage(UINT message, WPARAM /*w*/, LPARAM l, INT_PTR* result) {
-  if (message != WM_GETMINMAXINFO) return false;
-  layout_.LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(l));
-  *result = 0;
-  return true;
-}
-
 void FMain::ShowServiceControl() {
   CFServiceControl control;
   control.SetServiceName(kCollectorServiceName);
@@ -156,11 +142,9 @@ void FServiceControl::SetServiceName(std::string name) {
 }
 
 void FServiceControl::OnInitDialog() {
-  view_.Attach(Window());
+  InitForm();
   view_.OnHide([this] { End(IDCANCEL); });
-  InitStatusBar(Window(), kStatusReady);
   CenterOnScreen(Window());
-  layout_.Attach(Window());
   for (const int label : {IDC_lblServiceName, IDC_lblServiceStatus, IDC_lblServicePath}) {
     layout_.Anchor(label, kAnchorLeft | kAnchorTop | kAnchorRight);
   }
@@ -198,23 +182,13 @@ bool FServiceControl::OnCommand(int control, int code) {
   }
 }
 
-void FServiceControl::OnSize(int width, int height) {
-  layout_.Apply(width, height);
-  SendDlgItemMessageA(Window(), IDC_StatusBar1, WM_SIZE, 0, 0);
-}
-
-bool FServiceControl::OnMessage(UINT message, WPARAM /*w*/, LPARAM l, INT_PTR* result) {
-  if (message == WM_GETMINMAXINFO) {
-    layout_.LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(l));
-    *result = 0;
-    return true;
-  }
+bool FServiceControl::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) {
   if (message == WM_SETCURSOR && view_.Busy()) {
     SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     *result = TRUE;
     return true;
   }
-  return false;
+  return FormDialog::OnMessage(message, w, l, result);
 }
 
 void CFServiceControl::ShowForm(int mode, HWND owner) {

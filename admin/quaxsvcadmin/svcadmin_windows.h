@@ -16,7 +16,7 @@
 
 namespace quax {
 
-class FMain : public Dialog {
+class FMain : public FormDialog {
  public:
   FMain() : editor_(view_, store_, system_) {}
 
@@ -24,25 +24,20 @@ class FMain : public Dialog {
   void OnInitDialog() override;
   bool OnCommand(int control, int code) override;
   void OnNotify(const NMHDR& header) override;
-  void OnSize(int width, int height) override;
   void OnClose() override { editor_.CloseWithPrompt(); }
-  HBRUSH OnControlColour(HWND control, HDC dc) override { return view_.ControlBrush(control, dc); }
   void OnDestroy() override { PostQuitMessage(0); }
-  bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
 
  private:
   void ShowServiceControl();
   void ShowAbout();
 
-  DialogFormView view_;
   RegistrySettingsStore store_;
   Win32AdminSystem system_;
   ServiceSettingsEditor editor_;
-  AnchorLayout layout_;
   std::function<bool(int)> keyFilter_;
 };
 
-class FServiceControl : public Dialog {
+class FServiceControl : public FormDialog {
  public:
   FServiceControl() : form_(view_, service_, kServiceEditorTitle) {}
   void SetServiceName(std::string name);
@@ -50,16 +45,12 @@ class FServiceControl : public Dialog {
  protected:
   void OnInitDialog() override;
   bool OnCommand(int control, int code) override;
-  void OnSize(int width, int height) override;
   void OnClose() override { form_.OnClose(); }
-  HBRUSH OnControlColour(HWND control, HDC dc) override { return view_.ControlBrush(control, dc); }
   bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
 
  private:
-  DialogFormView view_;
   CServiceControl service_;
   ServiceControlForm form_;
-  AnchorLayout layout_;
   std::string serviceName_;
 };
 

@@ -2,7 +2,11 @@
 
 #include <commctrl.h>
 
+#include <ole2.h>
+
 #include "control_ids.h"
+#include "editor_common.h"
+#include "registry_store.h"
 
 namespace quax {
 
@@ -135,6 +139,26 @@ void AnchorLayout::Apply(int width, int height) const {
 
 void AnchorLayout::LimitTrackSize(MINMAXINFO& info) const {
   info.ptMinTrackSize = {window_.cx, window_.cy};
+}
+
+// ---- FormDialog ------------------------------------------------------------
+
+void FormDialog::InitForm() {
+  view_.Attach(Window());
+  InitStatusBar(Window(), kStatusReady);
+  layout_.Attach(Window());
+}
+
+void FormDialog::OnSize(int width, int height) {
+  layout_.Apply(width, height);
+  SendDlgItemMessageA(Window(), IDC_StatusBar1, WM_SIZE, 0, 0);
+}
+
+bool FormDialog::OnMessage(UINT message, WPARAM /*w*/, LPARAM l, INT_PTR* result) {
+  if (message != WM_GETMINMAXINFO) return false;
+  layout_.LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(l));
+  *result = 0;
+  return true;
 }
 
 // ---- DialogFormView --------------------------------------------------------
@@ -350,14 +374,24 @@ void CenterOnScreen(HWND window) {
 
 namespace quax {
 
-int RunDialogMessageLoop(HWND dialog) {
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    if (IsWindow(dialog) && IsDialogMessageA(dialog, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+int RunMainDialog(Dialog& main, int resourceId, int show) {
+  const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  const HRESULT ole = OleInitialize(nullptr);
+  ShowRegistryFailuresOverActiveWindow();
+  int exitCode = 1;
+  if (main.Create(resourceId, nullptr)) {
+    ShowWindow(main.Window(), show);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (IsWindow(main.Window()) && IsDialogMessageA(main.Window(), &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    exitCode = static_cast<int>(message.wParam);
   }
-  return static_cast<int>(message.wParam);
+  if (SUCCEEDED(ole)) OleUninitialize();
+  return exitCode;
 }
 
 void InitStatusBar(HWND dialog, const char* text) {

@@ -139,13 +139,29 @@ void FilterTypedCharacters(HWND control, std::function<bool(int)>* filter);
 // control's own handling.
 void CatchKey(HWND control, int virtualKey, std::function<void()>* action);
 
+// A form: a dialog with its FormView, a status bar and controls anchored to
+// its edges, never smaller than it was made.
+class FormDialog : public Dialog {
+ protected:
+  // Attaches the view and the layout, shows "Ready." in the status bar.
+  void InitForm();
+  void OnSize(int width, int height) override;
+  HBRUSH OnControlColour(HWND control, HDC dc) override { return view_.ControlBrush(control, dc); }
+  bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
+
+  DialogFormView view_;
+  AnchorLayout layout_;
+};
+
 // Starts a program in a normal window; false when it could not be started.
 bool StartProgram(const std::string& commandLine);
 // Centres a window on the screen's work area.
 void CenterOnScreen(HWND window);
-// The message loop of a program whose main window is a modeless dialog:
-// Tab, Enter, Esc and access keys work in it. Returns the exit code.
-int RunDialogMessageLoop(HWND dialog);
+// Runs a program whose main window is a modeless dialog: common controls,
+// an apartment for the shell's dialogs, registry failures shown over the
+// active window, then the message loop (Tab, Enter, Esc and access keys work
+// in the dialog). Returns the exit code.
+int RunMainDialog(Dialog& main, int resourceId, int show);
 // Makes a status bar show one text part and sets it.
 void InitStatusBar(HWND dialog, const char* text);
 
