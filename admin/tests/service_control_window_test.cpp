@@ -82,6 +82,15 @@ TEST_F(ServiceControlWindow, ServiceNotInstalledIsReportedAndOffersNothing) {
   EXPECT_EQ(Text(window, IDC_lblServiceName), "QUAXWinProcess");
   EXPECT_EQ(Text(window, IDC_lblServicePath), "");
   Screenshot(window, "service-control-unknown");
+
+  // Wine has no management console: starting it fails with a message.
+  ChooseMenu(window, IDM_mnuViewServicesMgr);
+  HWND noConsole = Box(kTitle);
+  ASSERT_NE(noConsole, nullptr);
+  EXPECT_EQ(MessageBoxText(noConsole), "Unable to start Windows Services application.");
+  Click(noConsole, IDOK);
+  ASSERT_TRUE(WaitUntilGone(noConsole));
+
   Click(window, IDC_btnClose);
   ASSERT_TRUE(WaitUntilGone(window));
   EXPECT_TRUE(IsWindowEnabled(main));  // the editor is usable again

@@ -137,6 +137,19 @@ TEST_F(ServiceAdminWindow, EditedIntervalsAreCheckedThenSaved) {
   ASSERT_TRUE(WaitUntilGone(refused));
   EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "-3600");  // nothing written
 
+  // A product beyond a 32-bit setting is refused as well.
+  Type(window, IDC_txtSamplingInterval, "999999");
+  Select(window, IDC_cmbTimeScaleSampling, 2);
+  Click(window, IDC_btnApply);
+  refused = Box(kTitle);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(MessageBoxText(refused), "Sampling Interval cannot be more than 2147483647 seconds.");
+  Click(refused, IDOK);
+  ASSERT_TRUE(WaitUntilGone(refused));
+  EXPECT_EQ(MachineValue(kKey, "SamplingInterval"), "60");
+  Type(window, IDC_txtSamplingInterval, "2");
+  Select(window, IDC_cmbTimeScaleSampling, 1);
+
   // Only digits reach an interval box.
   TypeCharacter(window, IDC_txtAccountingInterval, 'x');
   EXPECT_EQ(Text(window, IDC_txtAccountingInterval), "60");
