@@ -308,7 +308,8 @@ namespace {
 constexpr UINT_PTR kFilterSubclass = 1;
 constexpr UINT_PTR kKeySubclassBase = 0x100;
 
-LRESULT CALLBACK FilteredProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR /*id*/, DWORD_PTR data) {
+LRESULT CALLBACK FilteredProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR id, DWORD_PTR data) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &FilteredProc, id);
   if (message == WM_CHAR) {
     try {
       if (!(*reinterpret_cast<std::function<bool(int)>*>(data))(static_cast<int>(w))) return 0;
@@ -320,6 +321,7 @@ LRESULT CALLBACK FilteredProc(HWND control, UINT message, WPARAM w, LPARAM l, UI
 }
 
 LRESULT CALLBACK CaughtKeyProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR id, DWORD_PTR data) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(control, &CaughtKeyProc, id);
   if (message == WM_KEYDOWN && w == id - kKeySubclassBase) {
     try {
       (*reinterpret_cast<std::function<void()>*>(data))();
