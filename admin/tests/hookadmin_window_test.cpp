@@ -119,7 +119,7 @@ TEST_F(HookAdminWindow, CancelOffersToSaveUnsavedChanges) {
   EXPECT_EQ(Text(window, IDC_txtAccountingInterval), "15");
   Type(window, IDC_txtAccountingInterval, "2");
   Select(window, IDC_cmbTimeScaleAccounting, 2);
-  Click(window, IDC_btnCancel);
+  PressKey(window, IDC_txtLogFilePath, VK_ESCAPE);  // Esc is Cancel
   HWND ask = Box("Save Changes");
   ASSERT_NE(ask, nullptr);
   EXPECT_EQ(MessageBoxText(ask), "Save changes before exiting?");

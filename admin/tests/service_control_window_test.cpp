@@ -88,6 +88,7 @@ TEST_F(ServiceControlWindow, ServiceNotInstalledIsReportedAndOffersNothing) {
   HWND noConsole = Box(kTitle);
   ASSERT_NE(noConsole, nullptr);
   EXPECT_EQ(MessageBoxText(noConsole), "Unable to start Windows Services application.");
+  Screenshot(noConsole, "service-control-no-console");
   Click(noConsole, IDOK);
   ASSERT_TRUE(WaitUntilGone(noConsole));
 

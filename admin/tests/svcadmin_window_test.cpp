@@ -84,6 +84,7 @@ TEST_F(ServiceAdminWindow, NewInstallationSavesItsDefaultsAfterCreatingTheLogFol
   HWND created = Box(kTitle);
   ASSERT_NE(created, window);
   EXPECT_EQ(MessageBoxText(created), "Log file path created.");
+  Screenshot(created, "quaxsvcadmin-log-folder-created");
   Click(created, IDOK);
   ASSERT_TRUE(WaitFor([&] { return !Enabled(window, IDC_btnApply); }));
 
@@ -144,6 +145,7 @@ TEST_F(ServiceAdminWindow, EditedIntervalsAreCheckedThenSaved) {
   refused = Box(kTitle);
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(MessageBoxText(refused), "Sampling Interval cannot be more than 2147483647 seconds.");
+  Screenshot(refused, "quaxsvcadmin-interval-too-large");
   Click(refused, IDOK);
   ASSERT_TRUE(WaitUntilGone(refused));
   EXPECT_EQ(MachineValue(kKey, "SamplingInterval"), "60");
@@ -161,7 +163,7 @@ TEST_F(ServiceAdminWindow, EditedIntervalsAreCheckedThenSaved) {
   Type(window, IDC_txtAccountingIntervalCommand, "cmd /c echo %QUAXDATE%");
   Type(window, IDC_txtLogFilePath, scratch.Path() + "\\\\");
   Screenshot(window, "quaxsvcadmin-time-of-day");
-  Click(window, IDC_btnOK);
+  PressKey(window, IDC_txtAccountingIntervalCommand, VK_RETURN);  // Enter is OK
   EXPECT_EQ(program->WaitForExit(10000), 0u);
 
   EXPECT_EQ(MachineValue(kKey, "LogFilePath"), scratch.Path());
@@ -235,6 +237,7 @@ TEST_F(ServiceAdminWindow, AboutBoxShowsTheVersionsAndTheSystem) {
   ASSERT_NE(unavailable, nullptr);
   ASSERT_NE(unavailable, window);
   EXPECT_EQ(MessageBoxText(unavailable), "System Information Is Unavailable At This Time");
+  Screenshot(unavailable, "quaxsvcadmin-system-info-unavailable");
   Click(unavailable, IDOK);
   ASSERT_TRUE(WaitUntilGone(unavailable));
   Click(about, IDCANCEL);

@@ -154,6 +154,12 @@ std::string SelectedText(HWND dialog, int control) {
   return std::string(text, converted > 0 ? static_cast<std::size_t>(converted) : 0);
 }
 
+void PressKey(HWND dialog, int control, int virtualKey) {
+  const HWND target = GetDlgItem(dialog, control);
+  PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1);
+  PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
+}
+
 void ChooseMenu(HWND window, int command) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0); }
 
 std::string StatusText(HWND dialog, int statusBar) {

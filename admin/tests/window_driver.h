@@ -59,6 +59,9 @@ bool Enabled(HWND dialog, int control);
 void Select(HWND dialog, int control, int index);
 int Selection(HWND dialog, int control);
 std::string SelectedText(HWND dialog, int control);
+// A key pressed in a control (Enter, Esc, Tab reach the dialog's keyboard
+// handling as typed keys would).
+void PressKey(HWND dialog, int control, int virtualKey);
 // A menu command of the window.
 void ChooseMenu(HWND window, int command);
 // The text of the window's status bar.
