@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "control_ids.h"
 #include "test_support.h"
@@ -266,6 +267,57 @@ TEST_F(ServiceAdminWindow, FolderBrowserCanBeCancelled) {
   ASSERT_TRUE(WaitUntilGone(browser));
   EXPECT_EQ(Text(window, IDC_txtLogFilePath), scratch.Path());
   EXPECT_FALSE(Enabled(window, IDC_btnApply));
+}
+
+}  // namespace
+}  // namespace quax
+
+namespace quax {
+namespace {
+
+RECT ControlRect(HWND dialog, int control) {
+  RECT rect;
+  GetWindowRect(GetDlgItem(dialog, control), &rect);
+  return rect;
+}
+
+TEST_F(ServiceAdminWindow, ControlsFollowTheWindowsEdgesAndItKeepsItsSmallestSize) {
+  HWND window = Start();
+  ASSERT_NE(window, nullptr);
+  RECT frame;
+  GetWindowRect(window, &frame);
+  const RECT path = ControlRect(window, IDC_txtLogFilePath);
+  const RECT browse = ControlRect(window, IDC_btnLogFilePathBrowse);
+  const RECT ok = ControlRect(window, IDC_btnOK);
+  const RECT control = ControlRect(window, IDC_btnServiceControl);
+  const RECT prefix = ControlRect(window, IDC_txtLogFilePrefix);
+
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + 200, frame.bottom - frame.top + 100,
+               SWP_NOMOVE | SWP_NOZORDER);
+  ASSERT_TRUE(WaitFor([&] { return ControlRect(window, IDC_btnOK).left != ok.left; }));
+  const auto moved = [&](int id, const RECT& before) {
+    const RECT now = ControlRect(window, id);
+    return std::vector<LONG>{now.left - before.left, now.top - before.top, now.right - before.right,
+                             now.bottom - before.bottom};
+  };
+  EXPECT_EQ(moved(IDC_txtLogFilePath, path), (std::vector<LONG>{0, 0, 200, 0}));       // stretches
+  EXPECT_EQ(moved(IDC_btnLogFilePathBrowse, browse), (std::vector<LONG>{200, 0, 200, 0}));
+  EXPECT_EQ(moved(IDC_btnOK, ok), (std::vector<LONG>{200, 100, 200, 100}));           // bottom right
+  EXPECT_EQ(moved(IDC_btnServiceControl, control), (std::vector<LONG>{0, 100, 0, 100}));  // bottom left
+  EXPECT_EQ(moved(IDC_txtLogFilePrefix, prefix), (std::vector<LONG>{0, 0, 0, 0}));
+  RECT client;
+  GetClientRect(window, &client);
+  RECT status = ControlRect(window, IDC_StatusBar1);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&status), 2);
+  EXPECT_EQ(status.bottom, client.bottom);
+  EXPECT_EQ(status.right - status.left, client.right);
+
+  SetWindowPos(window, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+  RECT smallest;
+  GetWindowRect(window, &smallest);
+  EXPECT_EQ(smallest.right - smallest.left, frame.right - frame.left);
+  EXPECT_EQ(smallest.bottom - smallest.top, frame.bottom - frame.top);
+  Screenshot(window, "quaxsvcadmin-smallest");
 }
 
 }  // namespace
