@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <winsvc.h>
 
 #include <utility>
@@ -109,6 +110,30 @@ struct local_memory_traits {
   static void close(pointer h) noexcept { LocalFree(h); }
 };
 
+// A lock of the service control manager's database.
+struct service_lock_traits {
+  using pointer = SC_LOCK;
+  static pointer none() noexcept { return nullptr; }
+  static bool is_valid(pointer h) noexcept { return h != nullptr; }
+  static void close(pointer h) noexcept { UnlockServiceDatabase(h); }
+};
+
+// GDI objects (brushes, bitmaps, fonts) that the program created.
+struct gdi_object_traits {
+  using pointer = HGDIOBJ;
+  static pointer none() noexcept { return nullptr; }
+  static bool is_valid(pointer h) noexcept { return h != nullptr; }
+  static void close(pointer h) noexcept { DeleteObject(h); }
+};
+
+// Memory the shell or COM hands over (item lists, strings).
+struct co_task_memory_traits {
+  using pointer = void*;
+  static pointer none() noexcept { return nullptr; }
+  static bool is_valid(pointer p) noexcept { return p != nullptr; }
+  static void close(pointer p) noexcept { CoTaskMemFree(p); }
+};
+
 using unique_handle = unique_resource<kernel_handle_traits>;
 using unique_hkey = unique_resource<registry_key_traits>;
 using unique_service_handle = unique_resource<service_handle_traits>;
@@ -117,5 +142,8 @@ using unique_event_source = unique_resource<event_source_traits>;
 using unique_event_log = unique_resource<event_log_traits>;
 using unique_find_handle = unique_resource<find_handle_traits>;
 using unique_local_memory = unique_resource<local_memory_traits>;
+using unique_service_lock = unique_resource<service_lock_traits>;
+using unique_gdi_object = unique_resource<gdi_object_traits>;
+using unique_co_task_memory = unique_resource<co_task_memory_traits>;
 
 }  // namespace quax
