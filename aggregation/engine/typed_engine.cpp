@@ -309,6 +309,27 @@ void TypedEngine::StopAddEntryTimer() noexcept {
   if (enableDebugCounters_) counters_.StopProcessTimeInterval_AddEntry();
 }
 
+void TypedEngine::CountAddEntry() noexcept {
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+  counters_.IncrementCallCount_AddEntry();
+  if (!writing_) counters_.IncrementInputRecords();
+}
+
+// Data validation checks the identifier count, then the resource count; the
+// numbers themselves come after both.
+std::optional<std::string> TypedEngine::CountMismatch(std::size_t identifierCount,
+                                                      std::size_t resourceCount) const {
+  if (identifierCount != identifierIds_.size()) {
+    return "Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
+           std::to_string(identifierCount) + " identifiers";
+  }
+  if (resourceCount != rateCodeIds_.size()) {
+    return "Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
+           std::to_string(resourceCount) + " resources";
+  }
+  return std::nullopt;
+}
+
 std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identifierValues,
                                        std::span<const std::string_view> resourceValues,
                                        std::optional<double> start, std::optional<double> end) {
@@ -316,9 +337,10 @@ std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identif
   for (std::size_t k = 0; k < resourceValues.size(); ++k) {
     if (Decimal::TryParse(resourceValues[k], textValues_[k])) continue;
     if (!dataValidation_) throw DecimalTypeMismatch();
-    if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
-    counters_.IncrementCallCount_AddEntry();
-    if (!writing_) counters_.IncrementInputRecords();
+    CountAddEntry();
+    if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
+      return Fail(std::move(*mismatch));
+    }
     return Fail("Resource value '" + std::string(resourceValues[k]) + " is not numeric.");
   }
   return AddEntry(identifierValues, textValues_, start, end);
@@ -328,17 +350,10 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
                                    std::span<const Decimal> resourceValues,
                                    std::optional<double> start, std::optional<double> end,
                                    std::size_t keyTicket) {
-  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
-  counters_.IncrementCallCount_AddEntry();
-  if (!writing_) counters_.IncrementInputRecords();
+  CountAddEntry();
   if (dataValidation_) {
-    if (identifierValues.size() != identifierIds_.size()) {
-      return Fail("Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
-                  std::to_string(identifierValues.size()) + " identifiers");
-    }
-    if (resourceValues.size() != rateCodeIds_.size()) {
-      return Fail("Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
-                  std::to_string(resourceValues.size()) + " resources");
+    if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
+      return Fail(std::move(*mismatch));
     }
   }
   // Values read back from the work files were converted when first added.

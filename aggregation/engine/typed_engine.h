@@ -217,6 +217,8 @@ class TypedEngine {
   std::int32_t AddConverted(std::span<const std::string_view> identifierValues,
                             std::span<const Decimal> values, std::optional<double> start,
                             std::optional<double> end, std::size_t keyTicket);
+  void CountAddEntry() noexcept;
+  std::optional<std::string> CountMismatch(std::size_t identifierCount, std::size_t resourceCount) const;
   std::int32_t Fail(std::string message);
   void StopAddEntryTimer() noexcept;
   // The date an entry gets when it does not depend on a slot not yet worked out.

@@ -237,6 +237,28 @@ TEST_F(TypedEngineTest, DataValidationReportsCountsAndTextThatIsNoNumber) {
   EXPECT_THROW(engine_.AddEntryText(ids, texts), DecimalTypeMismatch);
 }
 
+// The identifier count is checked first, then the resource count, then the
+// numbers, whichever of them an entry gets wrong.
+TEST_F(TypedEngineTest, DataValidationChecksIdentifiersThenResourcesThenNumbers) {
+  engine_.SetDataValidation(true);
+  engine_.SetEnableDebugCounters(true);
+  const std::string_view threeIds[] = {"a", "b", "c"};
+  const std::string_view twoIds[] = {"a", "b"};
+  const std::string_view oneText[] = {"abc"};
+  const std::string_view twoTexts[] = {"abc", "1"};
+  EXPECT_EQ(engine_.AddEntryText(threeIds, oneText), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 identifiers; received 3 identifiers");
+  EXPECT_EQ(engine_.AddEntryText(threeIds, twoTexts), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 identifiers; received 3 identifiers");
+  EXPECT_EQ(engine_.AddEntryText(twoIds, oneText), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 resources; received 1 resources");
+  EXPECT_EQ(engine_.AddEntryText(twoIds, twoTexts), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Resource value 'abc is not numeric.");
+  EXPECT_EQ(engine_.Counters().CallCount_AddEntry(), 4);
+  EXPECT_EQ(engine_.Counters().InputRecordsCount(), 4);
+  EXPECT_EQ(engine_.AggregationList().Rows, 0);
+}
+
 TEST_F(TypedEngineTest, AnEntryWithMoreResourcesThanTheFirstKeepsEveryValue) {
   const std::string_view ids[] = {"u", "h"};
   const Decimal one[] = {Decimal(1)};
