@@ -218,7 +218,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
   lastErrorMessage_.clear();
   if (value.empty()) {
     dateKeyword_.clear();
-    ++keyGeneration_;
+    ForgetResolvedDates();
     return;
   }
   const std::string upper = UpperCase(value);
@@ -227,7 +227,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
     return;
   }
   dateKeyword_ = upper;
-  ++keyGeneration_;
+  ForgetResolvedDates();
 }
 
 void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
@@ -250,6 +250,7 @@ bool TypedEngine::Initialize(std::int32_t maxEntries) {
   dateKeyword_.clear();
   dateStart_ = kNoDate;
   dateEnd_ = kNoDate;
+  ForgetResolvedDates();
   counters_.Initialize();
   enableDebugCounters_ = false;
   rejects_.Initialize();
@@ -387,30 +388,25 @@ bool TypedEngine::KnownDate(bool forStart, std::optional<double> given, double& 
       return true;
     }
   }
-  const std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
-  if (!slot) return false;
-  out = *slot;
+  if (!resolvedDates_) return false;
+  out = forStart ? resolvedDates_->Start : resolvedDates_->End;
   return true;
 }
 
 void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double> end,
                                double& outStart, double& outEnd) {
-  const auto fillSlot = [this](bool forStart) {
-    const double today = LocalToday();
-    double keywordStart = today;
-    double keywordEnd = EndOfDay(today);
-    if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
-    (forStart ? resolvedStart_ : resolvedEnd_) = forStart ? keywordStart : keywordEnd;
-    ++keyGeneration_;
-  };
-  if (!KnownDate(true, start, outStart)) {
-    fillSlot(true);
-    outStart = *resolvedStart_;
-  }
-  if (!KnownDate(false, end, outEnd)) {
-    fillSlot(false);
-    outEnd = *resolvedEnd_;
-  }
+  const bool startKnown = KnownDate(true, start, outStart);
+  const bool endKnown = KnownDate(false, end, outEnd);
+  if (startKnown && endKnown) return;
+  // Start and end from one reading of the clock: a run that begins just
+  // before midnight gets one day, not a start of one and an end of the next.
+  const double today = localToday_ ? localToday_() : LocalToday();
+  ResolvedDates dates {today, EndOfDay(today)};
+  if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, dates.Start, dates.End);
+  resolvedDates_ = dates;
+  ++keyGeneration_;
+  if (!startKnown) outStart = dates.Start;
+  if (!endKnown) outEnd = dates.End;
 }
 
 void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> identifierValues,

@@ -100,17 +100,20 @@ class TypedEngine {
     dateAggregation_ = value;
     ++keyGeneration_;
   }
+  // Setting DateStart, DateEnd or DateKeyword (and Initialize) makes the
+  // next entry work out the keyword's or today's dates again; between those
+  // they stay fixed, so that every entry of a run gets the same dates.
   double DateStart() { lastErrorMessage_.clear(); return dateStart_; }
   void SetDateStart(double value) {
     lastErrorMessage_.clear();
     dateStart_ = value;
-    ++keyGeneration_;
+    ForgetResolvedDates();
   }
   double DateEnd() { lastErrorMessage_.clear(); return dateEnd_; }
   void SetDateEnd(double value) {
     lastErrorMessage_.clear();
     dateEnd_ = value;
-    ++keyGeneration_;
+    ForgetResolvedDates();
   }
   std::string DateKeyword() { lastErrorMessage_.clear(); return dateKeyword_; }
   void SetDateKeyword(std::string_view value);
@@ -200,6 +203,9 @@ class TypedEngine {
   std::string DebugMessage() const;
   const CDebugCounters& Counters() const noexcept { return counters_; }
 
+  // Today (a date without time) for the keywords and for entries without
+  // dates; the default reads the local clock.
+  void SetLocalToday(std::function<double()> today) { localToday_ = std::move(today); }
   // The memory figure of the growth decision, in MB; the default refreshes
   // COSMemoryInfo and reads MemoryCurrentlyUsedMB.
   void SetMemoryUsedProbe(std::function<std::int32_t()> probe) { memoryUsedProbe_ = std::move(probe); }
@@ -225,6 +231,10 @@ class TypedEngine {
   bool KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept;
   void ResolveDates(std::optional<double> start, std::optional<double> end, double& outStart,
                     double& outEnd);
+  void ForgetResolvedDates() noexcept {
+    resolvedDates_.reset();
+    ++keyGeneration_;
+  }
   void BuildKey(std::string& key, std::span<const std::string_view> identifierValues, double start,
                 double end);
   bool TableMayGrow();
@@ -276,8 +286,14 @@ class TypedEngine {
   bool writing_ = false;
 
   // Working state of the calls.
-  std::optional<double> resolvedStart_;  // keyword or current day, kept for the object's life
-  std::optional<double> resolvedEnd_;
+  // The keyword's or today's start and end, worked out by the first entry of
+  // a run that needs them.
+  struct ResolvedDates {
+    double Start = 0;
+    double End = 0;
+  };
+  std::optional<ResolvedDates> resolvedDates_;
+  std::function<double()> localToday_;
   std::string key_;
   // Keys built ahead by PrefetchKey, valid while the generation of the key
   // inputs is theirs.

@@ -104,6 +104,61 @@ TEST_F(TypedEngineTest, FixedDatesOverrideTheArgumentsAndMissingDatesMeanToday) 
   EXPECT_NEAR(end - start, 86399.0 / 86400.0, 1e-9);
 }
 
+// Today's and the keyword's dates hold for a whole run, across midnight;
+// Initialize and a new keyword or fixed date work them out again.
+TEST_F(TypedEngineTest, ResolvedDatesHoldForARunAndAreWorkedOutAgainForTheNext) {
+  double today = Day(2024, 3, 31);
+  engine_.SetLocalToday([&today] { return today; });
+  const std::string_view ids[] = {"u", "h"};
+  const Decimal values[] = {Decimal(1), Decimal(1)};
+  const auto startOfLastRow = [this] {
+    const AggregationListView list = engine_.AggregationList();
+    return std::get<double>(list.At(1, list.Rows - 1));
+  };
+  const auto endOfLastRow = [this] {
+    const AggregationListView list = engine_.AggregationList();
+    return std::get<double>(list.At(2, list.Rows - 1));
+  };
+
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  today = Day(2024, 4, 1);  // midnight passes during the run
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 1);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 3, 31));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 3, 31, 23, 59, 59));
+
+  Reset(0);  // a new run on the new day
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 4, 1));
+
+  // A keyword set after entries applies to the entries after it.
+  engine_.SetDateKeyword("PREVIOUS");
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 3, 1));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 3, 31, 23, 59, 59));
+  today = Day(2024, 5, 2);
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);  // still March
+  engine_.SetDateKeyword("previous");
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 4, 1));
+
+  // Setting or clearing a fixed date also starts afresh.
+  engine_.SetDateKeyword("");
+  today = Day(2024, 6, 10);
+  engine_.SetDateEnd(Day(2024, 6, 30));
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 6, 10));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 6, 30));
+  today = Day(2024, 6, 11);
+  engine_.SetDateEnd(kNoDate);
+  engine_.SetDateStart(kNoDate);
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 6, 11));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 6, 11, 23, 59, 59));
+}
+
 TEST_F(TypedEngineTest, DateKeywordsAreCheckedAndStoredUpperCase) {
   engine_.SetDateKeyword("**curmon");
   EXPECT_EQ(engine_.DateKeyword(), "**CURMON");
