@@ -32,6 +32,36 @@ bool WithinCap(const Decimal& value) noexcept {
 
 bool IsPositive(const Decimal& value) noexcept { return !value.IsNegative() && !value.IsZero(); }
 
+// The largest value that kMaximumResourceSets sets can take from zero.
+const Decimal kLargestAggregate = Decimal::FromInt64(
+    TypedEngine::kMaximumResourceSets * static_cast<std::int64_t>(kMaximumSummedMantissa));
+
+bool BeyondAllSets(const Decimal& value) noexcept {
+  return !WithinCap(value) && Decimal::Compare(value, kLargestAggregate) > 0;
+}
+
+// Adds `value` to one resource of `setCount` sets (its cell of set s at
+// cells[s * stride]) by the summing rule: each set takes what keeps it within
+// the cap, a set whose sum the decimal cannot hold is skipped. Answers the
+// part no set took. Over const cells it only works that part out.
+template <class Cell>
+Decimal SumIntoSets(Cell* cells, std::size_t setCount, std::size_t stride, Decimal value) {
+  for (std::size_t s = 0; s < setCount; ++s) {
+    Cell& cell = cells[s * stride];
+    Decimal sum;
+    if (!Decimal::TryAdd(cell, value, sum)) continue;
+    if (WithinCap(sum)) {
+      if constexpr (!std::is_const_v<Cell>) cell = sum;
+      return Decimal();
+    }
+    if (WithinCap(cell)) {
+      if constexpr (!std::is_const_v<Cell>) cell = TypedEngine::MaximumSummedValue();
+      value = sum - TypedEngine::MaximumSummedValue();
+    }
+  }
+  return value;
+}
+
 std::string UpperCase(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) {
@@ -492,20 +522,10 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
   const std::int32_t found = keyMap_.GetIdFromValue(key_, keyHash);
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
-    ++entry.MergeCount;
-    if (values.size() > entry.ResourceCount) {
-      // More resources than the entry was created with (no data validation):
-      // widen every set so that no value is dropped.
-      SumCells widened;
-      widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
-      for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
-        std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
-                    widened.Data() + s * values.size());
-      }
-      entry.Sums = std::move(widened);
-      entry.ResourceCount = values.size();
+    if (const std::optional<std::size_t> refused = AddValues(entry, values)) {
+      return Fail(TooManySetsMessage(values, *refused));
     }
-    AddValues(entry, values);
+    ++entry.MergeCount;
     const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
     const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
     if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
@@ -513,6 +533,9 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     return EQUAX_RETURN_CODE_OK;
   }
 
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (BeyondAllSets(values[k])) return Fail(TooManySetsMessage(values, k));
+  }
   if (maxEntries_ > 0) {
     if (keyMap_.EntryCount() + 1 > maxEntries_) {
       return HandOff(identifierValues, values, entryStart, entryEnd);
@@ -586,45 +609,78 @@ void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues
   entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
   entry.ResourceCount = values.size();
   entry.Sums.Grow(values.size());
-  AddValues(entry, values);
+  AddValues(entry, values);  // no value is beyond all sets: checked before
   table_.push_back(std::move(entry));
 }
 
-void TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
-  Decimal* sums = entry.Sums.Data();
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    // Mostly one set whose sum stays within the cap.
-    Decimal sum;
-    if (entry.SetCount == 1 && Decimal::TryAdd(sums[k], values[k], sum) && WithinCap(sum)) {
-      sums[k] = sum;
-      continue;
-    }
-    AddValue(entry, k, values[k]);
-    sums = entry.Sums.Data();  // a new set may have moved the sums
-  }
+// ---- Summing ----------------------------------------------------------------
+
+std::string TypedEngine::TooManySetsMessage(std::span<const Decimal> values, std::size_t resource) const {
+  std::string message = "Resource value '" + values[resource].ToString() + "'";
+  if (resource < rateCodes_.size()) message += " for '" + rateCodes_[resource] + "'";
+  return message + " would need more than " + std::to_string(kMaximumResourceSets) +
+         " output records of at most " + MaximumSummedValue().ToString() +
+         "; the entry was not added.";
 }
 
-void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {
-  const std::size_t stride = entry.ResourceCount;
-  for (std::int32_t s = 0; s < entry.SetCount; ++s) {
-    Decimal& cell = entry.Sums[static_cast<std::size_t>(s) * stride + resource];
-    Decimal sum;
-    if (!Decimal::TryAdd(cell, value, sum)) continue;
-    if (WithinCap(sum)) {
-      cell = sum;
-      return;
+std::optional<std::size_t> TypedEngine::ResourceNeedingTooManySets(
+    const Entry& entry, std::span<const Decimal> values) const {
+  const auto sets = static_cast<std::size_t>(entry.SetCount);
+  const Decimal room = MaximumSummedValue() *
+                       Decimal::FromInt64(kMaximumResourceSets - static_cast<std::int64_t>(sets));
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (k >= entry.ResourceCount) {
+      // A resource the entry does not have yet: zero in every set.
+      if (BeyondAllSets(values[k])) return k;
+      continue;
     }
-    if (WithinCap(cell)) {
-      cell = MaximumSummedValue();
-      value = sum - MaximumSummedValue();
+    const Decimal left = SumIntoSets(entry.Sums.Data() + k, sets, entry.ResourceCount, values[k]);
+    if (IsPositive(left) && Decimal::Compare(left, room) > 0) return k;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
+  // Mostly one set whose sums stay within the cap: the sums are worked out
+  // first and stored only when every one of them fits.
+  constexpr std::size_t kStaged = 8;
+  if (entry.SetCount == 1 && values.size() <= entry.ResourceCount && values.size() <= kStaged) {
+    std::array<Decimal, kStaged> staged;
+    const Decimal* sums = entry.Sums.Data();
+    std::size_t k = 0;
+    while (k < values.size() && Decimal::TryAdd(sums[k], values[k], staged[k]) && WithinCap(staged[k])) ++k;
+    if (k == values.size()) {
+      std::copy_n(staged.begin(), k, entry.Sums.Data());
+      return std::nullopt;
     }
   }
-  while (IsPositive(value)) {
+  if (const std::optional<std::size_t> refused = ResourceNeedingTooManySets(entry, values)) return refused;
+  if (values.size() > entry.ResourceCount) {
+    // More resources than the entry was created with (no data validation):
+    // widen every set so that no value is dropped.
+    SumCells widened;
+    widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
+    for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
+      std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
+                  widened.Data() + s * values.size());
+    }
+    entry.Sums = std::move(widened);
+    entry.ResourceCount = values.size();
+  }
+  for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+  return std::nullopt;
+}
+
+void TypedEngine::AddValue(Entry& entry, std::size_t resource, const Decimal& value) {
+  const std::size_t stride = entry.ResourceCount;
+  Decimal left = SumIntoSets(entry.Sums.Data() + resource, static_cast<std::size_t>(entry.SetCount),
+                             stride, value);
+  while (IsPositive(left)) {
     entry.Sums.Grow(entry.Sums.size() + stride);
     ++entry.SetCount;
-    const Decimal taken = WithinCap(value) ? value : MaximumSummedValue();
+    const Decimal taken = WithinCap(left) ? left : MaximumSummedValue();
     entry.Sums[static_cast<std::size_t>(entry.SetCount - 1) * stride + resource] = taken;
-    value = value - taken;
+    left = left - taken;
   }
 }
 

@@ -81,6 +81,11 @@ class TypedEngine {
   TypedEngine& operator=(const TypedEngine&) = delete;
 
   static Decimal MaximumSummedValue() { return Decimal::FromInt64(99999999999); }
+  // The sums of one aggregate spill into further sets (one output record
+  // each) beyond MaximumSummedValue, up to this many sets: about 10^15 per
+  // aggregate, far beyond any usage figure, while one hostile value cannot
+  // make millions of records. AddEntry refuses an entry that would need more.
+  static constexpr std::int64_t kMaximumResourceSets = 10000;
 
   // Definitions.
   void DefineResourceRecordHeader(std::string_view header);
@@ -243,8 +248,13 @@ class TypedEngine {
                        std::span<const Decimal> values, double start, double end);
   void CreateEntry(std::span<const std::string_view> identifierValues,
                    std::span<const Decimal> values, double start, double end);
-  void AddValues(Entry& entry, std::span<const Decimal> values);
-  void AddValue(Entry& entry, std::size_t resource, Decimal value);
+  // Adds the values to the entry's sums, or answers the first resource that
+  // would need more than kMaximumResourceSets sets and changes nothing.
+  std::optional<std::size_t> AddValues(Entry& entry, std::span<const Decimal> values);
+  std::optional<std::size_t> ResourceNeedingTooManySets(const Entry& entry,
+                                                        std::span<const Decimal> values) const;
+  void AddValue(Entry& entry, std::size_t resource, const Decimal& value);
+  std::string TooManySetsMessage(std::span<const Decimal> values, std::size_t resource) const;
   const std::shared_ptr<const Layout>& CurrentLayout();
   void ClearTable();
   bool WriteEntry(const Entry& entry);

@@ -274,6 +274,46 @@ TEST_F(TypedEngineTest, SumsAboveTheCapSpillIntoFurtherSets) {
   EXPECT_EQ(ReadRecords(output_).size(), 5u);
 }
 
+// One aggregate holds at most kMaximumResourceSets sets; an entry that would
+// need more is refused with its value named, and nothing changes.
+TEST_F(TypedEngineTest, AnEntryNeedingTooManySetsIsRefusedAndChangesNothing) {
+  const Decimal cap = TypedEngine::MaximumSummedValue();
+  const Decimal largest = cap * Decimal::FromInt64(TypedEngine::kMaximumResourceSets);
+  const Decimal tenToThe16 = Decimal::Parse("10000000000000000");
+  ASSERT_EQ(Add("hostile", "h", tenToThe16), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(),
+            "Resource value '10000000000000000' for 'CPU' would need more than 10000 output "
+            "records of at most 99999999999; the entry was not added.");
+  ASSERT_EQ(Add("hostile", "h", 1, Decimal::Parse("1000000000000000000000")), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("'1000000000000000000000' for 'IO'"), std::string::npos);
+  EXPECT_EQ(engine_.AggregationList().Rows, 0);
+
+  // Exactly the bound fits a new entry; one unit more on top of it is refused
+  // and leaves every sum and date as it was, also of the resources before it.
+  ASSERT_EQ(Add("u", "h", 1, largest, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+  ASSERT_EQ(engine_.AggregationList().Rows, TypedEngine::kMaximumResourceSets);
+  ASSERT_EQ(Add("u", "h", 5, 1, Day(2024, 1, 31, 7), Day(2024, 1, 31, 10)), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("'1' for 'IO'"), std::string::npos);
+  AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, TypedEngine::kMaximumResourceSets);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(1));
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2024, 1, 31, 8));
+  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(2024, 1, 31, 9));
+  // Negative values still fit, and make room for positive ones again.
+  ASSERT_EQ(Add("u", "h", 1, -cap), 0);
+  ASSERT_EQ(Add("u", "h", 1, cap), 0);
+  list = engine_.AggregationList();
+  EXPECT_EQ(list.Rows, TypedEngine::kMaximumResourceSets);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(3));
+
+  // A value refused before it reaches the work files.
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  EXPECT_EQ(Add("b", "h", tenToThe16), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.Counters().RejectRecordsCount(), 0);
+  EXPECT_TRUE(folder_.WorkFiles().empty());
+}
+
 TEST_F(TypedEngineTest, DataValidationReportsCountsAndTextThatIsNoNumber) {
   engine_.SetDataValidation(true);
   const std::string_view three[] = {"a", "b", "c"};
