@@ -140,6 +140,7 @@ struct TypedEngine::Layout {
   std::string Header;
   std::vector<std::int32_t> IdentifierNameIds;
   std::vector<std::int32_t> RateCodeIds;
+  std::uint64_t Serial = 0;  // tells layouts apart in the work files
 };
 
 namespace {
@@ -265,7 +266,9 @@ void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
 }
 
 const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
-  if (!layout_) layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_});
+  if (!layout_) {
+    layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_, ++layoutSerials_});
+  }
   return layout_;
 }
 
@@ -489,7 +492,11 @@ std::size_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifie
 
 void TypedEngine::PrefetchEntry(std::size_t keyTicket) const noexcept {
   if (keyTicket == 0 || keyTicket > lookahead_.size()) return;
-  const std::int32_t id = keyMap_.PrefetchText(lookahead_[keyTicket - 1].Hash);
+  PrefetchEntryOf(lookahead_[keyTicket - 1].Hash);
+}
+
+void TypedEngine::PrefetchEntryOf(std::uint32_t keyHash) const noexcept {
+  const std::int32_t id = keyMap_.PrefetchText(keyHash);
   if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
     // The fields a merge touches: up to the inline sums, over two or three lines.
     const Entry& entry = table_[static_cast<std::size_t>(id - 1)];
@@ -518,8 +525,14 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     BuildKey(key_, identifierValues, entryStart, entryEnd);
     keyHash = keyMap_.Hash(key_);
   }
+  return AddKeyed(key_, keyHash, identifierValues, values, entryStart, entryEnd);
+}
 
-  const std::int32_t found = keyMap_.GetIdFromValue(key_, keyHash);
+std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
+                                   std::span<const std::string_view> identifierValues,
+                                   std::span<const Decimal> values, double entryStart,
+                                   double entryEnd) {
+  const std::int32_t found = keyMap_.GetIdFromValue(key, keyHash);
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
     if (const std::optional<std::size_t> refused = AddValues(entry, values)) {
@@ -538,13 +551,13 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
   }
   if (maxEntries_ > 0) {
     if (keyMap_.EntryCount() + 1 > maxEntries_) {
-      return HandOff(identifierValues, values, entryStart, entryEnd);
+      return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
     }
   } else if (!TableMayGrow()) {
     if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
-    return HandOff(identifierValues, values, entryStart, entryEnd);
+    return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
   }
-  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) {
+  if (keyMap_.AddorGetValueId(key, keyHash) < 1) {
     return Fail("Unable to add new aggregation key to list.");
   }
   CreateEntry(identifierValues, values, entryStart, entryEnd);
@@ -589,10 +602,11 @@ bool TypedEngine::MakeRoom(std::int64_t entryNumber) {
   return true;
 }
 
-std::int32_t TypedEngine::HandOff(std::span<const std::string_view> identifierValues,
+std::int32_t TypedEngine::HandOff(std::string_view key, std::uint32_t keyHash,
+                                  std::span<const std::string_view> identifierValues,
                                   std::span<const Decimal> values, double start, double end) {
-  if (!rejects_.AddEntry(key_, header_, start, end, std::string_view(), identifierNames_,
-                         identifierValues, rateCodes_, values)) {
+  const WorkLayoutView layout {CurrentLayout()->Serial, header_, identifierNames_, rateCodes_};
+  if (!rejects_.AddEntry(layout, key, keyHash, start, end, identifierValues, values)) {
     return Fail(rejects_.LastErrorMessage());
   }
   counters_.IncrementRejectRecordsCount();
@@ -728,30 +742,33 @@ bool TypedEngine::WriteEntry(const Entry& entry) {
   }
 }
 
-void TypedEngine::RedefineFromRecord(const ResourceRecordView& record) {
+void TypedEngine::RedefineFromRecord(const WorkLayout& layout) {
   if (identifierRedefinitions_ > 1) {
-    bool same = record.IdentifierNames.size() == identifierIds_.size();
+    bool same = layout.IdentifierNames.size() == identifierIds_.size();
     for (std::size_t i = 0; same && i < identifierIds_.size(); ++i) {
-      same = identifierNameMap_.AddorGetValueId(record.IdentifierNames[i]) - 1 == identifierIds_[i];
+      same = identifierNameMap_.AddorGetValueId(layout.IdentifierNames[i]) - 1 == identifierIds_[i];
     }
     if (!same) {
       ClearIdentifierList();
-      for (const std::string_view name : record.IdentifierNames) DefineIdentifier(name);
+      for (const std::string& name : layout.IdentifierNames) DefineIdentifier(name);
     }
   }
   if (resourceRedefinitions_ > 1) {
-    bool same = record.RateCodes.size() == rateCodeIds_.size();
+    bool same = layout.RateCodes.size() == rateCodeIds_.size();
     for (std::size_t j = 0; same && j < rateCodeIds_.size(); ++j) {
-      const std::string_view code = record.RateCodes[j].substr(0, kRateCodeLength);
+      const std::string_view code = std::string_view(layout.RateCodes[j]).substr(0, kRateCodeLength);
       same = rateCodeMap_.AddorGetValueId(code) - 1 == rateCodeIds_[j];
     }
     if (!same) {
       ClearResourceList();
-      for (const std::string_view code : record.RateCodes) DefineResource(code, 1.0, -1);
+      for (const std::string& code : layout.RateCodes) DefineResource(code, 1.0, -1);
     }
   }
 }
 
+// The entries of the work files come back as they were handed off: key,
+// dates and values exactly, already validated and converted. Their layout
+// becomes the engine's definitions as each record's would, once per change.
 bool TypedEngine::RunExternalPass() {
   if (!rejects_.PrepareForNextPass()) {
     lastErrorMessage_ = rejects_.LastErrorMessage();
@@ -759,18 +776,31 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
-  return AddRecordsAhead(
-      passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
-      [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
-      [](const ResourceRecordView& record) {
-        return std::span<const std::string_view>(record.IdentifierValues);
-      },
-      [this](const ResourceRecordView& record, std::size_t keyTicket) {
-        DefineResourceRecordHeader(record.Header);
-        RedefineFromRecord(record);
-        return AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
-                        keyTicket) == EQUAX_RETURN_CODE_OK;
-      });
+  passBatch_.resize(kLookaheadBatch);
+  const WorkLayout* appliedLayout = nullptr;
+  std::uint64_t appliedSerial = 0;
+  for (;;) {
+    if (!rejects_.GetEntry(passBatch_[0])) return true;
+    std::size_t count = 1;
+    while (count < passBatch_.size() && rejects_.GetEntryBuffered(passBatch_[count])) ++count;
+    for (std::size_t k = 0; k < count; ++k) keyMap_.PrefetchSlot(passBatch_[k].KeyHash);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (k + kLookaheadDistance < count) PrefetchEntryOf(passBatch_[k + kLookaheadDistance].KeyHash);
+      const WorkEntry& entry = passBatch_[k];
+      if (entry.Layout != appliedLayout || entry.LayoutSerial != appliedSerial) {
+        DefineResourceRecordHeader(entry.Layout->Header);
+        RedefineFromRecord(*entry.Layout);
+        appliedLayout = entry.Layout;
+        appliedSerial = entry.LayoutSerial;
+      }
+      CountAddEntry();
+      if (AddKeyed(entry.Key, entry.KeyHash, entry.IdentifierValues, entry.ResourceValues, entry.Start,
+                   entry.End) != EQUAX_RETURN_CODE_OK) {
+        return false;
+      }
+      StopAddEntryTimer();
+    }
+  }
 }
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {

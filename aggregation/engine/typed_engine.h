@@ -244,8 +244,13 @@ class TypedEngine {
                 double end);
   bool TableMayGrow();
   bool MakeRoom(std::int64_t entryNumber);
-  std::int32_t HandOff(std::span<const std::string_view> identifierValues,
+  std::int32_t AddKeyed(std::string_view key, std::uint32_t keyHash,
+                        std::span<const std::string_view> identifierValues,
+                        std::span<const Decimal> values, double entryStart, double entryEnd);
+  std::int32_t HandOff(std::string_view key, std::uint32_t keyHash,
+                       std::span<const std::string_view> identifierValues,
                        std::span<const Decimal> values, double start, double end);
+  void PrefetchEntryOf(std::uint32_t keyHash) const noexcept;
   void CreateEntry(std::span<const std::string_view> identifierValues,
                    std::span<const Decimal> values, double start, double end);
   // Adds the values to the entry's sums, or answers the first resource that
@@ -259,7 +264,7 @@ class TypedEngine {
   void ClearTable();
   bool WriteEntry(const Entry& entry);
   bool RunExternalPass();
-  void RedefineFromRecord(const ResourceRecordView& record);
+  void RedefineFromRecord(const WorkLayout& layout);
   std::int32_t DecimalPositionsAt(std::size_t resource) const noexcept;
 
   std::vector<Entry, TableAllocator<Entry>> table_;
@@ -329,11 +334,12 @@ class TypedEngine {
   std::vector<Decimal> converted_;
   std::vector<Decimal> textValues_;
   std::shared_ptr<const Layout> layout_;  // shared by entries created under the same definitions
+  std::uint64_t layoutSerials_ = 0;
   std::int32_t newKeyRequests_ = 0;
   bool lastGrowthAnswer_ = true;
   std::unique_ptr<EventReporter> reporter_;
   std::function<std::int32_t()> memoryUsedProbe_;
-  std::vector<ResourceRecordView> passBatch_;
+  std::vector<WorkEntry> passBatch_;
   std::vector<Decimal> rounded_;
   std::vector<std::string> writeNames_;
   std::vector<std::string> writeRateCodes_;
