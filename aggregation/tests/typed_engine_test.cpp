@@ -477,6 +477,47 @@ TEST_F(TypedEngineTest, MaxEntriesOneWritesThreeKeysOverThreePasses) {
   EXPECT_EQ(engine_.EntryCount(), 0);
 }
 
+// Values with more places than the output's six, and values a conversion
+// factor leaves with many places, give the same aggregate whether it was
+// summed in memory or through the work files.
+TEST_F(TypedEngineTest, WorkFilesGiveTheAggregatesOfMemory) {
+  struct Example {
+    const char* What;
+    double Factor;
+    Decimal Value;
+    int Count;
+    const char* Written;
+  };
+  const Example examples[] = {
+      {"ten values of 0.0000004", 1.0, Decimal::Parse("0.0000004"), 10, "0.000004"},
+      {"three values of 0.3333333", 1.0, Decimal::Parse("0.3333333"), 3, "1.000000"},
+      {"600 seconds at factor 60", 60.0, Decimal(1), 600, "10.000000"},
+  };
+  for (const Example& example : examples) {
+    for (const std::int32_t maxEntries : {0, 1}) {
+      // With one entry allowed, "a" holds the table and "b" goes through the
+      // work files.
+      Reset(maxEntries);
+      engine_.ClearResourceList();
+      engine_.DefineResource("TIME", example.Factor, -1);
+      const std::string_view a[] = {"a", "h"};
+      const std::string_view b[] = {"b", "h"};
+      const Decimal one[] = {Decimal(1)};
+      const Decimal value[] = {example.Value};
+      ASSERT_EQ(engine_.AddEntry(a, one, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+      for (int i = 0; i < example.Count; ++i) {
+        ASSERT_EQ(engine_.AddEntry(b, value, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+      }
+      ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+      EXPECT_EQ(engine_.Counters().RejectPassesCount(), maxEntries);
+      const std::string lineOfB = "HDR,20240131,20240131,00:00:00,00:00:00,,2,\"USER\",\"b\",\"HOST\",\"h\",1,TIME," +
+                                  std::string(example.Written) + "\r\n";
+      EXPECT_NE(OutputText().find(lineOfB), std::string::npos)
+          << example.What << ", MaxEntries " << maxEntries << ":\n" << OutputText();
+    }
+  }
+}
+
 TEST_F(TypedEngineTest, WorkFileValuesAreNotConvertedTwice) {
   Reset(1);
   engine_.ClearResourceList();
