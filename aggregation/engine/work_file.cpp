@@ -61,6 +61,9 @@ class RecordReader {
   const char* At() const noexcept { return at_; }
 
   std::uint64_t Number() {
+    if (at_ != end_ && (static_cast<std::uint8_t>(*at_) & 0x80) == 0) {
+      return static_cast<std::uint8_t>(*at_++);  // mostly: below 128
+    }
     std::uint64_t value = 0;
     for (unsigned shift = 0; shift < 64; shift += 7) {
       if (at_ == end_) break;
