@@ -657,14 +657,14 @@ std::optional<std::size_t> TypedEngine::ResourceNeedingTooManySets(
 std::optional<std::size_t> TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
   // Mostly one set whose sums stay within the cap: the sums are worked out
   // first and stored only when every one of them fits.
-  constexpr std::size_t kStaged = 8;
-  if (entry.SetCount == 1 && values.size() <= entry.ResourceCount && values.size() <= kStaged) {
-    std::array<Decimal, kStaged> staged;
+  if (entry.SetCount == 1 && values.size() <= entry.ResourceCount) {
+    if (stagedSums_.size() < values.size()) stagedSums_.resize(values.size());
+    Decimal* staged = stagedSums_.data();
     const Decimal* sums = entry.Sums.Data();
     std::size_t k = 0;
     while (k < values.size() && Decimal::TryAdd(sums[k], values[k], staged[k]) && WithinCap(staged[k])) ++k;
     if (k == values.size()) {
-      std::copy_n(staged.begin(), k, entry.Sums.Data());
+      std::copy_n(staged, k, entry.Sums.Data());
       return std::nullopt;
     }
   }

@@ -332,6 +332,7 @@ class TypedEngine {
   DayText startDay_;
   DayText endDay_;
   std::vector<Decimal> converted_;
+  std::vector<Decimal> stagedSums_;  // sums of a merge before they are stored
   std::vector<Decimal> textValues_;
   std::shared_ptr<const Layout> layout_;  // shared by entries created under the same definitions
   std::uint64_t layoutSerials_ = 0;
