@@ -33,7 +33,7 @@ bool WithinCap(const Decimal& value) noexcept {
 bool IsPositive(const Decimal& value) noexcept { return !value.IsNegative() && !value.IsZero(); }
 
 // The largest value that kMaximumResourceSets sets can take from zero.
-const Decimal kLargestAggregate = Decimal::FromInt64(
+constexpr Decimal kLargestAggregate = Decimal::FromInt64(
     TypedEngine::kMaximumResourceSets * static_cast<std::int64_t>(kMaximumSummedMantissa));
 
 bool BeyondAllSets(const Decimal& value) noexcept {
@@ -390,9 +390,8 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
       return Fail(std::move(*mismatch));
     }
   }
-  // Values read back from the work files were converted when first added.
   std::span<const Decimal> values = resourceValues;
-  if (!writing_ && !convertedResources_.empty()) {
+  if (!convertedResources_.empty()) {
     converted_.assign(resourceValues.begin(), resourceValues.end());
     for (const std::size_t k : convertedResources_) {
       if (k >= converted_.size()) break;
@@ -805,7 +804,7 @@ bool TypedEngine::RunExternalPass() {
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   writing_ = true;
-  ++keyGeneration_;  // the passes build keys of their own
+  ++keyGeneration_;  // the passes change the definitions: no key built ahead survives them
   lastErrorMessage_.clear();
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
   const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
