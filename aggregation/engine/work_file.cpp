@@ -180,7 +180,13 @@ bool CWorkFile::Flush(std::string& message) {
   platform::FileError error;
   const bool written = file_.Write(buffer_.get(), end_, error);
   end_ = 0;
-  if (!written) message = ErrorText(error);
+  if (!written) {
+    message = ErrorText(error);
+    // The layout and dates lost with the buffer are written again with the
+    // next entry, so that what follows can still be read.
+    hasWrittenLayout_ = false;
+    hasLastDates_ = false;
+  }
   return written;
 }
 
