@@ -518,6 +518,26 @@ TEST_F(TypedEngineTest, WorkFilesGiveTheAggregatesOfMemory) {
   }
 }
 
+// An entry in a work file keeps the key and dates it was added with, as an
+// entry in memory does, whatever the settings are when the file is read.
+TEST_F(TypedEngineTest, WorkFileEntriesKeepTheirKeysAndDatesWhenSettingsChangeLater) {
+  for (const std::int32_t maxEntries : {0, 1}) {
+    Reset(maxEntries);
+    engine_.SetDateStart(Day(2024, 1, 1));
+    ASSERT_EQ(Add("a", "h", 1, 1, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+    ASSERT_EQ(Add("b", "h", 1, 1, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+    ASSERT_EQ(Add("b", "h", 1, 1, Day(2024, 2, 1, 8), Day(2024, 2, 1, 9)), 0);
+    engine_.SetDateStart(Day(2024, 6, 1));
+    engine_.SetDateAggregation(EDateAggregation_None);
+    ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+    const auto records = ReadRecords(output_);
+    ASSERT_EQ(records.size(), 3u) << "MaxEntries " << maxEntries;  // b apart on two end days
+    for (const ResourceRecord& record : records) {
+      EXPECT_EQ(record.Start, Day(2024, 1, 1)) << "MaxEntries " << maxEntries;
+    }
+  }
+}
+
 TEST_F(TypedEngineTest, WorkFileValuesAreNotConvertedTwice) {
   Reset(1);
   engine_.ClearResourceList();
