@@ -127,18 +127,16 @@ std::string ErrorText(const platform::FileError& error) {
 
 }  // namespace
 
-bool CWorkFile::OpenForWriting(std::string& message) {
+bool CWorkFile::Open(platform::OpenMode mode, std::string& message) {
   std::string ignored;
   if (file_.IsOpen()) Close(ignored);
   platform::FileError error;
-  if (!file_.Open(fileName_, platform::OpenMode::Write, error)) {
+  if (!file_.Open(fileName_, mode, error)) {
     message = ErrorText(error);
     return false;
   }
-  reading_ = false;
-  recordCount_ = 0;
+  reading_ = mode == platform::OpenMode::Read;
   begin_ = end_ = 0;
-  hasWrittenLayout_ = false;
   hasLastDates_ = false;
   if (capacity_ < kBufferBytes) {
     buffer_.reset(new char[kBufferBytes]);
@@ -147,23 +145,17 @@ bool CWorkFile::OpenForWriting(std::string& message) {
   return true;
 }
 
+bool CWorkFile::OpenForWriting(std::string& message) {
+  if (!Open(platform::OpenMode::Write, message)) return false;
+  recordCount_ = 0;
+  hasWrittenLayout_ = false;
+  return true;
+}
+
 bool CWorkFile::OpenForReading(std::string& message) {
-  std::string ignored;
-  if (file_.IsOpen()) Close(ignored);
-  platform::FileError error;
-  if (!file_.Open(fileName_, platform::OpenMode::Read, error)) {
-    message = ErrorText(error);
-    return false;
-  }
-  reading_ = true;
-  begin_ = end_ = 0;
+  if (!Open(platform::OpenMode::Read, message)) return false;
   atFileEnd_ = false;
   hasLayout_ = false;
-  hasLastDates_ = false;
-  if (capacity_ < kBufferBytes) {
-    buffer_.reset(new char[kBufferBytes]);
-    capacity_ = kBufferBytes;
-  }
   return true;
 }
 

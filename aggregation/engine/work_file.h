@@ -108,6 +108,7 @@ class CWorkFile {
   bool ReadBuffered(WorkEntry& entry);
 
  private:
+  bool Open(platform::OpenMode mode, std::string& message);
   bool Flush(std::string& message);
   char* Reserve(std::size_t bytes, std::string& message);
   // Reads more of the file behind the unread bytes; false at the end.
