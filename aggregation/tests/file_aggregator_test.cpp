@@ -45,6 +45,18 @@ TEST_F(FileAggregatorTest, AMissingInputIsReportedWithTheReadersMessage) {
   EXPECT_TRUE(ReadRecords(output_).empty());
 }
 
+// One hostile value in a file stops the run at once with the value named,
+// instead of making a record for every 99,999,999,999 in it.
+TEST_F(FileAggregatorTest, AValueBeyondTheAggregateBoundStopsTheRunNamingIt) {
+  WriteInput(Line("A", "1,\"USER\",\"u\"", "1,CPU,1") +
+             Line("A", "1,\"USER\",\"v\"", "1,CPU,1000000000000000000000"));
+  EXPECT_FALSE(aggregator_.AggregateFile());
+  EXPECT_EQ(aggregator_.LastErrorMessage(),
+            "Unable to add aggregate: Resource value '1000000000000000000000' for 'CPU' would need "
+            "more than 10000 output records of at most 99999999999; the entry was not added.");
+  EXPECT_TRUE(ReadRecords(output_).empty());
+}
+
 TEST_F(FileAggregatorTest, EachLayoutChangeAppendsTheAggregatesSoFar) {
   const std::string a = Line("A", "1,\"USER\",\"u\"", "1,CPU,1");
   const std::string b = Line("B", "1,\"USER\",\"u\"", "1,CPU,2");
