@@ -178,8 +178,9 @@ const char* ConsoleErrorText() noexcept {
   static char text[256];
   const DWORD error = GetLastError();
   char* message = nullptr;
+  // Inserts are ignored: there are no arguments for a message with %1.
   const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, LANG_NEUTRAL, reinterpret_cast<char*>(&message), 0, nullptr);
   unique_local_memory owner(message);
   if (length == 0 || length + 14 > sizeof text) {

@@ -189,6 +189,15 @@ TEST(ErrorText, ConsoleTextHasCodeInHexAndNoLineEnd) {
   EXPECT_STREQ(ConsoleErrorText(), "");
 }
 
+TEST(ErrorText, ConsoleTextKeepsInsertsItHasNoArgumentsFor) {
+  // "%1 is not a valid Win32 application." (Wine: "Bad EXE format for %1.")
+  SetLastError(ERROR_BAD_EXE_FORMAT);
+  const std::string text = ConsoleErrorText();
+  EXPECT_NE(text.find("%1"), std::string::npos) << text;
+  ASSERT_GE(text.size(), 7u);
+  EXPECT_EQ(text.substr(text.size() - 7), " (0xc1)");
+}
+
 TEST(Privilege, DebugPrivilegeCanBeEnabledAndDisabled) {
   unique_handle token;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()));
