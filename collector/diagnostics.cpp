@@ -143,9 +143,18 @@ SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32
   return status;
 }
 
+namespace {
+// The run and the control handler report from different threads.
+SRWLOCK g_statusLock = SRWLOCK_INIT;
+}  // namespace
+
 bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept {
   ServiceState& service = Service();
   if (service.ConsoleMode) return true;
+  exclusive_lock_hold hold(g_statusLock);
+  // Stopped is final: a handler that answers a control after the run has
+  // ended must not report the service alive again.
+  if (service.Status.dwCurrentState == SERVICE_STOPPED) return true;
   SERVICE_STATUS status = NextServiceStatus(service, state, win32ExitCode, waitHint);
   const bool reported = SetServiceStatus(service.StatusHandle, &status) != FALSE;
   if (!reported) ReportServiceError("SetServiceStatus");

@@ -124,6 +124,8 @@ ServiceState& Service() noexcept;
 SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32ExitCode,
                                  DWORD waitHint) noexcept;
 
+// Sends the next status (nothing in console mode, nothing once the stopped
+// state has been sent); true when sent or not needed.
 bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept;
 void ReportServiceError(const char* text) noexcept;
 

@@ -1,5 +1,6 @@
 // Move-only owners of Win32 resources. Every handle, key, module and event
-// source of the system is held by one of these; nothing closes by hand.
+// source of the system is held by one of these, and every lock hold; nothing
+// closes or releases by hand.
 // Closing preserves GetLastError, so an owner going out of scope on an error
 // path never hides the error the caller is about to report.
 #pragma once
@@ -107,6 +108,30 @@ struct local_memory_traits {
   static pointer none() noexcept { return nullptr; }
   static bool is_valid(pointer h) noexcept { return h != nullptr; }
   static void close(pointer h) noexcept { LocalFree(h); }
+};
+
+// A slim reader/writer lock held for the length of a scope, exclusively or
+// shared.
+class exclusive_lock_hold {
+ public:
+  explicit exclusive_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~exclusive_lock_hold() { ReleaseSRWLockExclusive(&lock_); }
+  exclusive_lock_hold(const exclusive_lock_hold&) = delete;
+  exclusive_lock_hold& operator=(const exclusive_lock_hold&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+class shared_lock_hold {
+ public:
+  explicit shared_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockShared(&lock_); }
+  ~shared_lock_hold() { ReleaseSRWLockShared(&lock_); }
+  shared_lock_hold(const shared_lock_hold&) = delete;
+  shared_lock_hold& operator=(const shared_lock_hold&) = delete;
+
+ private:
+  SRWLOCK& lock_;
 };
 
 using unique_handle = unique_resource<kernel_handle_traits>;

@@ -3,7 +3,6 @@
 #include <direct.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -26,7 +25,16 @@ constexpr DWORD kStartWaitHint = 3000;
 constexpr int kAggregatedSamplingTrace = 15;
 constexpr char kStatusFailed[] = "Service Control Manager Report Status failed.";
 
-std::atomic<HANDLE> g_stopEvent{nullptr};
+// The stop event of the run, for RequestStop on another thread. The run
+// withdraws it under the exclusive hold before closing it, so a request
+// either reaches the open event or finds none.
+SRWLOCK g_stopLock = SRWLOCK_INIT;
+HANDLE g_stopEvent = nullptr;
+
+void PublishStopEvent(HANDLE stopEvent) noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_stopEvent = stopEvent;
+}
 
 bool ArmAfterSeconds(HANDLE timer, std::int32_t seconds) noexcept {
   const LARGE_INTEGER due = DueTimeAfterSeconds(seconds);
@@ -85,7 +93,7 @@ class CollectorRun {
     writer_.reset();
     handles_.clear();
     handles_.shrink_to_fit();
-    g_stopEvent.store(nullptr);
+    PublishStopEvent(nullptr);
     stopEvent_.reset();
   }
 
@@ -173,7 +181,7 @@ bool CollectorRun::Start() {
     TraceAndReport("Unable to create stop event: %s", SystemErrorText(GetLastError()));
     return false;
   }
-  g_stopEvent.store(stopEvent_.get());
+  PublishStopEvent(stopEvent_.get());
   trace.Trace("Server stop event handle=%08lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(stopEvent_.get())));
   if (!ReportStarting()) return false;
 
@@ -464,11 +472,12 @@ void RunCollector(DWORD, char**, DWORD* serviceExitCode) {
   if (run.Start() && run.Loop()) run.Stop();
 }
 
-void RequestStop() noexcept {
-  const HANDLE stop = g_stopEvent.load();
-  if (stop == nullptr) return;
-  SetEvent(stop);
+bool RequestStop() noexcept {
+  shared_lock_hold hold(g_stopLock);
+  if (g_stopEvent == nullptr) return false;
+  SetEvent(g_stopEvent);
   GlobalTrace().Trace("Service stop event set");
+  return true;
 }
 
 }  // namespace quax

@@ -149,6 +149,25 @@ TEST(ServiceStatus, ConsoleModeReportsNothing) {
   service = saved;
 }
 
+TEST(ServiceStatus, NothingIsReportedOnceTheServiceHasStopped) {
+  // The control handler may answer a stop after the run has ended: its
+  // stop-pending must not follow the final stopped report.
+  CapturedEvents events;
+  ServiceState& service = Service();
+  const ServiceState saved = service;
+  service.ConsoleMode = false;
+  service.StatusHandle = nullptr;  // every report that is sent fails and is reported
+  service.Status.dwCurrentState = SERVICE_RUNNING;
+  EXPECT_FALSE(ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0));
+  EXPECT_EQ(events.Events().size(), 1u);
+  service.Status.dwCurrentState = SERVICE_STOPPED;
+  EXPECT_TRUE(ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0));
+  EXPECT_TRUE(ReportServiceStatus(SERVICE_STOPPED, NO_ERROR, 0));
+  EXPECT_EQ(events.Events().size(), 1u);
+  EXPECT_EQ(service.Status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  service = saved;
+}
+
 TEST(ServiceStatus, ServiceErrorKeepsTheLastErrorAndReportsItUnderTheServiceName) {
   CapturedEvents events;
   ServiceState& service = Service();

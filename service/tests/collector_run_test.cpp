@@ -342,5 +342,46 @@ TEST_F(CollectorRun, StartAndStopAreReported) {
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Service stop event set"));
 }
 
+// A stop request held inside its hand-over: the trace sink stands in for a
+// requesting thread that is preempted there, and notes whether the run ended
+// meanwhile.
+std::atomic<bool> g_runFinished{false};
+std::atomic<bool> g_requestHeld{false};
+std::atomic<bool> g_runEndedDuringRequest{false};
+std::atomic<int> g_stopTraces{0};
+
+void HoldStopRequest(const char* line) {
+  if (std::string(line).find("Service stop event set") == std::string::npos) return;
+  ++g_stopTraces;
+  if (g_requestHeld.exchange(false)) {
+    const ULONGLONG deadline = GetTickCount64() + 1000;
+    while (!g_runFinished && GetTickCount64() < deadline) Sleep(10);
+    g_runEndedDuringRequest = g_runFinished.load();
+  }
+}
+
+TEST_F(CollectorRun, TheRunNeverEndsWhileAStopIsBeingHandedOverAndLaterStopsFindNothing) {
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  g_runFinished = false;
+  g_runEndedDuringRequest = false;
+  g_stopTraces = 0;
+  g_requestHeld = true;
+  SetTraceSink(&HoldStopRequest);
+  std::thread watcher([this] {
+    runner.join();
+    g_runFinished = true;
+  });
+  EXPECT_TRUE(RequestStop());
+  watcher.join();
+  EXPECT_FALSE(g_runEndedDuringRequest) << "the run closed its stop event under a request in flight";
+  EXPECT_EQ(exitCode, 0u);
+
+  // Once the run has ended, a request finds nothing to stop.
+  EXPECT_FALSE(RequestStop());
+  EXPECT_EQ(g_stopTraces, 1);
+  SetTraceSink(nullptr);
+}
+
 }  // namespace
 }  // namespace quax
