@@ -134,6 +134,7 @@ SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32
   status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
   status.dwCurrentState = state;
   status.dwWin32ExitCode = win32ExitCode;
+  status.dwServiceSpecificExitCode = win32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? kInternalErrorExitCode : 0;
   status.dwWaitHint = waitHint;
   if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
     status.dwCheckPoint = 0;

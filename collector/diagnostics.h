@@ -108,6 +108,11 @@ class CServiceEventLog {
 
 // ---- Service status ----------------------------------------------------
 
+// The service's one service-specific exit code: an internal error (an
+// exception such as running out of memory) ended the run. A status with
+// ERROR_SERVICE_SPECIFIC_ERROR carries it; -debug exits with it.
+inline constexpr DWORD kInternalErrorExitCode = 1;
+
 struct ServiceState {
   SERVICE_STATUS_HANDLE StatusHandle = nullptr;
   SERVICE_STATUS Status = {SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
@@ -119,8 +124,9 @@ struct ServiceState {
 // The process-wide service state.
 ServiceState& Service() noexcept;
 
-// The status record the next report sends: controls, state, exit code, wait
-// hint and check-point (which advances for every pending state).
+// The status record the next report sends: controls, state, exit code (and
+// the service-specific one with ERROR_SERVICE_SPECIFIC_ERROR), wait hint and
+// check-point (which advances for every pending state).
 SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32ExitCode,
                                  DWORD waitHint) noexcept;
 

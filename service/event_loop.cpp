@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
@@ -102,10 +103,14 @@ class CollectorRun {
   // stop records.
   bool Loop();
   void Stop();
+  // Ends a run that an exception (running out of memory) interrupted: the
+  // error is reported and the stop sequence written as far as it can be
+  // without allocating.
+  void EndOnInternalError(const char* reason) noexcept;
 
  private:
   bool ReportStarting();
-  void TraceAndReport(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void TraceAndReport(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
   bool ChooseLogDirectory(const TextField& defaultDirectory);
   void ConfigureWriter();
   bool EnableDebugPrivilege();
@@ -118,7 +123,8 @@ class CollectorRun {
   bool HandleSampling();
   bool HandleAccountingInterval();
   void WriteEveryEntry(bool (CProcessList::*next)(bool, CProcessInfo**), char recordType);
-  void WriteClosingRecords(CProcessInfo* snapshot);
+  void WriteClosingRecords(CProcessInfo* snapshot) noexcept;
+  void ReportStopped() noexcept;
 
   DWORD* exitCode_;
   CProcessList table_;
@@ -133,9 +139,12 @@ class CollectorRun {
   std::int32_t samplingInterval_ = 1;
   SYSTEMTIME accountingTime_ = {};
   int samplingCount_ = 0;
+  // Set once start records may have been written: from then on every end
+  // of the run closes the processes it knows.
+  bool collecting_ = false;
 };
 
-void CollectorRun::TraceAndReport(const char* format, ...) {
+void CollectorRun::TraceAndReport(const char* format, ...) noexcept {
   char message[CServiceEventLog::kMessageSize];
   va_list args;
   va_start(args, format);
@@ -187,6 +196,7 @@ bool CollectorRun::Start() {
 
   table_.SetUseLocalTime(settings_->GetUseLocalTime());
   table_.FullRefresh();
+  collecting_ = true;
   if (IntervalAccounting()) {
     trace.Trace("Interval accounting enabled; writing list of all started processes.");
     WriteEveryEntry(&CProcessList::NextEntry, 'S');
@@ -305,7 +315,7 @@ void CollectorRun::WriteEveryEntry(bool (CProcessList::*next)(bool, CProcessInfo
   }
 }
 
-void CollectorRun::WriteClosingRecords(CProcessInfo* snapshot) {
+void CollectorRun::WriteClosingRecords(CProcessInfo* snapshot) noexcept {
   if (IntervalAccounting()) writer_->WriteProcessEntry('I', snapshot);
   writer_->WriteProcessEntry('E', snapshot);
 }
@@ -437,8 +447,35 @@ void CollectorRun::Stop() {
       writer_->WriteProcessEntry('E', snapshot);
     }
   }
+  ReportStopped();
+}
+
+void CollectorRun::ReportStopped() noexcept {
   GlobalTrace().Trace("%s has been stopped.", kServiceDisplayName);
   eventLog_.ReportInformation("%s has been stopped.", kServiceDisplayName);
+}
+
+void CollectorRun::EndOnInternalError(const char* reason) noexcept {
+  TraceAndReport("Internal error: %s.\n\nThe collector is terminating.", reason);
+  *exitCode_ = ERROR_SERVICE_SPECIFIC_ERROR;
+  if (!collecting_) return;
+  // Each snapshot is refreshed on its own: a full refresh needs memory for
+  // the process list. Ended processes get the records they are due, and with
+  // interval accounting every other one is closed as at a stop.
+  CProcessInfo* snapshot = nullptr;
+  for (bool more = table_.NextTerminatedEntry(true, &snapshot); more;
+       more = table_.NextTerminatedEntry(false, &snapshot)) {
+    snapshot->Refresh();
+    WriteClosingRecords(snapshot);
+  }
+  table_.RemoveTerminated();
+  if (IntervalAccounting()) {
+    for (bool more = table_.NextEntry(true, &snapshot); more; more = table_.NextEntry(false, &snapshot)) {
+      snapshot->Refresh();
+      WriteClosingRecords(snapshot);
+    }
+  }
+  ReportStopped();
 }
 
 }  // namespace
@@ -467,9 +504,19 @@ std::int32_t UsableSamplingInterval(std::int32_t seconds) noexcept { return seco
 
 bool IsValidTimeOfDay(const SYSTEMTIME& time) noexcept { return time.wHour < 24 && time.wMinute < 60; }
 
-void RunCollector(DWORD, char**, DWORD* serviceExitCode) {
+void RunCollector(DWORD, char**, DWORD* serviceExitCode) noexcept {
   CollectorRun run(serviceExitCode);
-  if (run.Start() && run.Loop()) run.Stop();
+  // Nothing the run throws may end the thread (and with it the process)
+  // before the run has said why and closed what it knows.
+  try {
+    if (run.Start() && run.Loop()) run.Stop();
+  } catch (const std::bad_alloc&) {
+    run.EndOnInternalError("out of memory");
+  } catch (const std::exception& failure) {
+    run.EndOnInternalError(failure.what());
+  } catch (...) {
+    run.EndOnInternalError("unexpected exception");
+  }
 }
 
 bool RequestStop() noexcept {

@@ -8,9 +8,10 @@
 
 namespace quax {
 
-// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0, or to
-// 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid.
-void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode);
+// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0, to
+// 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid, or to
+// ERROR_SERVICE_SPECIFIC_ERROR after an internal error.
+void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode) noexcept;
 
 // Ends a run from another thread (control handlers). False, doing nothing,
 // when no run can take a stop: before the run has created its stop event or

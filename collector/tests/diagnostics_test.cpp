@@ -133,7 +133,15 @@ TEST(ServiceStatus, CheckPointsAdvanceOnlyWhilePending) {
   status = NextServiceStatus(service, SERVICE_STOPPED, ERROR_PATH_NOT_FOUND, 0);
   EXPECT_EQ(status.dwCheckPoint, 0u);
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
   EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+}
+
+TEST(ServiceStatus, AnInternalErrorStopsWithTheServiceSpecificCode) {
+  ServiceState service;
+  const SERVICE_STATUS status = NextServiceStatus(service, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  EXPECT_EQ(status.dwServiceSpecificExitCode, kInternalErrorExitCode);
 }
 
 TEST(ServiceStatus, ConsoleModeReportsNothing) {

@@ -2,9 +2,57 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <sstream>
+
+namespace quax::test {
+
+namespace {
+
+std::atomic<DWORD> g_failingThread{0};
+// Set while the capture below allocates on the failing thread.
+thread_local bool t_allocationsExempt = false;
+
+class AllocationExemption {
+ public:
+  AllocationExemption() noexcept : previous_(t_allocationsExempt) { t_allocationsExempt = true; }
+  ~AllocationExemption() { t_allocationsExempt = previous_; }
+  AllocationExemption(const AllocationExemption&) = delete;
+  AllocationExemption& operator=(const AllocationExemption&) = delete;
+
+ private:
+  bool previous_;
+};
+
+}  // namespace
+
+FailingAllocations::FailingAllocations(DWORD threadId) { g_failingThread = threadId; }
+
+FailingAllocations::~FailingAllocations() { g_failingThread = 0; }
+
+// Whether this allocation must fail (used by the allocator below).
+bool AllocationFails() noexcept;
+bool AllocationFails() noexcept {
+  const DWORD failing = g_failingThread.load(std::memory_order_relaxed);
+  return failing != 0 && failing == GetCurrentThreadId() && !t_allocationsExempt;
+}
+
+}  // namespace quax::test
+
+// The test programs' allocator: malloc, unless the thread's allocations are
+// made to fail.
+void* operator new(std::size_t size) {
+  if (quax::test::AllocationFails()) throw std::bad_alloc();
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace quax::test {
 
@@ -147,11 +195,13 @@ std::vector<CapturedEvent> g_events;
 EventWriteResult g_eventAnswer;
 
 void CollectTrace(const char* line) {
+  AllocationExemption exempt;
   std::lock_guard lock(g_captureMutex);
   g_traceLines.emplace_back(line);
 }
 
 EventWriteResult CollectEvent(const EventReport& report) {
+  AllocationExemption exempt;
   CapturedEvent event{report.Source, report.Type, report.Category, report.EventId, {}};
   for (WORD i = 0; i < report.StringCount; ++i) event.Strings.emplace_back(report.Strings[i]);
   std::lock_guard lock(g_captureMutex);

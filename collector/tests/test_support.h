@@ -75,6 +75,17 @@ class CapturedTrace {
   bool WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count = 1) const;
 };
 
+// While alive, every allocation through operator new on one thread fails
+// (std::bad_alloc; the nothrow forms give null), as when memory runs out
+// there. The trace and event capture above go on working on that thread.
+class FailingAllocations {
+ public:
+  explicit FailingAllocations(DWORD threadId);
+  ~FailingAllocations();
+  FailingAllocations(const FailingAllocations&) = delete;
+  FailingAllocations& operator=(const FailingAllocations&) = delete;
+};
+
 struct CapturedEvent {
   std::string Source;
   WORD Type;

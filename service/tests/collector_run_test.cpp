@@ -63,7 +63,9 @@ class CollectorRun : public ::testing::Test {
 
   void Start() {
     finished = false;
+    runThread = 0;
     runner = std::thread([this] {
+      runThread = GetCurrentThreadId();
       RunCollector(0, nullptr, &exitCode);
       finished = true;
     });
@@ -120,6 +122,7 @@ class CollectorRun : public ::testing::Test {
   CapturedEvents events;
   std::thread runner;
   std::atomic<bool> finished{false};
+  std::atomic<DWORD> runThread{0};
   DWORD exitCode = 99;
 };
 
@@ -340,6 +343,37 @@ TEST_F(CollectorRun, StartAndStopAreReported) {
   EXPECT_EQ(texts[1], "QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped.");
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Event Notification: STOP..."));
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Service stop event set"));
+}
+
+TEST_F(CollectorRun, RunningOutOfMemoryEndsTheRunWithAnErrorTheClosingRecordsAndItsOwnCode) {
+  settings("AccountingInterval", "3600");
+  settings("WriteIntervalEndRecords", "YES");
+  StartAndWait();
+  HeldChild child(0);
+  ASSERT_TRUE(child.ready);
+  ASSERT_TRUE(WaitForTypes(child.Id(), "S", 5000));
+  {
+    // The next sampling asks for the process list and cannot get memory.
+    test::FailingAllocations failing(runThread);
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!finished && GetTickCount64() < deadline) Sleep(20);
+  }
+  ASSERT_TRUE(finished) << "the run went on without memory";
+  runner.join();
+
+  EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  std::vector<std::string> texts;
+  for (const test::CapturedEvent& event : events.Events()) {
+    if (event.Type == EVENTLOG_ERROR_TYPE) texts.push_back("ERROR " + event.Strings[0]);
+    if (event.Type == EVENTLOG_INFORMATION_TYPE) texts.push_back("INFORMATION " + event.Strings[0]);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.",
+                       "ERROR QUAXWINPROCESS: Internal error: out of memory.\n\nThe collector is terminating.",
+                       "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped."}));
+  // Every process the run knew is closed as at a stop.
+  EXPECT_EQ(TypesOf(child.Id()), "SIE");
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SIE");
 }
 
 // A stop request held inside its hand-over: the trace sink stands in for a
