@@ -96,6 +96,8 @@ class Host {
   }
   // Asks the host to unload the library or to exit with it loaded.
   void End() { SetEvent(ending_.Handle.get()); }
+  // After End: whether the host's own FreeLibrary has returned.
+  bool WaitUntilFreed() { return WaitForSingleObject(freed_.Handle.get(), 30000) == WAIT_OBJECT_0; }
   // After End: an unloading host goes on running until told to quit.
   void ExpectItEndedAsAsked() {
     if (end_ == HostEnd::Unload) {
@@ -119,6 +121,14 @@ class Host {
   test::NamedEvent loaded_, ending_, freed_, quit_;
   test::ChildProcess child_;
 };
+
+// The name of the one log file (.txt) in a directory, or empty.
+std::string LogFileName(const ScratchDirectory& directory) {
+  for (const std::string& name : directory.FileNames()) {
+    if (name.starts_with("QUAXProcessLog-")) return name;
+  }
+  return {};
+}
 
 // The lines of the one log file in a directory.
 std::vector<std::string> LogLines(const ScratchDirectory& directory) {
@@ -369,6 +379,38 @@ TEST(HookCollector, ProcessExitDuringABlockedRecordIsNotHeldUpByTheWritersRetrie
   // The worker died inside its record and its handle keeps the file until
   // the process is gone: the closing records try without pausing.
   EXPECT_LT(GetTickCount() - ending, 3000u);
+}
+
+TEST(HookCollector, AnUnloadThatTheStartReferenceLetsHappenWaitsForTheWorkersLastStep) {
+  // The host frees the library while the worker writes its start record, so
+  // the worker's own release of the start reference unloads it. The test
+  // build holds the worker just after that release has begun: the unload
+  // must not end the worker inside it.
+  ScratchDirectory directory("hook-handover");
+  const std::string steps = directory.Path() + "\\steps.txt";
+  test::NamedEvent handover("quax-hook-handover-" + std::to_string(GetCurrentProcessId()));
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "60");
+  settings.Set("WriteIntervalEndRecords", "YES");
+  ASSERT_TRUE(SetEnvironmentVariableA("QUAX_HOOK_HANDOVER", (handover.Name + "|" + steps).c_str()));
+  Host host(Library("quaxcolhook_seamed"), HostEnd::Unload);
+  SetEnvironmentVariableA("QUAX_HOOK_HANDOVER", nullptr);
+  ASSERT_TRUE(host.loaded);
+  host.End();
+  ASSERT_TRUE(host.WaitUntilFreed());
+  SetEvent(handover.Handle.get());
+
+  std::vector<Record> records;
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  while (Types(records) != "SIE" && GetTickCount64() < deadline) {
+    Sleep(50);
+    const std::string log = LogFileName(directory);
+    if (!log.empty()) records = RecordsOf(ReadLines(directory.Path() + "\\" + log), host.Id());
+  }
+  EXPECT_EQ(Types(records), "SIE");
+  EXPECT_EQ(ReadLines(steps), std::vector<std::string>{"handed over"});
+  host.ExpectItEndedAsAsked();
 }
 
 TEST(HookCollector, LoadingAndUnloadingAtAnyMomentNeverHangsAndClosesEveryAttach) {
