@@ -243,7 +243,7 @@ void CProcessInfo::ReadStaticFacts() noexcept {
     const LONG status = g_shared.queryInformationProcess(handle_.get(), nt::kProcessBasicInformation,
                                                          &basic, sizeof basic, nullptr);
     if (status < 0) {
-      trace.Trace("PID#%d error: m_NtQIPFn failed", pid);
+      trace.TraceFailure("PID#%d error: m_NtQIPFn failed", pid);
     } else {
       ParentProcessId = static_cast<std::uint32_t>(basic.InheritedFromUniqueProcessId);
       BasePriority = basic.BasePriority;
@@ -278,12 +278,12 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
                      sizeof parametersAddress)) {
     case ReadResult::Failed: {
       const DWORD error = GetLastError();
-      trace.Trace("PID#%d error: ReadProcessMemory PPEB failed: 0x%lx - %.128s", pid, error,
+      trace.TraceFailure("PID#%d error: ReadProcessMemory PPEB failed: 0x%lx - %.128s", pid, error,
                   SystemErrorText(error));
       return;
     }
     case ReadResult::Short:
-      trace.Trace("PID#%d error: PPEB bad length", pid);
+      trace.TraceFailure("PID#%d error: PPEB bad length", pid);
       return;
     case ReadResult::Ok:
       break;
@@ -292,10 +292,10 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
   nt::ProcessParameters<nt::NativePointer> parameters;
   switch (ReadTarget(process, static_cast<ULONG_PTR>(parametersAddress), &parameters, sizeof parameters)) {
     case ReadResult::Failed:
-      trace.Trace("PID#%d error: bad PPEB return length failed", pid);
+      trace.TraceFailure("PID#%d error: bad PPEB return length failed", pid);
       return;
     case ReadResult::Short:
-      trace.Trace("PID#%d error: bad process parameters return length", pid);
+      trace.TraceFailure("PID#%d error: bad process parameters return length", pid);
       return;
     case ReadResult::Ok:
       break;
@@ -305,7 +305,7 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
   if (ReadTargetText(process, parameters.ImagePathName, imagePath, sizeof imagePath)) {
     SplitImagePath(imagePath, ProcessName, ImageDirectory);
   } else {
-    trace.Trace("PID#%d error: ReadProcessMemory for ImagePathName failed", pid);
+    trace.TraceFailure("PID#%d error: ReadProcessMemory for ImagePathName failed", pid);
   }
   if (ProcessName[0] == '\0') {
     ReadTargetText(process, parameters.WindowTitle, ProcessName, sizeof ProcessName);
@@ -375,7 +375,7 @@ void CProcessInfo::ReadUser() noexcept {
     return;
   }
   CTraceScope label(kRefreshLabel, false);
-  label.Trace("LookupAccountSid failed,0x%lx - %s", error, SystemErrorText(error));
+  label.TraceFailure("LookupAccountSid failed,0x%lx - %s", error, SystemErrorText(error));
 }
 
 void CProcessInfo::ReadAffinity() noexcept {

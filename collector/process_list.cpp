@@ -37,7 +37,7 @@ bool CProcessList::EnumerateProcessIds(std::vector<DWORD>& ids) const {
       return true;
     }
   }
-  GlobalTrace().Trace("The process list does not fit %lu ids", static_cast<unsigned long>(kMaxProcessIds));
+  GlobalTrace().TraceFailure("The process list does not fit %lu ids", static_cast<unsigned long>(kMaxProcessIds));
   return false;
 }
 

@@ -421,11 +421,11 @@ bool CollectorRun::Loop() {
       return true;
     }
     if (result == WAIT_FAILED) {
-      trace.Trace("WaitForMultipleObjects failed: %s", SystemErrorText(GetLastError()));
+      trace.TraceFailure("WaitForMultipleObjects failed: %s", SystemErrorText(GetLastError()));
       for (std::size_t i = 0; i < handles_.size(); ++i) {
         DWORD flags;
         if (!GetHandleInformation(handles_[i], &flags)) {
-          trace.Trace("Handle #%d is invalid, value=%08lX", static_cast<int>(i),
+          trace.TraceFailure("Handle #%d is invalid, value=%08lX", static_cast<int>(i),
                       static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(handles_[i])));
         }
       }

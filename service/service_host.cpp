@@ -142,7 +142,10 @@ int Main(int argumentCount, char** arguments) {
     if (EqualsIgnoreCase(word, "debug")) {
       Service().ConsoleMode = true;
       RunAsConsole(argumentCount, arguments);
-      return 0;
+      // The code the service would stop with: 0, 3 for a log directory that
+      // is not valid, or the service-specific code of an internal error.
+      const DWORD exitCode = Service().serviceExitCode;
+      return static_cast<int>(exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? kInternalErrorExitCode : exitCode);
     }
   }
   return StartAsService();

@@ -119,6 +119,58 @@ TEST(ServiceEventLog, RealEventLogAcceptsAReport) {
   EXPECT_TRUE(WriteEvent({"QUAX", EVENTLOG_INFORMATION_TYPE, kCollectorCategory, kEventIdInformation, strings, 1}));
 }
 
+// Console mode (-debug) for the length of a test.
+class ConsoleMode {
+ public:
+  ConsoleMode() : saved_(Service().ConsoleMode) { Service().ConsoleMode = true; }
+  ~ConsoleMode() { Service().ConsoleMode = saved_; }
+
+ private:
+  bool saved_;
+};
+
+TEST(Console, InDebugModeErrorsWarningsAndFailedOperationsReachTheOperator) {
+  CapturedTrace trace;
+  CapturedEvents events;
+  test::CapturedConsole console;
+  ConsoleMode debug;
+  CServiceEventLog log;
+  log.SetLabel("QUAXWINPROCESS");
+  log.ReportInformation("%s has been started.", kServiceDisplayName);
+  log.ReportWarning("The log file field delimiter %d cannot separate fields", 48);
+  log.ReportError("Internal error: %s.\n\nThe collector is terminating.", "out of memory");
+  CTraceScope scope("QUAXWINPROCESS: Test::Operation", false);
+  scope.Trace("Pid=%d", 7);
+  // The system's texts end with a line end; the console line does not.
+  scope.TraceFailure("The interval command failed: (%d): %s", 2, "File not found.\r\n");
+
+  EXPECT_EQ(console.Lines(),
+            (std::vector<std::string>{
+                "WARNING: QUAXWINPROCESS: The log file field delimiter 48 cannot separate fields",
+                "ERROR: QUAXWINPROCESS: Internal error: out of memory.\n\nThe collector is terminating.",
+                "QUAXWINPROCESS: Test::Operation: The interval command failed: (2): File not found."}));
+  // The other channels are unchanged.
+  ASSERT_EQ(events.Events().size(), 3u);
+  EXPECT_EQ(events.Events()[1].Type, EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(events.Events()[1].EventId, kEventIdWarning);
+  EXPECT_TRUE(trace.Contains("\nQUAXWINPROCESS: Test::Operation: The interval command failed: (2): File not found.\r\n"));
+  EXPECT_TRUE(trace.Contains("\nQUAXWINPROCESS: Event Log WARNING: QUAXWINPROCESS: The log file field delimiter 48 "
+                             "cannot separate fields"));
+}
+
+TEST(Console, AsAServiceNothingIsPrinted) {
+  CapturedTrace trace;
+  CapturedEvents events;
+  test::CapturedConsole console;
+  ASSERT_FALSE(Service().ConsoleMode);
+  CServiceEventLog log;
+  log.ReportError("Unable to create default log file path '%s'", "C:\\x");
+  GlobalTrace().TraceFailure("WaitForMultipleObjects failed: %s", "Access denied.");
+  EXPECT_TRUE(console.Lines().empty());
+  EXPECT_EQ(events.Events().size(), 1u);
+  EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: WaitForMultipleObjects failed: Access denied."));
+}
+
 TEST(ServiceStatus, CheckPointsAdvanceOnlyWhilePending) {
   ServiceState service;
   SERVICE_STATUS status = NextServiceStatus(service, SERVICE_START_PENDING, NO_ERROR, 3000);

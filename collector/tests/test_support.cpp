@@ -192,6 +192,7 @@ namespace {
 std::mutex g_captureMutex;
 std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
+std::vector<std::string> g_consoleLines;
 EventWriteResult g_eventAnswer;
 
 void CollectTrace(const char* line) {
@@ -209,7 +210,34 @@ EventWriteResult CollectEvent(const EventReport& report) {
   return g_eventAnswer;
 }
 
+void CollectConsoleLine(const char* line) {
+  AllocationExemption exempt;
+  std::lock_guard lock(g_captureMutex);
+  g_consoleLines.emplace_back(line);
+}
+
 }  // namespace
+
+CapturedConsole::CapturedConsole() {
+  {
+    std::lock_guard lock(g_captureMutex);
+    g_consoleLines.clear();
+  }
+  SetConsoleSink(&CollectConsoleLine);
+}
+
+CapturedConsole::~CapturedConsole() { SetConsoleSink(nullptr); }
+
+std::vector<std::string> CapturedConsole::Lines() const {
+  std::lock_guard lock(g_captureMutex);
+  return g_consoleLines;
+}
+
+std::size_t CapturedConsole::Count(const std::string& text) const {
+  std::size_t count = 0;
+  for (const std::string& candidate : Lines()) count += candidate.find(text) != std::string::npos;
+  return count;
+}
 
 CapturedTrace::CapturedTrace() {
   {

@@ -75,6 +75,17 @@ class CapturedTrace {
   bool WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count = 1) const;
 };
 
+// Collects the lines meant for the operator's console (-debug) while alive;
+// standard error is used again afterwards.
+class CapturedConsole {
+ public:
+  CapturedConsole();
+  ~CapturedConsole();
+  std::vector<std::string> Lines() const;
+  // Lines that contain the text.
+  std::size_t Count(const std::string& text) const;
+};
+
 // While alive, every allocation through operator new on one thread fails
 // (std::bad_alloc; the nothrow forms give null), as when memory runs out
 // there. The trace and event capture above go on working on that thread.

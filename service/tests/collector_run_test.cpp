@@ -120,6 +120,7 @@ class CollectorRun : public ::testing::Test {
   Settings settings;
   CapturedTrace trace;
   CapturedEvents events;
+  test::CapturedConsole console;
   std::thread runner;
   std::atomic<bool> finished{false};
   std::atomic<DWORD> runThread{0};
@@ -255,6 +256,8 @@ TEST_F(CollectorRun, InvalidLogFilePathEndsTheRunWithExitCode3) {
   }
   EXPECT_TRUE(reported);
   EXPECT_EQ(trace.Count("has been started."), 0u);
+  EXPECT_EQ(console.Lines(),
+            std::vector<std::string>{"ERROR: QUAXWINPROCESS: The log file path '" + missing + "' is not valid."});
 }
 
 TEST_F(CollectorRun, DefaultLogDirectoryIsCreatedOrReused) {
@@ -319,6 +322,14 @@ TEST_F(CollectorRun, MissingIntervalProgramIsTracedAndTheRunGoesOn) {
   Stop();
   EXPECT_GE(trace.Count(failure), 2u);  // tried again at the next interval
   EXPECT_EQ(exitCode, 0u);
+  // In -debug mode the operator sees each failure, without the line end of
+  // the system's text.
+  EXPECT_EQ(console.Count(failure), trace.Count(failure));
+  for (const std::string& line : console.Lines()) {
+    if (line.find(failure) == std::string::npos) continue;
+    EXPECT_EQ(line.rfind("QUAXWinProcess: The interval command failed: (2): ", 0), 0u) << line;
+    EXPECT_NE(line.back(), '\n');
+  }
 }
 
 TEST_F(CollectorRun, OverlongExpansionIsRefused) {

@@ -145,6 +145,18 @@ TEST(ServiceCommandLine, InstalledFromAFolderWithASpaceTheImagePathIsQuotedAndSt
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
 }
 
+TEST(ServiceCommandLine, DebugRunThatCannotStartSaysWhyAndExitsWithItsCode) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  SetSetting("LogFilePath", "C:\\quax-no-such-directory");
+  std::string output;
+  EXPECT_EQ(test::RunAndCapture(ServiceProgram() + " -debug", &output), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(output,
+            "Debugging QUAX Process Collector with Debug Logging...Press Ctrl+C to stop.\n"
+            "Use DebugView or other debug output viewer to see trace details.\n\n"
+            "ERROR: QUAXWINPROCESS: The log file path 'C:\\quax-no-such-directory' is not valid.\n");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
 TEST(ServiceCommandLine, UnknownCommandPrintsUsageAndFailsOutsideTheManager) {
   std::string output;
   EXPECT_EQ(test::RunAndCapture(ServiceProgram() + " install", &output), 1u);
