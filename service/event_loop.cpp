@@ -233,7 +233,12 @@ bool CollectorRun::ChooseLogDirectory(const TextField& defaultDirectory) {
 void CollectorRun::ConfigureWriter() {
   writer_->SetLogFilePrefix(settings_->GetLogFilePrefix());
   writer_->SetLogFileExtension(settings_->GetLogFileExtension());
-  writer_->SetLogFileFieldDelimiter(settings_->GetLogFileFieldDelimiter());
+  const char delimiter = settings_->GetLogFileFieldDelimiter();
+  if (!IsUsableDelimiter(delimiter)) {
+    eventLog_.ReportWarning("The log file field delimiter %u cannot separate fields; TAB (9) is used instead.",
+                            unsigned{static_cast<unsigned char>(delimiter)});
+  }
+  writer_->SetLogFileFieldDelimiter(delimiter);
   writer_->SetEventLog(&eventLog_);
   // Without interval accounting every process still gets its end record.
   writer_->SetIntervalAccounting(IntervalAccounting());

@@ -218,6 +218,27 @@ TEST(HookCollector, WithoutIntervalAccountingOnlyTheEndRecordIsWrittenAtDetach) 
   EXPECT_EQ(lines.size(), 3u);
 }
 
+TEST(HookCollector, AnUnderscoreDelimiterTurnsTheUnderscoresOfTextsIntoSpaces) {
+  ScratchDirectory directory("hook-underscore");
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "0");
+  settings.Set("LogFileFieldDelimiter", "95");
+  Host host(Library("quaxcolhook"), HostEnd::Unload);
+  ASSERT_TRUE(host.loaded);
+  host.End();
+  host.ExpectItEndedAsAsked();
+
+  const std::vector<std::string> lines = LogLines(directory);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(SplitFields(lines[0], '_').size(), kHookFieldCount);
+  const Record record = SplitFields(lines[1], '_');
+  ASSERT_EQ(record.size(), kHookFieldCount) << lines[1];
+  EXPECT_EQ(record[kType], "E");
+  EXPECT_EQ(record[kPid], host.Id());
+  EXPECT_EQ(record[kName], "quax hook host.exe");
+}
+
 TEST(HookCollector, ShortIntervalWritesStartAndSpacedIntervalRecordsAndTheClosingOnes) {
   ScratchDirectory withoutEnd("hook-interval");
   ScratchDirectory withEnd("hook-interval-end");

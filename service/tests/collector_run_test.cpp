@@ -3,6 +3,7 @@
 // processes, and the log files it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <regex>
@@ -89,11 +90,11 @@ class CollectorRun : public ::testing::Test {
     runner.join();
   }
 
-  std::vector<Record> Records() const {
+  std::vector<Record> Records(char delimiter = '\t') const {
     std::vector<Record> records;
     for (const std::string& name : logs.FileNames()) {
       const std::vector<std::string> lines = test::ReadLines(logs.Path() + "\\" + name);
-      for (std::size_t i = 1; i < lines.size(); ++i) records.push_back({test::SplitFields(lines[i], '\t')});
+      for (std::size_t i = 1; i < lines.size(); ++i) records.push_back({test::SplitFields(lines[i], delimiter)});
     }
     return records;
   }
@@ -130,14 +131,14 @@ class CollectorRun : public ::testing::Test {
 // A child that waits for its "go" event to exit with a code.
 class HeldChild {
  public:
-  HeldChild(int exitCode, std::vector<std::string> environment = {})
+  HeldChild(int exitCode, std::vector<std::string> environment = {}, const std::string& program = ChildProgram())
       : base_("quax-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)),
         ready_(base_ + ".ready"),
         go_(base_ + ".go") {
     char systemRoot[MAX_PATH];
     GetEnvironmentVariableA("SystemRoot", systemRoot, sizeof systemRoot);
     environment.push_back(std::string("SystemRoot=") + systemRoot);
-    child_ = test::StartChild(ChildProgram() + " hold " + std::to_string(exitCode) + " " + base_, environment);
+    child_ = test::StartChild(program + " hold " + std::to_string(exitCode) + " " + base_, environment);
     ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
   ~HeldChild() { End(); }
@@ -180,6 +181,55 @@ TEST_F(CollectorRun, WithoutIntervalAccountingEachEndedProcessGetsOneEndRecord) 
   }
   EXPECT_TRUE(trace.WaitFor("Interval Accounting DISABLED", 0));
   EXPECT_EQ(trace.Count("Process #" + std::to_string(child.Id()) + ": quax_test_child.exe has terminated."), 1u);
+}
+
+TEST_F(CollectorRun, ADelimiterInAPathNeverAddsAField) {
+  ScratchDirectory folder("dir, with comma");
+  const std::string program = folder.Path() + "\\quax_test_child.exe";
+  ASSERT_TRUE(CopyFileA((test::BinaryDirectory() + "\\quax_test_child.exe").c_str(), program.c_str(), FALSE));
+  settings("LogFileFieldDelimiter", "44");
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  HeldChild child(4, {}, "\"" + program + "\"");
+  ASSERT_TRUE(child.ready);
+  ASSERT_TRUE(trace.WaitFor("First refresh entered for PID#" + std::to_string(child.Id()) + "...", 5000));
+  child.End();
+  const auto ended = [&] {
+    for (const Record& record : Records(',')) {
+      if (record.Fields.size() > 1 && record.ProcessId() == std::to_string(child.Id())) return true;
+    }
+    return false;
+  };
+  for (const ULONGLONG deadline = GetTickCount64() + 10000; !ended() && GetTickCount64() < deadline;) Sleep(50);
+  Stop();
+
+  bool found = false;
+  for (const Record& record : Records(',')) {
+    ASSERT_EQ(record.Fields.size(), 32u);
+    if (record.ProcessId() != std::to_string(child.Id())) continue;
+    found = true;
+    std::string path = folder.Path();
+    std::replace(path.begin(), path.end(), ',', '_');
+    EXPECT_TRUE(EqualsIgnoreCase(record.Fields[4].c_str(), path.c_str())) << record.Fields[4];
+    EXPECT_EQ(record.Fields[10], "4");
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(CollectorRun, ADelimiterThatOtherFieldsHoldIsReportedAndTabIsUsed) {
+  settings("LogFileFieldDelimiter", "48");  // "0"
+  settings("AccountingInterval", "3600");
+  StartAndWait();
+  Stop();
+  bool warned = false;
+  for (const test::CapturedEvent& event : events.Events()) {
+    warned |= event.Type == EVENTLOG_WARNING_TYPE &&
+              event.Strings[0] == "QUAXWINPROCESS: The log file field delimiter 48 cannot separate fields; TAB (9) "
+                                  "is used instead.";
+  }
+  EXPECT_TRUE(warned);
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SI");
+  for (const Record& record : Records()) EXPECT_EQ(record.Fields.size(), 32u);
 }
 
 TEST_F(CollectorRun, IntervalAccountingWritesStartIntervalAndEndRecords) {
