@@ -143,6 +143,29 @@ ChildProcess StartChild(const std::string& commandLine, const std::vector<std::s
   return child;
 }
 
+ChildProcess StartChild(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                        DWORD creationFlags) {
+  std::wstring block;
+  for (const std::wstring& entry : environment) block += entry + L'\0';
+  block += L'\0';
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  std::wstring mutableLine = commandLine;
+  ChildProcess child;
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_UNICODE_ENVIRONMENT,
+                      environment.empty() ? nullptr : block.data(), nullptr, &startup, &started)) {
+    ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << ")";
+    return child;
+  }
+  child.Process.reset(started.hProcess);
+  child.Thread.reset(started.hThread);
+  child.ProcessId = started.dwProcessId;
+  return child;
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 DWORD WaitForExitCode(const ChildProcess& child, DWORD milliseconds) {
   DWORD code = kNoExitCode;
   if (WaitForSingleObject(child.Process.get(), milliseconds) != WAIT_OBJECT_0 ||

@@ -45,6 +45,14 @@ struct ChildProcess {
 ChildProcess StartChild(const std::string& commandLine, const std::vector<std::string>& environment = {},
                         DWORD creationFlags = 0);
 
+// The same for texts beyond the ANSI code page: a UTF-16 command line and
+// environment.
+ChildProcess StartChild(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                        DWORD creationFlags = 0);
+
+// An ASCII text as UTF-16.
+std::wstring Wide(const std::string& ascii);
+
 // Waits for a child to end and returns its exit code; kNoExitCode when it
 // did not end in time.
 inline constexpr DWORD kNoExitCode = 0xFFFFFFFF;

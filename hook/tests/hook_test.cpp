@@ -82,11 +82,16 @@ enum class HostEnd { Unload, ProcessExit };
 // A host process with the library loaded, driven through named events.
 class Host {
  public:
-  Host(const std::string& library, HostEnd end)
+  // `program`: a copy of the host program under another name.
+  Host(const std::string& library, HostEnd end, const std::wstring& program = {})
       : end_(end), base_(UniqueBase()), loaded_(base_ + ".loaded"), ending_(base_ + ".end"),
         freed_(base_ + ".freed"), quit_(base_ + ".quit") {
-    child_ = test::StartChild("\"" + test::BinaryDirectory() + "\\quax_hook_host.exe\" \"" + library + "\" " +
-                              base_ + (end == HostEnd::Unload ? " free" : " exit"));
+    const std::string arguments = " \"" + library + "\" " + base_ + (end == HostEnd::Unload ? " free" : " exit");
+    if (program.empty()) {
+      child_ = test::StartChild("\"" + test::BinaryDirectory() + "\\quax_hook_host.exe\"" + arguments);
+    } else {
+      child_ = test::StartChild(L"\"" + program + L"\"" + test::Wide(arguments), {});
+    }
     loaded = WaitForSingleObject(loaded_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
   ~Host() {
@@ -237,6 +242,31 @@ TEST(HookCollector, AnUnderscoreDelimiterTurnsTheUnderscoresOfTextsIntoSpaces) {
   EXPECT_EQ(record[kType], "E");
   EXPECT_EQ(record[kPid], host.Id());
   EXPECT_EQ(record[kName], "quax hook host.exe");
+}
+
+TEST(HookCollector, AHostNameNeverSplitsAtALookAlikeOfABackslash) {
+  // The system's ANSI texts of the module list would give a best fit, a
+  // backslash, for the fullwidth one in the program's name.
+  ScratchDirectory directory("hook-wide");
+  ScratchDirectory folder("hook-wide-host");
+  const std::wstring program = test::Wide(folder.Path()) + L"\\quax\uff3chost.exe";
+  ASSERT_TRUE(CopyFileW((test::Wide(test::BinaryDirectory()) + L"\\quax_hook_host.exe").c_str(), program.c_str(),
+                        FALSE));
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "0");
+  {
+    Host host(Library("quaxcolhook"), HostEnd::Unload, program);
+    ASSERT_TRUE(host.loaded);
+    host.End();
+    host.ExpectItEndedAsAsked();
+    const std::vector<Record> records = RecordsOf(LogLines(directory), host.Id());
+    ASSERT_EQ(Types(records), "E");
+    ASSERT_EQ(records[0].size(), kHookFieldCount);
+    EXPECT_EQ(records[0][kName], "quax?host.exe");
+    EXPECT_TRUE(EqualsIgnoreCase(records[0][kPath].c_str(), folder.Path().c_str())) << records[0][kPath];
+  }
+  DeleteFileW(program.c_str());
 }
 
 TEST(HookCollector, ShortIntervalWritesStartAndSpacedIntervalRecordsAndTheClosingOnes) {

@@ -141,6 +141,14 @@ class HeldChild {
     child_ = test::StartChild(program + " hold " + std::to_string(exitCode) + " " + base_, environment);
     ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
+  // A program whose name is beyond the ANSI code page.
+  explicit HeldChild(const std::wstring& program)
+      : base_("quax-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)),
+        ready_(base_ + ".ready"),
+        go_(base_ + ".go") {
+    child_ = test::StartChild(L"\"" + program + L"\" hold 0 " + test::Wide(base_), {});
+    ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
+  }
   ~HeldChild() { End(); }
   void End() {
     SetEvent(go_.Handle.get());
@@ -214,6 +222,31 @@ TEST_F(CollectorRun, ADelimiterInAPathNeverAddsAField) {
     EXPECT_EQ(record.Fields[10], "4");
   }
   EXPECT_TRUE(found);
+}
+
+TEST_F(CollectorRun, AProgramNameNeverSplitsAtALookAlikeOfABackslash) {
+  // A best fit would make the fullwidth backslash a backslash; every
+  // single-byte code page lacks it, so it is written as "?".
+  ScratchDirectory folder("wide-name");
+  const std::wstring program = test::Wide(folder.Path()) + L"\\quax\uff3cchild.exe";
+  ASSERT_TRUE(CopyFileW((test::Wide(test::BinaryDirectory()) + L"\\quax_test_child.exe").c_str(), program.c_str(),
+                        FALSE));
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  {
+    HeldChild child(program);
+    ASSERT_TRUE(child.ready);
+    ASSERT_TRUE(trace.WaitFor("First refresh entered for PID#" + std::to_string(child.Id()) + "...", 5000));
+    child.End();
+    EXPECT_TRUE(WaitForTypes(child.Id(), "E", 10000));
+    Stop();
+    for (const Record& record : Records()) {
+      if (record.ProcessId() != std::to_string(child.Id())) continue;
+      EXPECT_EQ(record.Fields[3], "quax?child.exe");
+      EXPECT_TRUE(EqualsIgnoreCase(record.Fields[4].c_str(), folder.Path().c_str())) << record.Fields[4];
+    }
+  }
+  DeleteFileW(program.c_str());
 }
 
 TEST_F(CollectorRun, ADelimiterThatOtherFieldsHoldIsReportedAndTabIsUsed) {
