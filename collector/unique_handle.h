@@ -112,27 +112,20 @@ struct local_memory_traits {
 
 // A slim reader/writer lock held for the length of a scope, exclusively or
 // shared.
-class exclusive_lock_hold {
+template <void(WINAPI* Acquire)(PSRWLOCK), void(WINAPI* Release)(PSRWLOCK)>
+class srw_lock_hold {
  public:
-  explicit exclusive_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ~exclusive_lock_hold() { ReleaseSRWLockExclusive(&lock_); }
-  exclusive_lock_hold(const exclusive_lock_hold&) = delete;
-  exclusive_lock_hold& operator=(const exclusive_lock_hold&) = delete;
+  explicit srw_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { Acquire(&lock_); }
+  ~srw_lock_hold() { Release(&lock_); }
+  srw_lock_hold(const srw_lock_hold&) = delete;
+  srw_lock_hold& operator=(const srw_lock_hold&) = delete;
 
  private:
   SRWLOCK& lock_;
 };
 
-class shared_lock_hold {
- public:
-  explicit shared_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockShared(&lock_); }
-  ~shared_lock_hold() { ReleaseSRWLockShared(&lock_); }
-  shared_lock_hold(const shared_lock_hold&) = delete;
-  shared_lock_hold& operator=(const shared_lock_hold&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
+using exclusive_lock_hold = srw_lock_hold<&AcquireSRWLockExclusive, &ReleaseSRWLockExclusive>;
+using shared_lock_hold = srw_lock_hold<&AcquireSRWLockShared, &ReleaseSRWLockShared>;
 
 using unique_handle = unique_resource<kernel_handle_traits>;
 using unique_hkey = unique_resource<registry_key_traits>;
