@@ -288,7 +288,7 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
     case ReadResult::Failed: {
       const DWORD error = GetLastError();
       trace.TraceFailure("PID#%d error: ReadProcessMemory PPEB failed: 0x%lx - %.128s", pid, error,
-                  SystemErrorText(error));
+                         SystemErrorText(error));
       return;
     }
     case ReadResult::Short:

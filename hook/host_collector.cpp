@@ -112,8 +112,8 @@ void CHostCollector::ReleaseStartReference() noexcept {
   if (!startReference_) return;
   const auto freeLibrary =
       reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(&FreeLibrary));
-  // Without that thread the library simply stays until the process ends.
   BeforeStartReferenceHandover();
+  // Without that thread the library simply stays until the process ends.
   unique_handle releaser(CreateThread(nullptr, 0, freeLibrary, startReference_.release(), 0, nullptr));
   AfterStartReferenceHandover();
 }

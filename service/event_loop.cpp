@@ -431,7 +431,7 @@ bool CollectorRun::Loop() {
         DWORD flags;
         if (!GetHandleInformation(handles_[i], &flags)) {
           trace.TraceFailure("Handle #%d is invalid, value=%08lX", static_cast<int>(i),
-                      static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(handles_[i])));
+                             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(handles_[i])));
         }
       }
       eventLog_.ReportError("Internal error: a handle has become invalid.\n\nThe collector is terminating.");

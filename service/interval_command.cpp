@@ -31,7 +31,7 @@ void RunIntervalCommand(const char* command) noexcept {
   if (needed == 0 || needed > sizeof expanded) {
     // A cut command line could run something other than what was configured.
     trace.TraceFailure("The interval command is too long once expanded (%lu characters); it was not run",
-                static_cast<unsigned long>(needed));
+                       static_cast<unsigned long>(needed));
     return;
   }
   trace.Trace("Expanded interval command: '%s'", expanded);
