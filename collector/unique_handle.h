@@ -1,5 +1,6 @@
 // Move-only owners of Win32 resources. Every handle, key, module and event
-// source of the system is held by one of these; nothing closes by hand.
+// source of the system is held by one of these, and every lock hold; nothing
+// closes or releases by hand.
 // Closing preserves GetLastError, so an owner going out of scope on an error
 // path never hides the error the caller is about to report.
 #pragma once
@@ -133,6 +134,23 @@ struct co_task_memory_traits {
   static bool is_valid(pointer p) noexcept { return p != nullptr; }
   static void close(pointer p) noexcept { CoTaskMemFree(p); }
 };
+
+// A slim reader/writer lock held for the length of a scope, exclusively or
+// shared.
+template <void(WINAPI* Acquire)(PSRWLOCK), void(WINAPI* Release)(PSRWLOCK)>
+class srw_lock_hold {
+ public:
+  explicit srw_lock_hold(SRWLOCK& lock) noexcept : lock_(lock) { Acquire(&lock_); }
+  ~srw_lock_hold() { Release(&lock_); }
+  srw_lock_hold(const srw_lock_hold&) = delete;
+  srw_lock_hold& operator=(const srw_lock_hold&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+using exclusive_lock_hold = srw_lock_hold<&AcquireSRWLockExclusive, &ReleaseSRWLockExclusive>;
+using shared_lock_hold = srw_lock_hold<&AcquireSRWLockShared, &ReleaseSRWLockShared>;
 
 using unique_handle = unique_resource<kernel_handle_traits>;
 using unique_hkey = unique_resource<registry_key_traits>;

@@ -98,14 +98,24 @@ inline constexpr std::size_t kFieldCount = 32;
 // numeric fields of at most 24 characters each, with delimiters and CR LF.
 inline constexpr std::size_t kMaxRecordLineSize = 2304;
 
+// Whether a character can separate the fields of a record: not one that
+// other fields hold (digits, letters, the space, "-", "." and ":" of dates
+// and seconds) and not a line end or NUL.
+bool IsUsableDelimiter(char delimiter) noexcept;
+
+// What stands for the delimiter, CR and LF inside a text field: "_", or a
+// space when the delimiter itself is "_". So no field holds the delimiter
+// and every line keeps its field count.
+char TextFieldReplacement(char delimiter) noexcept;
+
 // The header record line, CR LF included. Returns its length, or 0 when the
-// buffer is too small.
+// buffer is too small or the delimiter is not usable.
 std::size_t FormatHeaderRecord(char* out, std::size_t capacity, char delimiter,
                                RecordColumns columns) noexcept;
 
 // One usage record line, CR LF included. `running` is the snapshot's
-// IsRunning answer. Returns the length, or 0 when the buffer is too small
-// (then nothing useful is in out).
+// IsRunning answer. Returns the length, or 0 when the buffer is too small or
+// the delimiter is not usable (then nothing useful is in out).
 std::size_t FormatUsageRecord(char* out, std::size_t capacity, RecordType type,
                               const ProcessFigures& figures, const RecordDates& dates,
                               bool running, char delimiter, RecordColumns columns) noexcept;
