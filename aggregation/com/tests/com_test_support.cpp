@@ -48,6 +48,21 @@ unique_variant Text(const std::wstring& text) {
   return Owned(v);
 }
 
+unique_variant Text(const std::string& text) { return Text(std::wstring(text.begin(), text.end())); }
+
+unique_bstr Bstr(const std::string& text) {
+  const std::wstring wide(text.begin(), text.end());
+  return unique_bstr(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+}
+
+unique_variant Missing() {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_ERROR;
+  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+  return Owned(v);
+}
+
 unique_variant Long(LONG value) {
   VARIANT v;
   VariantInit(&v);

@@ -25,6 +25,10 @@ DWORD RunRegsvr32(bool unregister);
 
 // ---- VARIANT builders ---------------------------------------------------------
 unique_variant Text(const std::wstring& text);
+unique_variant Text(const std::string& text);  // ASCII
+unique_bstr Bstr(const std::string& text);     // ASCII
+// An omitted optional argument (VT_ERROR, DISP_E_PARAMNOTFOUND).
+unique_variant Missing();
 unique_variant Long(LONG value);
 unique_variant Double(double value);
 unique_variant Bool(bool value);
