@@ -121,11 +121,18 @@ HRESULT UnregisterServer() noexcept {
     result = E_OUTOFMEMORY;
   }
   // The attributes (including 32- or 64-bit) come from the library itself.
+  // A library that is not registered (any more) is left alone: nothing to
+  // remove is no failure.
   const HRESULT hr = WithLibrary([](ITypeLib*, const TLIBATTR& attributes) {
+    unique_bstr registeredPath;
+    if (FAILED(QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                                     attributes.lcid, registeredPath.put()))) {
+      return S_OK;
+    }
     return UnRegisterTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum, attributes.lcid,
                              attributes.syskind);
   });
-  if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && result == S_OK) result = SELFREG_E_TYPELIB;
+  if (FAILED(hr) && result == S_OK) result = SELFREG_E_TYPELIB;
   return result;
 }
 
