@@ -18,14 +18,30 @@ void SetReadResults(VARIANT* listRet, VARIANT* listCntRet, const std::vector<Win
   SetLong(const_cast<VARIANT*>(&Dereferenced(*listCntRet)), count);
 }
 
-// What both classes share: the connection point of their ReadProgress
-// event, which the inner log reports to.
-template <class Derived, class Interface>
+// What both classes share: their log's message, machine name and pending
+// strings, and the connection point of their ReadProgress event, which the
+// log reports to.
+template <class Derived, class Interface, class Log>
 class EventLogObject : public DispatchObject<Derived, Interface, IConnectionPointContainer>,
                        protected ReadProgress {
  public:
   explicit EventLogObject(REFIID events) noexcept
-      : point_(static_cast<IConnectionPointContainer&>(*this), events) {}
+      : point_(static_cast<IConnectionPointContainer&>(*this), events) {
+    log_.SetReadProgressListener(this);
+  }
+
+  HRESULT STDMETHODCALLTYPE get_LastErrorMessage(BSTR* value) override {
+    return this->Answer(value, [&] { SetBstr(value, log_.LastErrorMessage()); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MachineName(BSTR* value) override {
+    return this->Answer(value, [&] { SetBstr(value, log_.MachineName()); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MachineName(BSTR value) override {
+    return this->Run([&] { log_.SetMachineName(AnsiFromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE AddString(BSTR value) override {
+    return this->Run([&] { log_.AddString(AnsiFromBstr(value)); });
+  }
 
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
     if (out != nullptr) *out = nullptr;
@@ -53,16 +69,18 @@ class EventLogObject : public DispatchObject<Derived, Interface, IConnectionPoin
     });
   }
 
+  Log log_;
+
  private:
   EventConnectionPoint point_;
 };
 
-class WinEventLogObject final : public EventLogObject<WinEventLogObject, _CWinEventLog> {
+class WinEventLogObject final : public EventLogObject<WinEventLogObject, _CWinEventLog, CWinEventLog> {
  public:
   static constexpr const char* kProgId = "quaxagg.CWinEventLog";
   static const CLSID& ClassId() noexcept { return CLSID_CWinEventLog; }
 
-  WinEventLogObject() noexcept : EventLogObject(DIID___CWinEventLog) { log_.SetReadProgressListener(this); }
+  WinEventLogObject() noexcept : EventLogObject(DIID___CWinEventLog) {}
 
   HRESULT STDMETHODCALLTYPE get_ApplicationName(BSTR* value) override {
     return Answer(value, [&] { SetBstr(value, log_.ApplicationName()); });
@@ -72,18 +90,6 @@ class WinEventLogObject final : public EventLogObject<WinEventLogObject, _CWinEv
   }
   HRESULT STDMETHODCALLTYPE get_EventMessageFile(BSTR* value) override {
     return Answer(value, [&] { SetBstr(value, log_.EventMessageFile()); });
-  }
-  HRESULT STDMETHODCALLTYPE get_LastErrorMessage(BSTR* value) override {
-    return Answer(value, [&] { SetBstr(value, log_.LastErrorMessage()); });
-  }
-  HRESULT STDMETHODCALLTYPE get_MachineName(BSTR* value) override {
-    return Answer(value, [&] { SetBstr(value, log_.MachineName()); });
-  }
-  HRESULT STDMETHODCALLTYPE put_MachineName(BSTR value) override {
-    return Run([&] { log_.SetMachineName(AnsiFromBstr(value)); });
-  }
-  HRESULT STDMETHODCALLTYPE AddString(BSTR value) override {
-    return Run([&] { log_.AddString(AnsiFromBstr(value)); });
   }
   HRESULT STDMETHODCALLTYPE ClearStrings() override {
     return Run([&] { log_.ClearStrings(); });
@@ -117,35 +123,20 @@ class WinEventLogObject final : public EventLogObject<WinEventLogObject, _CWinEv
       SetBool(result, log_.RegisterEventMessageFile(AnsiFromBstr(eventMessageFile), typesSupported));
     });
   }
-
- private:
-  CWinEventLog log_;
 };
 
-class QuaxEventLogObject final : public EventLogObject<QuaxEventLogObject, _CQuaxEventLog> {
+class QuaxEventLogObject final : public EventLogObject<QuaxEventLogObject, _CQuaxEventLog, CQuaxEventLog> {
  public:
   static constexpr const char* kProgId = "quaxagg.CQuaxEventLog";
   static const CLSID& ClassId() noexcept { return CLSID_CQuaxEventLog; }
 
-  QuaxEventLogObject() noexcept : EventLogObject(DIID___CQuaxEventLog) { log_.SetReadProgressListener(this); }
+  QuaxEventLogObject() noexcept : EventLogObject(DIID___CQuaxEventLog) {}
 
-  HRESULT STDMETHODCALLTYPE get_LastErrorMessage(BSTR* value) override {
-    return Answer(value, [&] { SetBstr(value, log_.LastErrorMessage()); });
-  }
-  HRESULT STDMETHODCALLTYPE get_MachineName(BSTR* value) override {
-    return Answer(value, [&] { SetBstr(value, log_.MachineName()); });
-  }
-  HRESULT STDMETHODCALLTYPE put_MachineName(BSTR value) override {
-    return Run([&] { log_.SetMachineName(AnsiFromBstr(value)); });
-  }
   HRESULT STDMETHODCALLTYPE get_MessageFilePath(BSTR* value) override {
     return Answer(value, [&] { SetBstr(value, log_.MessageFilePath()); });
   }
   HRESULT STDMETHODCALLTYPE Clear() override {
     return Run([&] { log_.Clear(); });
-  }
-  HRESULT STDMETHODCALLTYPE AddString(BSTR value) override {
-    return Run([&] { log_.AddString(AnsiFromBstr(value)); });
   }
   HRESULT STDMETHODCALLTYPE WriteInformationEvent(LONG eventCategory, VARIANT_BOOL* result) override {
     return Answer(result, [&] { *result = ToVariantBool(log_.WriteInformationEvent(eventCategory)); });
@@ -185,8 +176,6 @@ class QuaxEventLogObject final : public EventLogObject<QuaxEventLogObject, _CQua
       return (log_.*member)(category, reverseOrder != VARIANT_FALSE, oldestDate, list, count);
     });
   }
-
-  CQuaxEventLog log_;
 };
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include "com/value_list.h"
 
 #include "com/com_error.h"
+#include "com/variant_values.h"
 
 namespace quax::com {
 
 SAFEARRAY* ArrayOf(const VARIANT& value) noexcept {
-  const VARIANT* v = &value;
-  while (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v) != nullptr) v = V_VARIANTREF(v);
-  if ((V_VT(v) & VT_ARRAY) == 0) return nullptr;
-  if ((V_VT(v) & VT_BYREF) != 0) return V_ARRAYREF(v) != nullptr ? *V_ARRAYREF(v) : nullptr;
-  return V_ARRAY(v);
+  const VARIANT& v = Dereferenced(value);
+  if ((V_VT(&v) & VT_ARRAY) == 0) return nullptr;
+  if ((V_VT(&v) & VT_BYREF) != 0) return V_ARRAYREF(&v) != nullptr ? *V_ARRAYREF(&v) : nullptr;
+  return V_ARRAY(&v);
 }
 
 ArrayShape ShapeOf(SAFEARRAY* array) noexcept {

@@ -8,12 +8,7 @@ Dim engine, count, k, ids, values, started, result, idList, valueList
 count = CLng(WScript.Arguments(0))
 Set engine = CreateObject("quaxagg.ScriptingEngine")
 engine.WorkFilePath = WScript.Arguments(1)
-engine.Initialize
-engine.DefineResourceRecordHeader "BENCH"
-engine.DefineIdentifier "USER"
-engine.DefineIdentifier "HOST"
-engine.DefineResource "CPU"
-engine.DefineResource "IO"
+DefineLayout
 If Err.Number <> 0 Then
   WScript.Echo "setup failed: " & Err.Description
   WScript.Quit 1
@@ -33,12 +28,7 @@ If Err.Number <> 0 Or result <> 0 Then
 End If
 WScript.Echo "addentry " & (Timer - started)
 
-engine.Initialize
-engine.DefineResourceRecordHeader "BENCH"
-engine.DefineIdentifier "USER"
-engine.DefineIdentifier "HOST"
-engine.DefineResource "CPU"
-engine.DefineResource "IO"
+DefineLayout
 ReDim idList(1, count - 1)
 ReDim valueList(1, count - 1)
 Dim starts, ends
@@ -60,3 +50,12 @@ If Err.Number <> 0 Or result <> 0 Then
 End If
 WScript.Echo "addentries " & (Timer - started)
 WScript.Quit 0
+
+Sub DefineLayout
+  engine.Initialize
+  engine.DefineResourceRecordHeader "BENCH"
+  engine.DefineIdentifier "USER"
+  engine.DefineIdentifier "HOST"
+  engine.DefineResource "CPU"
+  engine.DefineResource "IO"
+End Sub

@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "com/connection_point.h"
 #include "com/interfaces.h"
@@ -21,20 +19,9 @@ namespace quax::com {
 namespace {
 
 using namespace testing;  // NOLINT: the test helpers
+using test::ReadFile;
 
 constexpr double kNoDate = -657434.0;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 std::string Line(const std::string& header, const std::string& identifiers, const std::string& resources) {
   return header + ",20240131,20240131,08:00:00,09:00:00,," + identifiers + "," + resources + "\r\n";
@@ -190,7 +177,7 @@ TEST_F(TypedEngineByName, DefinesAddsRoundsAndWritesThroughEveryMember) {
   EXPECT_EQ(TextOf(engine.Call(L"m_RoundAsymetric", {Text(L"2.345"), Long(2)}).get()), L"2.35");
 
   EXPECT_EQ(engine.CallLong(L"WriteResourceFile", {Bool(false)}), 0);
-  EXPECT_EQ(ReadText(Path("out.txt")),
+  EXPECT_EQ(ReadFile(Path("out.txt")),
             "HDR,20240131,20240131,00:00:00,12:00:00,,1,\"USER\",\"alice\",1,MINUTES,2\r\n");
   const std::string results = engine.GetText(L"ResultsMessage");
   EXPECT_EQ(results.rfind("Input Records: 2\r\nOutput Records: 1\r\n", 0), 0u) << results;
@@ -248,8 +235,8 @@ TEST_F(TypedEngineByName, TheTypedInterfaceReportsFailuresThroughTheThreadsError
   EXPECT_EQ(result, 0);
   ASSERT_EQ(engine.get()->WriteResourceFile(VARIANT_FALSE, &result), S_OK);
   EXPECT_EQ(result, 0);
-  EXPECT_NE(ReadText(Path("typed.txt")).find(",1,\"USER\",\"bob\",2,CPU,0.100000,IO,0.100000\r\n"), std::string::npos)
-      << ReadText(Path("typed.txt"));
+  EXPECT_NE(ReadFile(Path("typed.txt")).find(",1,\"USER\",\"bob\",2,CPU,0.100000,IO,0.100000\r\n"), std::string::npos)
+      << ReadFile(Path("typed.txt"));
 
   const unique_variant word = Text(L"x");
   unique_variant bad = Array({&word});
@@ -331,7 +318,7 @@ TEST_F(ScriptingEngineByName, EveryMemberTakesAndGivesVariants) {
   EXPECT_EQ(TextOf(sum.get()), L"0.3");
 
   EXPECT_EQ(engine.CallLong(L"WriteResourceFile"), 0);  // AppendToResourceFile omitted: false
-  EXPECT_EQ(ReadText(Path("out.txt")),
+  EXPECT_EQ(ReadFile(Path("out.txt")),
             "HDR,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"alice\",2,CPU,0.300000,IO,5\r\n"
             "HDR,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"bob\",2,CPU,1,IO,1\r\n"
             "HDR,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"carol\",2,CPU,2,IO,2\r\n");
@@ -418,7 +405,7 @@ TEST_F(VTXAggregatorByName, AggregatesAFileWithRemovalsAndLayoutChangesThroughEv
 
   EXPECT_TRUE(BoolValue(aggregator.Call(L"AggregateFile")));
   EXPECT_EQ(aggregator.GetText(L"LastErrorMessage"), "");
-  EXPECT_EQ(ReadText(Path("out.txt")),
+  EXPECT_EQ(ReadFile(Path("out.txt")),
             "A,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"u\",1,CPU,3\r\n"
             "B,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"u\",1,CPU,2\r\n"
             "A,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"u\",1,CPU,1.500000\r\n");
@@ -442,7 +429,7 @@ TEST_F(VTXAggregatorByName, AnUnreadableLineReachesTheCallerWithTheReadersMessag
   EXPECT_EQ(outcome.Source, "quaxagg.VTXAggregator");
   EXPECT_NE(outcome.Description.find("in.txt"), std::string::npos) << outcome.Description;
   EXPECT_NE(outcome.Description.find("2"), std::string::npos) << outcome.Description;  // the line
-  EXPECT_EQ(ReadText(Path("out.txt")), "");
+  EXPECT_EQ(ReadFile(Path("out.txt")), "");
 
   // The typed interface: the same failure, the same sentence in the error object.
   unique_com<_VTXAggregator> typed = aggregator.As<_VTXAggregator>();
@@ -548,7 +535,7 @@ TEST_F(ExceptionFileByName, KeepsRecordsUpToItsLimit) {
   EXPECT_EQ(file.GetText(L"LastErrorMessage"), "Maximum number of exceptions (2 has been reached.");
   EXPECT_TRUE(file.GetBool(L"MaxExceptionsReached"));
   EXPECT_EQ(file.GetLong(L"ExceptionCount"), 2);
-  EXPECT_EQ(ReadText(Path("exceptions.txt")), "first\r\nsecond\r\n");
+  EXPECT_EQ(ReadFile(Path("exceptions.txt")), "first\r\nsecond\r\n");
   EXPECT_TRUE(BoolValue(file.Call(L"FileOpen")));
   EXPECT_EQ(file.GetLong(L"ExceptionCount"), 0);
   file.Call(L"FileClose");

@@ -1,6 +1,7 @@
 #include "com_test_support.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace quax::com::testing {
 namespace {
@@ -25,6 +26,11 @@ unique_variant Owned(VARIANT value) { return unique_variant(value); }
 
 }  // namespace
 
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
 std::string ServerDllPath() { return test::BinaryDirectory() + "\\quaxagg.dll"; }
 
 DWORD RunRegsvr32(bool unregister) {
@@ -40,12 +46,21 @@ std::string Narrow(const std::wstring& text) {
   return narrow;
 }
 
-unique_variant Text(const std::wstring& text) {
+// A VARIANT of `type` whose value `set` fills (before the type: a DECIMAL
+// overlays the type field).
+template <class Set>
+unique_variant Make(VARTYPE type, Set set) {
   VARIANT v;
   VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  set(v);
+  V_VT(&v) = type;
   return Owned(v);
+}
+
+unique_variant Text(const std::wstring& text) {
+  return Make(VT_BSTR, [&text](VARIANT& v) {
+    V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  });
 }
 
 unique_variant Text(const std::string& text) { return Text(std::wstring(text.begin(), text.end())); }
@@ -56,53 +71,29 @@ unique_bstr Bstr(const std::string& text) {
 }
 
 unique_variant Missing() {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_ERROR;
-  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-  return Owned(v);
+  return Make(VT_ERROR, [](VARIANT& v) { V_ERROR(&v) = DISP_E_PARAMNOTFOUND; });
 }
 
 unique_variant Long(LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = value;
-  return Owned(v);
+  return Make(VT_I4, [value](VARIANT& v) { V_I4(&v) = value; });
 }
 
 unique_variant Double(double value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_R8;
-  V_R8(&v) = value;
-  return Owned(v);
+  return Make(VT_R8, [value](VARIANT& v) { V_R8(&v) = value; });
 }
 
 unique_variant Bool(bool value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BOOL;
-  V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return Owned(v);
+  return Make(VT_BOOL, [value](VARIANT& v) { V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 unique_variant Date(double value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_DATE;
-  V_DATE(&v) = value;
-  return Owned(v);
+  return Make(VT_DATE, [value](VARIANT& v) { V_DATE(&v) = value; });
 }
 
 unique_variant DecimalOf(const wchar_t* text) {
   DECIMAL d {};
   EXPECT_EQ(VarDecFromStr(const_cast<wchar_t*>(text), LOCALE_INVARIANT, 0, &d), S_OK) << Narrow(text);
-  VARIANT v;
-  VariantInit(&v);
-  V_DECIMAL(&v) = d;
-  V_VT(&v) = VT_DECIMAL;
-  return Owned(v);
+  return Make(VT_DECIMAL, [&d](VARIANT& v) { V_DECIMAL(&v) = d; });
 }
 
 unique_variant Empty() { return unique_variant(); }
@@ -115,11 +106,7 @@ unique_variant Array(std::initializer_list<const unique_variant*> values, LONG l
     EXPECT_EQ(SafeArrayPutElement(array, &index, &element), S_OK);
     ++index;
   }
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(&v) = array;
-  return Owned(v);
+  return Make(VT_ARRAY | VT_VARIANT, [array](VARIANT& v) { V_ARRAY(&v) = array; });
 }
 
 unique_variant Columns(const std::vector<std::vector<std::wstring>>& columns) {
@@ -134,11 +121,7 @@ unique_variant Columns(const std::vector<std::vector<std::wstring>>& columns) {
       EXPECT_EQ(SafeArrayPutElement(array, indices, &element), S_OK);
     }
   }
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(&v) = array;
-  return Owned(v);
+  return Make(VT_ARRAY | VT_VARIANT, [array](VARIANT& v) { V_ARRAY(&v) = array; });
 }
 
 std::wstring TextOf(const VARIANT& value) {

@@ -23,6 +23,9 @@ std::string ServerDllPath();
 // regsvr32 [/u] /s on it; the exit code.
 DWORD RunRegsvr32(bool unregister);
 
+// A file made of the given bytes (test::ReadFile reads one back).
+void WriteText(const std::string& path, const std::string& text);
+
 // ---- VARIANT builders ---------------------------------------------------------
 unique_variant Text(const std::wstring& text);
 unique_variant Text(const std::string& text);  // ASCII

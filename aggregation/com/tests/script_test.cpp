@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "com_test_support.h"
@@ -16,6 +15,9 @@
 
 namespace quax::com {
 namespace {
+
+using test::ReadFile;
+using testing::WriteText;
 
 struct ScriptRun {
   DWORD ExitCode = 0;
@@ -39,18 +41,6 @@ ScriptRun RunScript(const std::string& script, const std::vector<std::string>& a
   return run;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
 class ScriptExamples : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) const { return scratch_.Path() + "\\" + name; }
@@ -68,7 +58,7 @@ TEST_F(ScriptExamples, AggregateFileSumsTheRecordsAndDropsTheNamedIdentifiers) {
   EXPECT_EQ(run.Output,
             "Input Records: 3\nOutput Records: 2\nNumber of Aggregates: 2\nExternal Passes Count: 0\n"
             "External Passes Record Count: 0\n");
-  EXPECT_EQ(ReadText(Path("out.txt")),
+  EXPECT_EQ(ReadFile(Path("out.txt")),
             "A,20240131,20240131,08:00:00,10:00:00,,1,\"USER\",\"u\",1,CPU,3.500000\r\n"
             "A,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"v\",1,CPU,4\r\n");
 
@@ -88,7 +78,7 @@ TEST_F(ScriptExamples, UsageLinesFedOneByOneBecomeAResourceFile) {
   const ScriptRun run = RunScript("examples/usage_to_resource_file.vbs", {Path("usage.csv"), Path("usage.txt")});
   EXPECT_EQ(run.ExitCode, 0u) << run.Output;
   EXPECT_EQ(run.Output.rfind("Input Records: 4\nOutput Records: 3\n", 0), 0u) << run.Output;
-  EXPECT_EQ(ReadText(Path("usage.txt")),
+  EXPECT_EQ(ReadFile(Path("usage.txt")),
             "USAGE,20240131,20240131,08:15:00,17:45:00,,2,\"USER\",\"alice\",\"PROJECT\",\"payroll\",2,CPUMIN,2,MBREAD,3\r\n"
             "USAGE,20240201,20240201,09:00:00,09:00:00,,2,\"USER\",\"alice\",\"PROJECT\",\"payroll\",2,CPUMIN,0.100000,"
             "MBREAD,0.500000\r\n"
@@ -166,7 +156,7 @@ TEST_F(ScriptExamples, ProcessLogFilesBecomeABillPerUserProjectAndDay) {
   EXPECT_EQ(run.Output.rfind("4 end records from 2 log files\nInput Records: 4\nOutput Records: 3\n", 0), 0u)
       << run.Output;
   EXPECT_EQ(test::ReadLines(Path("records.txt")).size(), 4u);
-  EXPECT_EQ(ReadText(Path("bill.txt")),
+  EXPECT_EQ(ReadFile(Path("bill.txt")),
             "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"alice\",\"ProjectName\",\"payroll\",4,"
             "CPUSECS,1.750000,ELAPSED,7260,KBREAD,101,KBWRITE,5\r\n"
             "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"bob\",\"ProjectName\",\"web\",4,"
