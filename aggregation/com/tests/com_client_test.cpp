@@ -724,5 +724,75 @@ TEST(EventLogEvents, EveryListenerGetsTheProgressAndAnyOfThemCancels) {
   ASSERT_EQ(point.Unadvise(first), S_OK);
 }
 
+// ---- Typed clients of the other classes -------------------------------------------
+
+TEST(TypedClients, EveryClassServesItsTypedInterfaceWithErrorObjects) {
+  unique_com<_CStringBuilder> builder = Client(L"quaxagg.CStringBuilder").As<_CStringBuilder>();
+  ASSERT_TRUE(builder);
+  const unique_bstr abc = Bstr("abc");
+  ASSERT_EQ(builder.get()->put_Value(abc.get()), S_OK);
+  LONG number = 0;
+  ASSERT_EQ(builder.get()->get_HashValue(&number), S_OK);
+  EXPECT_EQ(number, 751);
+  EXPECT_EQ(builder.get()->GetLongFromRange(2, 5, &number), E_FAIL);
+  ErrorObject error = TakeErrorObject();
+  EXPECT_EQ(error.Description, "Subscript out of range");
+  EXPECT_EQ(error.Source, "quaxagg.CStringBuilder");
+
+  unique_com<_ExceptionFile> file = Client(L"quaxagg.ExceptionFile").As<_ExceptionFile>();
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file.get()->put_MaxExceptions(0), S_OK);
+  VARIANT_BOOL answer = VARIANT_TRUE;
+  const unique_bstr record = Bstr("record");
+  ASSERT_EQ(file.get()->AddException(record.get(), &answer), S_OK);
+  EXPECT_EQ(answer, VARIANT_FALSE);
+  unique_bstr message;
+  ASSERT_EQ(file.get()->get_LastErrorMessage(message.put()), S_OK);
+  EXPECT_EQ(Narrow(message.get()), "Maximum number of exceptions (0 has been reached.");
+
+  unique_com<_CWin32Process> process = Client(L"quaxagg.CWin32Process").As<_CWin32Process>();
+  ASSERT_TRUE(process);
+  ASSERT_EQ(process.get()->get_IsValidPriorityClass(EPriorityClass_High, &answer), S_OK);
+  EXPECT_EQ(answer, VARIANT_TRUE);
+  ASSERT_EQ(process.get()->get_Id(&number), S_OK);
+  EXPECT_EQ(number, static_cast<LONG>(GetCurrentProcessId()));
+
+  unique_com<_CWinEventLog> log = Client(L"quaxagg.CWinEventLog").As<_CWinEventLog>();
+  ASSERT_TRUE(log);
+  const unique_bstr empty = Bstr("");
+  ASSERT_EQ(log.get()->LogEvent(empty.get(), 2, WINEVENTLOG_ERROR, 3, &answer), S_OK);
+  EXPECT_EQ(answer, VARIANT_FALSE);
+
+  unique_com<_CQuaxEventLog> quax = Client(L"quaxagg.CQuaxEventLog").As<_CQuaxEventLog>();
+  ASSERT_TRUE(quax);
+  const unique_bstr text = Bstr("typed");
+  ASSERT_EQ(quax.get()->AddString(text.get()), S_OK);
+  ASSERT_EQ(quax.get()->WriteWarningEvent(EQuaxCategoryType_Reporting, &answer), S_OK);
+  EXPECT_EQ(answer, VARIANT_TRUE);
+  unique_variant list = Empty();
+  unique_variant count = Empty();
+  ASSERT_EQ(quax.get()->ReadWarningEvents(-1, VARIANT_TRUE, 0, list.address(), count.address(), &answer), S_OK);
+  EXPECT_EQ(answer, VARIANT_TRUE);
+  EXPECT_EQ(TypeOf(count), VT_I4);
+  EXPECT_EQ(quax.get()->ReadWarningEvents(-1, VARIANT_TRUE, 0, nullptr, count.address(), &answer), E_POINTER);
+
+  unique_com<_ScriptingEngine> engine = Client(L"quaxagg.ScriptingEngine").As<_ScriptingEngine>();
+  ASSERT_TRUE(engine);
+  unique_variant result;
+  const unique_variant missing = Missing();
+  ASSERT_EQ(engine.get()->Initialize(missing.get(), result.put()), S_OK);
+  const unique_variant user = Text(L"USER");
+  ASSERT_EQ(engine.get()->DefineIdentifier(user.get()), S_OK);
+  unique_variant ids = Columns({{L"a"}, {L"b"}});
+  unique_variant values = Columns({{L"1"}, {L"x"}});
+  unique_variant noDates = Missing();
+  EXPECT_EQ(engine.get()->AddEntries(2, ids.address(), values.address(), noDates.address(), noDates.address(),
+                                     result.put()),
+            DISP_E_TYPEMISMATCH);
+  error = TakeErrorObject();
+  EXPECT_EQ(error.Description, "Type mismatch: resource value 0 ('x') is not a number.");
+  EXPECT_EQ(error.Source, "quaxagg.ScriptingEngine");
+}
+
 }  // namespace
 }  // namespace quax::com
