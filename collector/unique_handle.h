@@ -49,6 +49,10 @@ class unique_resource {
     return &value_;
   }
 
+  // For APIs that update the held resource in place (a VARIANT passed by
+  // reference): the owner keeps whatever the call leaves there.
+  pointer* address() noexcept { return &value_; }
+
  private:
   pointer value_ = Traits::none();
 };

@@ -26,6 +26,27 @@ class CFileAggregator {
 
   TypedEngine& Engine() noexcept { return engine_; }
 
+  // The engine's settings as the aggregator offers them. Those that read or
+  // set a flag or a text clear the aggregator's own message (so that
+  // LastErrorMessage then shows the engine's); the memory limits and the
+  // priority leave it.
+  bool DataValidation() { lastErrorMessage_.clear(); return engine_.DataValidation(); }
+  void SetDataValidation(bool value) { lastErrorMessage_.clear(); engine_.SetDataValidation(value); }
+  std::string DebugMessage() { lastErrorMessage_.clear(); return engine_.DebugMessage(); }
+  bool EnableDebugCounters() { lastErrorMessage_.clear(); return engine_.EnableDebugCounters(); }
+  void SetEnableDebugCounters(bool value) { lastErrorMessage_.clear(); engine_.SetEnableDebugCounters(value); }
+  std::int32_t MemoryMinimum() const noexcept { return engine_.MemoryMinimum(); }
+  void SetMemoryMinimum(std::int32_t mb) noexcept { engine_.SetMemoryMinimum(mb); }
+  std::int32_t MemoryMaximum() const noexcept { return engine_.MemoryMaximum(); }
+  void SetMemoryMaximum(std::int32_t mb) noexcept { engine_.SetMemoryMaximum(mb); }
+  std::string OutputFileName() { lastErrorMessage_.clear(); return engine_.OutputFileName(); }
+  void SetOutputFileName(std::string name) { lastErrorMessage_.clear(); engine_.SetOutputFileName(std::move(name)); }
+  std::int32_t ProcessPriorityClass() const noexcept { return engine_.ProcessPriorityClass(); }
+  void SetProcessPriorityClass(std::int32_t value) noexcept { engine_.SetProcessPriorityClass(value); }
+  std::string ResultsMessage() { lastErrorMessage_.clear(); return engine_.ResultsMessage(); }
+  std::string WorkFilePath() { lastErrorMessage_.clear(); return engine_.WorkFilePath(); }
+  void SetWorkFilePath(std::string_view path) { lastErrorMessage_.clear(); engine_.SetWorkFilePath(path); }
+
   const std::string& InputFileName() { lastErrorMessage_.clear(); return inputFileName_; }
   void SetInputFileName(std::string name) { lastErrorMessage_.clear(); inputFileName_ = std::move(name); }
   // The own message when there is one, else the engine's.
