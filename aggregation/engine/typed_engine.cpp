@@ -692,13 +692,26 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
+  const std::int64_t pass = std::int64_t{counters_.RejectPassesCount()} + 1;
+  std::int64_t recordsRead = 0;
+  const auto goOn = [&] {
+    if (passProgress_(pass, recordsRead)) return true;
+    lastErrorMessage_ = kPassStopped;
+    return false;
+  };
+  if (passProgress_ && !goOn()) return false;
   return AddRecordsAhead(
       passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
       [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
       [](const ResourceRecordView& record) {
         return std::span<const std::string_view>(record.IdentifierValues);
       },
-      [this](const ResourceRecordView& record, std::size_t keyTicket) {
+      [&](const ResourceRecordView& record, std::size_t keyTicket) {
+        ++recordsRead;
+        if (passProgress_ && passProgressInterval_ > 0 && recordsRead % passProgressInterval_ == 0 &&
+            !goOn()) {
+          return false;
+        }
         DefineResourceRecordHeader(record.Header);
         RedefineFromRecord(record);
         return AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
