@@ -2,11 +2,30 @@
 
 #include <algorithm>
 
+#include "record/resource_file.h"
+#include "tools/tool_support.h"
+
 namespace quax::agg::tools {
 
 namespace {
 
 constexpr std::string_view kNoProject = "(none)";
+
+constexpr const char* kRecordHeader = "PROCESS";
+const std::vector<std::string> kIdentifierNames = {"Machine", "User", "Project", "Process"};
+const std::vector<std::string> kRateCodes = {"CPUSEC", "KERNSEC", "USERSEC", "ELAPSSEC", "KBREAD", "KBWRITE"};
+constexpr long kKeepGoingCheckLines = 4096;
+
+// An identifier value is written in double quotes without escapes: a quote
+// inside it becomes an apostrophe.
+std::string_view Quotable(std::string_view value, std::string& scratch) {
+  if (value.find('"') == std::string_view::npos) return value;
+  scratch.assign(value);
+  for (char& c : scratch) {
+    if (c == '"') c = '\'';
+  }
+  return scratch;
+}
 
 Decimal NotBelowZero(const Decimal& value) { return value.IsNegative() ? Decimal() : value; }
 
@@ -233,6 +252,43 @@ void LogConverter::Finish() {
   for (auto& [key, state] : processes_) {
     if (state->Pending) FlushPending(*state, latest_);
   }
+}
+
+bool ConvertLogsToResourceFile(const std::vector<std::string>& logs, const std::string& outputPath,
+                               const std::function<bool()>& keepGoing, ConversionReport& report,
+                               std::string& message) {
+  CResourceFile writer;
+  writer.SetFileName(outputPath);
+  if (!writer.FileOpen(CResourceFile::kModeWrite)) {
+    message = "Unable to write '" + outputPath + "': " + writer.LastErrorMessage();
+    return false;
+  }
+  std::vector<std::string_view> values(kIdentifierNames.size());
+  std::string scratch[4];
+  std::vector<Decimal> figures(kRateCodes.size());
+  LogConverter converter([&](const BilledRecord& record) {
+    values = {Quotable(record.Machine, scratch[0]), Quotable(record.User, scratch[1]),
+              Quotable(record.Project, scratch[2]), Quotable(record.Process, scratch[3])};
+    const Usage& usage = *record.Figures;
+    figures = {usage.CpuSeconds, usage.KernelSeconds, usage.UserSeconds,
+               usage.ElapsedSeconds, usage.KBytesRead, usage.KBytesWritten};
+    writer.FileWrite(kRecordHeader, record.Start, record.End, "", kIdentifierNames, values, kRateCodes, figures);
+  });
+  bool stopped = false;
+  for (const std::string& log : logs) {
+    LineInput input;
+    if (!input.Open(log, message)) return false;
+    const auto nextLine = [&](std::string_view& line) {
+      if (input.LineNumber() % kKeepGoingCheckLines == 0 && !keepGoing()) stopped = true;
+      return !stopped && input.Next(line);
+    };
+    if (!converter.AddLog(log, nextLine, message)) return false;
+    if (stopped) break;
+  }
+  converter.Finish();
+  writer.FileClose();
+  report = converter.Report();
+  return true;
 }
 
 }  // namespace quax::agg::tools

@@ -108,4 +108,16 @@ class LogConverter {
   bool anyTime_ = false;
 };
 
+// quaxlog2rr's work between its checks and its report: the logs ("-" for
+// standard input) converted into a resource record file at `outputPath`,
+// one record per usage billed, with the header "PROCESS", the identifiers
+// Machine, User, Project and Process, and the rate codes CPUSEC, KERNSEC,
+// USERSEC, ELAPSSEC, KBREAD and KBWRITE. `keepGoing` is asked every few
+// thousand lines: false stops the reading (Ctrl+C). False with the message
+// when a log cannot be opened or is not a process log; throws when a log
+// cannot be read or the output cannot be written.
+bool ConvertLogsToResourceFile(const std::vector<std::string>& logs, const std::string& outputPath,
+                               const std::function<bool()>& keepGoing, ConversionReport& report,
+                               std::string& message);
+
 }  // namespace quax::agg::tools

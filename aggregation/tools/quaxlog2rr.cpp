@@ -8,20 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "record/resource_file.h"
 #include "tools/log_conversion.h"
-#include "tools/process_log.h"
 #include "tools/tool_support.h"
 
 namespace {
 
 using namespace quax::agg;
 using namespace quax::agg::tools;
-
-constexpr const char* kRecordHeader = "PROCESS";
-const std::vector<std::string> kIdentifierNames = {"Machine", "User", "Project", "Process"};
-const std::vector<std::string> kRateCodes = {"CPUSEC", "KERNSEC", "USERSEC", "ELAPSSEC", "KBREAD", "KBWRITE"};
-constexpr long kInterruptCheckLines = 4096;
 
 constexpr const char* kHelp =
     "Usage: quaxlog2rr [options] LOG... OUTPUT\n"
@@ -65,17 +58,6 @@ bool ParseArguments(CommandLine& line, Options& options) {
 
 int Fail(const std::string& message) { return tools::Fail("quaxlog2rr", message); }
 
-// An identifier value is written in double quotes without escapes: a quote
-// inside it becomes an apostrophe.
-std::string_view Quotable(std::string_view value, std::string& scratch) {
-  if (value.find('"') == std::string_view::npos) return value;
-  scratch.assign(value);
-  for (char& c : scratch) {
-    if (c == '"') c = '\'';
-  }
-  return scratch;
-}
-
 void PrintReport(std::FILE* out, const ConversionReport& report) {
   std::fprintf(out, "Records read: %lld\nRecords written: %lld\nRecords skipped: %lld\n",
                static_cast<long long>(report.RecordsRead), static_cast<long long>(report.RecordsWritten),
@@ -108,42 +90,19 @@ int Run(const Options& options) {
   StagedOutput staged(options.Output, "");
   std::string message;
   if (!staged.Create(false, message)) return Fail(message);
-  CResourceFile writer;
-  writer.SetFileName(staged.Path());
-  if (!writer.FileOpen(CResourceFile::kModeWrite)) {
-    return Fail(staged.InUserTerms("Unable to write '" + staged.Path() + "': " + writer.LastErrorMessage()));
-  }
-
-  std::vector<std::string_view> values(kIdentifierNames.size());
-  std::string scratch[4];
-  std::vector<Decimal> figures(kRateCodes.size());
-  LogConverter converter([&](const BilledRecord& record) {
-    values = {Quotable(record.Machine, scratch[0]), Quotable(record.User, scratch[1]),
-              Quotable(record.Project, scratch[2]), Quotable(record.Process, scratch[3])};
-    const Usage& usage = *record.Figures;
-    figures = {usage.CpuSeconds, usage.KernelSeconds, usage.UserSeconds,
-               usage.ElapsedSeconds, usage.KBytesRead, usage.KBytesWritten};
-    writer.FileWrite(kRecordHeader, record.Start, record.End, "", kIdentifierNames, values, kRateCodes, figures);
-  });
+  ConversionReport report;
   try {
-    for (const std::string& log : options.Logs) {
-      LineInput input;
-      if (!input.Open(log, message)) return Fail(message);
-      const auto nextLine = [&input](std::string_view& line) {
-        return !(input.LineNumber() % kInterruptCheckLines == 0 && InterruptRequested()) && input.Next(line);
-      };
-      if (!converter.AddLog(log, nextLine, message)) return Fail(message);
-      if (InterruptRequested()) break;
+    if (!ConvertLogsToResourceFile(options.Logs, staged.Path(), [] { return !InterruptRequested(); }, report,
+                                   message)) {
+      return Fail(staged.InUserTerms(message));
     }
-    converter.Finish();
-    writer.FileClose();
   } catch (const std::exception& error) {
     return Fail(staged.InUserTerms(error.what()));
   }
   if (InterruptRequested() || !staged.Publish(message)) {
     return InterruptRequested() ? ReportInterrupted("quaxlog2rr", options.Output) : Fail(message);
   }
-  PrintReport(WritesThrough(options.Output) ? stderr : stdout, converter.Report());
+  PrintReport(WritesThrough(options.Output) ? stderr : stdout, report);
   return kExitOk;
 }
 
