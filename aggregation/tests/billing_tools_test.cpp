@@ -204,6 +204,26 @@ TEST_F(BillingTools, OutputsOfAnotherKindAreLeftAloneWithoutForce) {
   EXPECT_FALSE(std::filesystem::exists(sums_));
 }
 
+// docs/billing.md shows these logs going through these three commands: the
+// commands, the report and the bill it shows are the ones that run above.
+TEST(BillingDocs, TheWorkedExampleShowsWhatTheToolsDo) {
+  const std::string page = ReadText(std::string(QUAX_DOCS_DIR) + "/billing.md");
+  ASSERT_FALSE(page.empty()) << "docs/billing.md is missing";
+  const auto shown = [&page](const std::string& text) {
+    std::string indented;  // as a block of the page: each line indented by four spaces
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+      end = text.find('\n', start);
+      indented += "    " + text.substr(start, end - start) + "\n";
+    }
+    return page.find(indented) != std::string::npos;
+  };
+  EXPECT_TRUE(shown("$ quaxlog2rr HOST*/QUAXProcessLog-*.txt usage.txt\n" + std::string(kReport)));
+  EXPECT_TRUE(shown("$ quaxaggregate --drop-identifier Machine --drop-identifier Process usage.txt sums.txt\n"
+                    "Input Records: 6\n"));
+  EXPECT_TRUE(shown("$ quaxbill --period day sums.txt bill.csv\n"));
+  EXPECT_TRUE(shown(kDailyBill));
+}
+
 TEST_F(BillingTools, CommandLinesThatAreNotUnderstoodExitWith8) {
   struct Case {
     std::string Tool;
