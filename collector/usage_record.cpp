@@ -7,6 +7,7 @@ namespace quax {
 
 namespace {
 
+// The header record's names, indexed by UsageColumn.
 constexpr const char* kHeaderFields[kFieldCount] = {
     "RecordType",        "ProcessId",       "ParentProcessId",      "ProcessName",
     "ProcessPath",       "MachineName",     "UserName",             "TerminalServicesSessionID",
@@ -17,6 +18,8 @@ constexpr const char* kHeaderFields[kFieldCount] = {
     "PagefileUsageKB",   "PeakPagefileUsageKB", "PriorityClass",    "BasePriority",
     "SystemProcessorCount", "EligibleProcessorCount", "AffinityMask", "QUAXUProjectName",
 };
+
+static_assert(static_cast<std::size_t>(UsageColumn::QUAXUProjectName) == kFieldCount - 1);
 
 constexpr char kNoValue[] = "-";
 
@@ -120,6 +123,10 @@ bool IsUsableDelimiter(char delimiter) noexcept {
 }
 
 char TextFieldReplacement(char delimiter) noexcept { return delimiter == '_' ? ' ' : '_'; }
+
+const char* ColumnName(UsageColumn column) noexcept {
+  return kHeaderFields[static_cast<std::size_t>(column)];
+}
 
 bool IsRecordType(char letter) noexcept {
   return letter == static_cast<char>(RecordType::Start) ||

@@ -94,6 +94,20 @@ enum class RecordColumns { WithProject, WithoutProject };
 
 inline constexpr std::size_t kFieldCount = 32;
 
+// The columns of a usage record, in the order they are written. The
+// in-process collector writes all but the last.
+enum class UsageColumn : std::size_t {
+  RecordType, ProcessId, ParentProcessId, ProcessName, ProcessPath, MachineName, UserName,
+  TerminalServicesSessionID, CreateDateTime, ExitDateTime, ExitCode, IntervalStartDateTime,
+  IntervalEndDateTime, ElapsedTimeSecs, CPUTimeSecs, KernelCPUTimeSecs, UserCPUTimeSecs,
+  ReadRequests, KBytesRead, WriteRequests, KBytesWritten, PageFaultCount, WorkingSetSizeKB,
+  PeakWorkingSetSizeKB, PagefileUsageKB, PeakPagefileUsageKB, PriorityClass, BasePriority,
+  SystemProcessorCount, EligibleProcessorCount, AffinityMask, QUAXUProjectName,
+};
+
+// The column's name in the header record.
+const char* ColumnName(UsageColumn column) noexcept;
+
 // A record line never needs more: five texts of 259 characters and 27
 // numeric fields of at most 24 characters each, with delimiters and CR LF.
 inline constexpr std::size_t kMaxRecordLineSize = 2304;
