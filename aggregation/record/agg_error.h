@@ -4,6 +4,7 @@
 // at its boundary. Nothing below the COM layer catches them.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -41,11 +42,11 @@ class DecimalTypeMismatch : public Error {
 // the line number (1-based).
 class RecordError : public Error {
  public:
-  RecordError(const std::string& message, long line) : Error(message), line_(line) {}
-  long Line() const noexcept { return line_; }
+  RecordError(const std::string& message, std::int64_t line) : Error(message), line_(line) {}
+  std::int64_t Line() const noexcept { return line_; }
 
  private:
-  long line_;
+  std::int64_t line_;
 };
 
 }  // namespace quax::agg

@@ -46,7 +46,7 @@ thread_local DigitsMemo lastEndTime;
 
 class LineParser {
  public:
-  LineParser(std::string_view line, long lineNumber, std::string_view fileName,
+  LineParser(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
              const FieldList& fields)
       : line_(line), lineNumber_(lineNumber), fileName_(fileName), fields_(fields) {}
 
@@ -97,7 +97,7 @@ class LineParser {
 
  private:
   std::string_view line_;
-  long lineNumber_;
+  std::int64_t lineNumber_;
   std::string_view fileName_;
   const FieldList& fields_;
 };
@@ -180,7 +180,7 @@ constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and
 
 }  // namespace
 
-void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecordView& out, RecordReading reading) {
   SplitCsvFields(line, fields);
   const LineParser parser(line, lineNumber, fileName, fields);
@@ -254,7 +254,7 @@ void CopyRecord(const ResourceRecordView& from, ResourceRecord& to) {
   to.ResourceValues.assign(from.ResourceValues.begin(), from.ResourceValues.end());
 }
 
-void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecord& out, RecordReading reading) {
   ResourceRecordView view;
   ParseResourceRecordLine(line, lineNumber, fileName, fields, view, reading);

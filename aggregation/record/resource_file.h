@@ -89,10 +89,10 @@ enum class RecordReading { Lenient, Strict };
 // Parses one record line (without its line end) into out. Throws RecordError
 // whose message names `fileName` and `lineNumber`. `fields` is scratch
 // storage reused across calls.
-void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecordView& out,
                              RecordReading reading = RecordReading::Lenient);
-void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
+void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecord& out,
                              RecordReading reading = RecordReading::Lenient);
 
@@ -123,7 +123,7 @@ class CResourceFile {
   const std::string& LastErrorMessage() const noexcept { return lastErrorMessage_; }
   std::int32_t RecordCount() const noexcept { return recordCount_; }
   // Lines read since the file was opened.
-  long LineNumber() const noexcept { return lineNumber_; }
+  std::int64_t LineNumber() const noexcept { return lineNumber_; }
 
   bool FileExists() const;
   // 1 read, 3 append, anything else write (create or truncate).
@@ -171,7 +171,7 @@ class CResourceFile {
   std::int32_t openMode_ = kModeRead;
   std::string lastErrorMessage_;
   std::int32_t recordCount_ = 0;
-  long lineNumber_ = 0;
+  std::int64_t lineNumber_ = 0;
   RecordReading reading_ = RecordReading::Lenient;
   LineReader reader_;
   FieldList fields_;

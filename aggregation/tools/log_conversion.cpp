@@ -14,7 +14,7 @@ constexpr std::string_view kNoProject = "(none)";
 constexpr const char* kRecordHeader = "PROCESS";
 const std::vector<std::string> kIdentifierNames = {"Machine", "User", "Project", "Process"};
 const std::vector<std::string> kRateCodes = {"CPUSEC", "KERNSEC", "USERSEC", "ELAPSSEC", "KBREAD", "KBWRITE"};
-constexpr long kKeepGoingCheckLines = 4096;
+constexpr std::int64_t kKeepGoingCheckLines = 4096;
 
 // An identifier value is written in double quotes without escapes: a quote
 // inside it becomes an apostrophe.
@@ -106,7 +106,7 @@ bool LogConverter::AddLog(std::string_view name, const LineSource& nextLine, std
   UsageLine usage;
   std::string reason;
   std::string_view line;
-  for (long number = 1; nextLine(line); ++number) {
+  for (std::int64_t number = 1; nextLine(line); ++number) {
     const auto where = [&] { return std::string(name) + ":" + std::to_string(number); };
     if (number == 1 || ProcessLogLayout::IsHeaderLine(line)) {
       if (!layout.Read(line, reason)) {

@@ -157,7 +157,7 @@ class LineInput {
   // the reader takes throws Error naming the input and the line.
   bool Next(std::string_view& line);
   const std::string& Name() const noexcept { return name_; }
-  long LineNumber() const noexcept { return lineNumber_; }
+  std::int64_t LineNumber() const noexcept { return lineNumber_; }
 
  private:
   static std::ptrdiff_t ReadFrom(void* context, char* buffer, std::size_t size);
@@ -166,7 +166,7 @@ class LineInput {
   platform::File file_;
   platform::FileError readError_;
   LineReader reader_;
-  long lineNumber_ = 0;
+  std::int64_t lineNumber_ = 0;
 };
 
 // The progress line on standard error: "pass P: N records read, R records/s",
