@@ -23,15 +23,39 @@ constexpr DWORD kStartWaitHint = 3000;
 constexpr int kAggregatedSamplingTrace = 15;
 constexpr char kStatusFailed[] = "Service Control Manager Report Status failed.";
 
-// The stop event of the run, for RequestStop on another thread. The run
-// withdraws it under the exclusive hold before closing it, so a request
-// either reaches the open event or finds none.
+// The stop hand-over between the run and the control handlers, all under
+// one lock. The run withdraws its stop event before closing it, so a request
+// either reaches the open event or finds none. A request that comes before
+// the event exists is kept and carried out when the run publishes it; once
+// the run has ended, requests find nothing to stop until another run begins.
 SRWLOCK g_stopLock = SRWLOCK_INIT;
 HANDLE g_stopEvent = nullptr;
+bool g_stopPending = false;
+bool g_runEnded = false;
+
+void SetStopEvent(HANDLE stopEvent) noexcept {
+  SetEvent(stopEvent);
+  GlobalTrace().Trace("Service stop event set");
+}
+
+void BeginStopHandOver() noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_runEnded = false;
+}
 
 void PublishStopEvent(HANDLE stopEvent) noexcept {
   exclusive_lock_hold hold(g_stopLock);
   g_stopEvent = stopEvent;
+  if (!g_stopPending) return;
+  g_stopPending = false;
+  SetStopEvent(stopEvent);
+}
+
+void EndStopHandOver() noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_stopEvent = nullptr;
+  g_stopPending = false;
+  g_runEnded = true;
 }
 
 RunPlatform g_runPlatform;
@@ -85,6 +109,7 @@ class CollectorRun {
   explicit CollectorRun(DWORD* serviceExitCode) : exitCode_(serviceExitCode), platform_(g_runPlatform) {
     eventLog_.SetLabel("QUAXWINPROCESS");
     *exitCode_ = 0;
+    BeginStopHandOver();
   }
 
   ~CollectorRun() {
@@ -93,7 +118,7 @@ class CollectorRun {
     writer_.reset();
     handles_.clear();
     handles_.shrink_to_fit();
-    PublishStopEvent(nullptr);
+    EndStopHandOver();
     stopEvent_.reset();
   }
 
@@ -555,10 +580,14 @@ void RunCollector(DWORD, char**, DWORD* serviceExitCode) noexcept {
 }
 
 bool RequestStop() noexcept {
-  shared_lock_hold hold(g_stopLock);
-  if (g_stopEvent == nullptr) return false;
-  SetEvent(g_stopEvent);
-  GlobalTrace().Trace("Service stop event set");
+  exclusive_lock_hold hold(g_stopLock);
+  if (g_stopEvent != nullptr) {
+    SetStopEvent(g_stopEvent);
+    return true;
+  }
+  if (g_runEnded) return false;
+  g_stopPending = true;
+  GlobalTrace().Trace("Service stop kept until the stop event exists");
   return true;
 }
 

@@ -17,10 +17,11 @@ namespace quax {
 // (running out of memory, or a failed call that left no error code).
 void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode) noexcept;
 
-// Ends a run from another thread (control handlers). False, doing nothing,
-// when no run can take a stop: before the run has created its stop event or
-// once it has closed it. The run does not close it while a request is being
-// handed over.
+// Ends a run from another thread (control handlers). A request that comes
+// before the run has created its stop event is kept, and the run stops as
+// soon as it has one. False, doing nothing, once the run has ended (until
+// another run begins). The run does not close its stop event while a request
+// is being handed over.
 bool RequestStop() noexcept;
 
 // ---- Calls a test makes fail ---------------------------------------------

@@ -87,8 +87,8 @@ class CollectorRun : public ::testing::Test {
     ASSERT_TRUE(trace.WaitFor("has been started.", 30000, started + 1));
   }
 
-  // A stop asked for before the run has its stop event is lost: ask again
-  // until the run has ended.
+  // The thread may not have begun the run yet, and a stop asked for after
+  // the previous run has ended goes to no run: ask until this run has ended.
   void Stop() {
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (!finished && GetTickCount64() < deadline) {
@@ -544,6 +544,36 @@ TEST_F(CollectorRun, TheRunNeverEndsWhileAStopIsBeingHandedOverAndLaterStopsFind
   EXPECT_FALSE(RequestStop());
   EXPECT_EQ(g_stopTraces, 1);
   SetTraceSink(nullptr);
+}
+
+TEST_F(CollectorRun, AStopAskedForAfterARunHasEndedIsNotKeptForTheNextRun) {
+  settings("AccountingInterval", "1");
+  StartAndWait();
+  Stop();
+  EXPECT_FALSE(RequestStop());
+  StartAndWait();
+  // A stop kept for this run would have ended it at its first wait.
+  EXPECT_TRUE(trace.WaitFor("Event Notification: ACCOUNTING INTERVAL...", 10000));
+  EXPECT_EQ(trace.Count("Event Notification: STOP..."), 1u);
+  Stop();
+}
+
+TEST_F(CollectorRun, AStopAskedForBeforeTheStopEventExistsStopsTheRunThroughItsStopSequence) {
+  settings("AccountingInterval", "3600");
+  settings("WriteIntervalEndRecords", "YES");
+  std::atomic<bool> taken{false};
+  // From another thread, as a control handler asks, while the run is still
+  // starting (the stop event comes after the timers).
+  trace.AtLine("Accounting Interval is", [&] { std::thread([&] { taken = RequestStop(); }).join(); });
+  ASSERT_TRUE(RunToItsEnd()) << "the stop asked for during start-up was lost";
+  EXPECT_TRUE(taken);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(CollectorEvents(),
+            (std::vector<std::string>{
+                "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.",
+                "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped."}));
+  EXPECT_EQ(trace.Count("Event Notification: STOP..."), 1u);
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SIE");
 }
 
 // ---- Failures that end a run ---------------------------------------------
