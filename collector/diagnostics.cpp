@@ -212,9 +212,12 @@ bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexc
   // ended must not report the service alive again.
   if (service.Status.dwCurrentState == SERVICE_STOPPED) return true;
   SERVICE_STATUS status = NextServiceStatus(service, state, win32ExitCode, waitHint);
-  const bool reported = SetServiceStatus(service.StatusHandle, &status) != FALSE;
-  if (!reported) ReportServiceError("SetServiceStatus");
-  return reported;
+  if (SetServiceStatus(service.StatusHandle, &status)) return true;
+  // The caller ends the run with the refusal's error: keep it past the event.
+  const DWORD error = GetLastError();
+  ReportServiceError("SetServiceStatus");
+  SetLastError(error);
+  return false;
 }
 
 void ReportServiceError(const char* text) noexcept {

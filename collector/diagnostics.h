@@ -149,7 +149,8 @@ SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32
                                  DWORD waitHint) noexcept;
 
 // Sends the next status (nothing in console mode, nothing once the stopped
-// state has been sent); true when sent or not needed.
+// state has been sent); true when sent or not needed, else false with the
+// last error of SetServiceStatus.
 bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept;
 void ReportServiceError(const char* text) noexcept;
 

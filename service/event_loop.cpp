@@ -1,9 +1,6 @@
 #include "event_loop.h"
 
-#include <direct.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <memory>
 #include <new>
@@ -26,23 +23,49 @@ constexpr DWORD kStartWaitHint = 3000;
 constexpr int kAggregatedSamplingTrace = 15;
 constexpr char kStatusFailed[] = "Service Control Manager Report Status failed.";
 
-// The stop event of the run, for RequestStop on another thread. The run
-// withdraws it under the exclusive hold before closing it, so a request
-// either reaches the open event or finds none.
+// The stop hand-over between the run and the control handlers, all under
+// one lock. The run withdraws its stop event before closing it, so a request
+// either reaches the open event or finds none. A request that comes before
+// the event exists is kept and carried out when the run publishes it; once
+// the run has ended, requests find nothing to stop until another run begins.
 SRWLOCK g_stopLock = SRWLOCK_INIT;
 HANDLE g_stopEvent = nullptr;
+bool g_stopPending = false;
+bool g_runEnded = false;
+
+void SetStopEvent(HANDLE stopEvent) noexcept {
+  SetEvent(stopEvent);
+  GlobalTrace().Trace("Service stop event set");
+}
+
+void BeginStopHandOver() noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_runEnded = false;
+}
 
 void PublishStopEvent(HANDLE stopEvent) noexcept {
   exclusive_lock_hold hold(g_stopLock);
   g_stopEvent = stopEvent;
+  if (!g_stopPending) return;
+  g_stopPending = false;
+  SetStopEvent(stopEvent);
 }
 
-bool ArmAfterSeconds(HANDLE timer, std::int32_t seconds) noexcept {
+void EndStopHandOver() noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_stopEvent = nullptr;
+  g_stopPending = false;
+  g_runEnded = true;
+}
+
+RunPlatform g_runPlatform;
+
+bool ArmAfterSeconds(const RunPlatform& platform, HANDLE timer, std::int32_t seconds) noexcept {
   const LARGE_INTEGER due = DueTimeAfterSeconds(seconds);
-  return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
+  return platform.ArmTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
 }
 
-bool ArmAtTimeOfDay(HANDLE timer, const SYSTEMTIME& timeOfDay) noexcept {
+bool ArmAtTimeOfDay(const RunPlatform& platform, HANDLE timer, const SYSTEMTIME& timeOfDay) noexcept {
   SYSTEMTIME now;
   GetLocalTime(&now);
   const FILETIME local = NextLocalTimeOfDay(now, timeOfDay.wHour, timeOfDay.wMinute);
@@ -50,7 +73,7 @@ bool ArmAtTimeOfDay(HANDLE timer, const SYSTEMTIME& timeOfDay) noexcept {
   if (!LocalFileTimeToFileTime(&local, &utc)) return false;
   LARGE_INTEGER due;
   due.QuadPart = static_cast<LONGLONG>(TicksOf(utc));
-  return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
+  return platform.ArmTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
 }
 
 bool IsSignalled(HANDLE handle) noexcept { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
@@ -83,9 +106,10 @@ std::vector<HANDLE> SignalledHandles(const std::vector<HANDLE>& handles) {
 // Everything one run owns; released in reverse order of creation.
 class CollectorRun {
  public:
-  explicit CollectorRun(DWORD* serviceExitCode) : exitCode_(serviceExitCode) {
+  explicit CollectorRun(DWORD* serviceExitCode) : exitCode_(serviceExitCode), platform_(g_runPlatform) {
     eventLog_.SetLabel("QUAXWINPROCESS");
     *exitCode_ = 0;
+    BeginStopHandOver();
   }
 
   ~CollectorRun() {
@@ -94,7 +118,7 @@ class CollectorRun {
     writer_.reset();
     handles_.clear();
     handles_.shrink_to_fit();
-    PublishStopEvent(nullptr);
+    EndStopHandOver();
     stopEvent_.reset();
   }
 
@@ -111,6 +135,10 @@ class CollectorRun {
  private:
   bool ReportStarting();
   void TraceAndReport(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+  // For a call that has just failed and ends the run: its last error (read
+  // before anything can change it) becomes the service's exit code, and is
+  // returned for the report.
+  DWORD EndOnFailedCall() noexcept;
   bool ChooseLogDirectory(const TextField& defaultDirectory);
   void ConfigureWriter();
   bool EnableDebugPrivilege();
@@ -127,6 +155,7 @@ class CollectorRun {
   void ReportStopped() noexcept;
 
   DWORD* exitCode_;
+  const RunPlatform platform_;
   CProcessList table_;
   CServiceEventLog eventLog_;
   std::unique_ptr<CProcessControlRegistry> settings_;
@@ -154,8 +183,16 @@ void CollectorRun::TraceAndReport(const char* format, ...) noexcept {
   eventLog_.ReportError("%s", message);
 }
 
+DWORD CollectorRun::EndOnFailedCall() noexcept {
+  const DWORD error = GetLastError();
+  // A failure must never read as success, even when the call says not why.
+  *exitCode_ = error != ERROR_SUCCESS ? error : ERROR_SERVICE_SPECIFIC_ERROR;
+  return error;
+}
+
 bool CollectorRun::ReportStarting() {
   if (ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return true;
+  EndOnFailedCall();
   TraceAndReport(kStatusFailed);
   return false;
 }
@@ -166,14 +203,15 @@ bool CollectorRun::Start() {
 
   TextField defaultDirectory;
   DefaultLogDirectory(defaultDirectory);
-  settings_.reset(new (std::nothrow) CProcessControlRegistry);
-  if (!settings_) return false;
+  // Without memory for it the run ends as on any internal error.
+  settings_ = std::make_unique<CProcessControlRegistry>();
   settings_->ReadSettings();  // without the settings key the defaults apply
   if (!ReportStarting()) return false;
   trace.Trace("Control information found and read.");
 
   writer_.reset(new (std::nothrow) CProcessLoggerCSV);
   if (!writer_) {
+    *exitCode_ = ERROR_SERVICE_SPECIFIC_ERROR;  // out of memory: an internal error
     TraceAndReport("Unable to create ProcessLogger instance.");
     return false;
   }
@@ -185,9 +223,10 @@ bool CollectorRun::Start() {
   trace.Trace("Accounting Interval is %d", static_cast<int>(settings_->GetAccountingInterval()));
   if (!CreateTimers()) return false;
 
-  stopEvent_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  stopEvent_.reset(platform_.CreateStopEvent(nullptr, TRUE, FALSE, nullptr));
   if (!stopEvent_) {
-    TraceAndReport("Unable to create stop event: %s", SystemErrorText(GetLastError()));
+    const DWORD error = EndOnFailedCall();
+    TraceAndReport("Unable to create stop event: %s", SystemErrorText(error));
     return false;
   }
   PublishStopEvent(stopEvent_.get());
@@ -203,6 +242,7 @@ bool CollectorRun::Start() {
     table_.ClearNewFlags();
   }
   if (!ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
+    EndOnFailedCall();
     TraceAndReport(kStatusFailed);
     return false;
   }
@@ -218,9 +258,14 @@ bool CollectorRun::ChooseLogDirectory(const TextField& defaultDirectory) {
   } else {
     directory = defaultDirectory;
     writer_->SetLogFilePath(defaultDirectory);
-    if (_mkdir(defaultDirectory) != 0 && errno != EEXIST) {
-      eventLog_.ReportError("Unable to create default log file path '%s'", defaultDirectory);
-      return false;
+    // One level, as _mkdir would, but with the Win32 error of the failure.
+    if (!CreateDirectoryA(defaultDirectory, nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+        EndOnFailedCall();
+        eventLog_.ReportError("Unable to create default log file path '%s'", defaultDirectory);
+        return false;
+      }
     }
   }
   if (writer_->IsLogFilePathValid()) return true;
@@ -247,11 +292,13 @@ void CollectorRun::ConfigureWriter() {
 
 bool CollectorRun::EnableDebugPrivilege() {
   unique_handle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+  if (!platform_.OpenToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+    EndOnFailedCall();
     TraceAndReport("Unable to open process token.");
     return false;
   }
-  if (!EnablePrivilege(token.get(), "SeDebugPrivilege", true)) {
+  if (!platform_.EnableTokenPrivilege(token.get(), "SeDebugPrivilege", true)) {
+    EndOnFailedCall();
     token.reset();
     TraceAndReport("Unable to set process privilege.");
     return false;
@@ -263,11 +310,11 @@ bool CollectorRun::CreateTimers() {
   CTraceScope& trace = GlobalTrace();
   if (IntervalAccounting()) {
     trace.Trace("Interval Accounting ENABLED");
-    accountingTimer_.reset(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+    accountingTimer_.reset(platform_.CreateTimer(nullptr, TRUE, nullptr));
     if (!accountingTimer_) {
-      const int error = static_cast<int>(GetLastError());
-      trace.Trace("CreateWaitableTimer failed for Accounting Interval (%d)\n", error);
-      eventLog_.ReportError("CreateWaitableTimer failed for Accounting Interval (%d)", error);
+      const DWORD error = EndOnFailedCall();
+      trace.Trace("CreateWaitableTimer failed for Accounting Interval (%d)\n", static_cast<int>(error));
+      eventLog_.ReportError("CreateWaitableTimer failed for Accounting Interval (%d)", static_cast<int>(error));
       return false;
     }
     trace.Trace("Interval accounting handle=%08lx",
@@ -288,15 +335,17 @@ bool CollectorRun::CreateTimers() {
     trace.Trace("Sampling interval %d is below one second; using %d",
                 static_cast<int>(settings_->GetSamplingInterval()), static_cast<int>(samplingInterval_));
   }
-  samplingTimer_.reset(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+  samplingTimer_.reset(platform_.CreateTimer(nullptr, TRUE, nullptr));
   if (!samplingTimer_) {
-    TraceAndReport("CreateWaitableTimer for Sampling Interval failed (%d)", static_cast<int>(GetLastError()));
+    const DWORD error = EndOnFailedCall();
+    TraceAndReport("CreateWaitableTimer for Sampling Interval failed (%d)", static_cast<int>(error));
     return false;
   }
   trace.Trace("Sampling Interval handle=%08lx",
               static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(samplingTimer_.get())));
-  if (!ArmAfterSeconds(samplingTimer_.get(), samplingInterval_)) {
-    TraceAndReport("SetWaitableTimer failed for sampling interval (%d)", static_cast<int>(GetLastError()));
+  if (!ArmAfterSeconds(platform_, samplingTimer_.get(), samplingInterval_)) {
+    const DWORD error = EndOnFailedCall();
+    TraceAndReport("SetWaitableTimer failed for sampling interval (%d)", static_cast<int>(error));
     return false;
   }
   return true;
@@ -304,12 +353,14 @@ bool CollectorRun::CreateTimers() {
 
 bool CollectorRun::ArmAccountingTimer() {
   if (settings_->GetUseAccountingIntervalTime()) {
-    if (ArmAtTimeOfDay(accountingTimer_.get(), accountingTime_)) return true;
-    TraceAndReport("SetWaitableTimer failed for accounting interval time (%d)", static_cast<int>(GetLastError()));
+    if (ArmAtTimeOfDay(platform_, accountingTimer_.get(), accountingTime_)) return true;
+    const DWORD error = EndOnFailedCall();
+    TraceAndReport("SetWaitableTimer failed for accounting interval time (%d)", static_cast<int>(error));
     return false;
   }
-  if (ArmAfterSeconds(accountingTimer_.get(), settings_->GetAccountingInterval())) return true;
-  TraceAndReport("SetWaitableTimer failed for accounting interval (%d)", static_cast<int>(GetLastError()));
+  if (ArmAfterSeconds(platform_, accountingTimer_.get(), settings_->GetAccountingInterval())) return true;
+  const DWORD error = EndOnFailedCall();
+  TraceAndReport("SetWaitableTimer failed for accounting interval (%d)", static_cast<int>(error));
   return false;
 }
 
@@ -390,8 +441,9 @@ bool CollectorRun::HandleSampling() {
     // would change no record.
     table_.FullRefresh(false);
   }
-  if (ArmAfterSeconds(samplingTimer_.get(), samplingInterval_)) return true;
-  eventLog_.ReportError("SetWaitableTimer failed for sampling interval (%d)", static_cast<int>(GetLastError()));
+  if (ArmAfterSeconds(platform_, samplingTimer_.get(), samplingInterval_)) return true;
+  const DWORD error = EndOnFailedCall();
+  eventLog_.ReportError("SetWaitableTimer failed for sampling interval (%d)", static_cast<int>(error));
   return false;
 }
 
@@ -420,13 +472,16 @@ bool CollectorRun::Loop() {
   CTraceScope& trace = GlobalTrace();
   for (;;) {
     BuildHandleArray();
-    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles_.size()), handles_.data(), FALSE, INFINITE);
+    const DWORD result =
+        platform_.WaitForAny(static_cast<DWORD>(handles_.size()), handles_.data(), FALSE, INFINITE);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
       trace.Trace("Event Notification: STOP...");
       return true;
     }
     if (result == WAIT_FAILED) {
-      trace.TraceFailure("WaitForMultipleObjects failed: %s", SystemErrorText(GetLastError()));
+      // The stop sequence follows; the service then stops with the wait's error.
+      const DWORD error = EndOnFailedCall();
+      trace.TraceFailure("WaitForMultipleObjects failed: %s", SystemErrorText(error));
       for (std::size_t i = 0; i < handles_.size(); ++i) {
         DWORD flags;
         if (!GetHandleInformation(handles_[i], &flags)) {
@@ -525,11 +580,17 @@ void RunCollector(DWORD, char**, DWORD* serviceExitCode) noexcept {
 }
 
 bool RequestStop() noexcept {
-  shared_lock_hold hold(g_stopLock);
-  if (g_stopEvent == nullptr) return false;
-  SetEvent(g_stopEvent);
-  GlobalTrace().Trace("Service stop event set");
+  exclusive_lock_hold hold(g_stopLock);
+  if (g_stopEvent != nullptr) {
+    SetStopEvent(g_stopEvent);
+    return true;
+  }
+  if (g_runEnded) return false;
+  g_stopPending = true;
+  GlobalTrace().Trace("Service stop kept until the stop event exists");
   return true;
 }
+
+void SetRunPlatform(const RunPlatform& platform) noexcept { g_runPlatform = platform; }
 
 }  // namespace quax

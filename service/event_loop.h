@@ -6,18 +6,38 @@
 
 #include <cstdint>
 
+#include "diagnostics.h"
+
 namespace quax {
 
-// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0, to
-// 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid, or to
-// ERROR_SERVICE_SPECIFIC_ERROR after an internal error.
+// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0 after
+// a stop, 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid, the
+// Win32 error of the call whose failure ended the run (start-up, the wait, a
+// timer re-armed), or ERROR_SERVICE_SPECIFIC_ERROR after an internal error
+// (running out of memory, or a failed call that left no error code).
 void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode) noexcept;
 
-// Ends a run from another thread (control handlers). False, doing nothing,
-// when no run can take a stop: before the run has created its stop event or
-// once it has closed it. The run does not close it while a request is being
-// handed over.
+// Ends a run from another thread (control handlers). A request that comes
+// before the run has created its stop event is kept, and the run stops as
+// soon as it has one. False, doing nothing, once the run has ended (until
+// another run begins). The run does not close its stop event while a request
+// is being handed over.
 bool RequestStop() noexcept;
+
+// ---- Calls a test makes fail ---------------------------------------------
+
+// The system calls whose failure ends a run and that cannot be made to fail
+// for real; a run uses the ones set when it begins (the system's unless a
+// test has set others).
+struct RunPlatform {
+  decltype(&::OpenProcessToken) OpenToken = &::OpenProcessToken;
+  decltype(&EnablePrivilege) EnableTokenPrivilege = &EnablePrivilege;
+  decltype(&::CreateWaitableTimerA) CreateTimer = &::CreateWaitableTimerA;
+  decltype(&::SetWaitableTimer) ArmTimer = &::SetWaitableTimer;
+  decltype(&::CreateEventA) CreateStopEvent = &::CreateEventA;
+  decltype(&::WaitForMultipleObjects) WaitForAny = &::WaitForMultipleObjects;
+};
+void SetRunPlatform(const RunPlatform& platform) noexcept;
 
 // ---- Timer arming (plain decisions, tested directly) --------------------
 

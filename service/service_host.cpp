@@ -143,7 +143,8 @@ int Main(int argumentCount, char** arguments) {
       Service().ConsoleMode = true;
       RunAsConsole(argumentCount, arguments);
       // The code the service would stop with: 0, 3 for a log directory that
-      // is not valid, or the service-specific code of an internal error.
+      // is not valid, the Win32 error that ended the run, or the
+      // service-specific code of an internal error.
       const DWORD exitCode = Service().serviceExitCode;
       return static_cast<int>(exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? kInternalErrorExitCode : exitCode);
     }

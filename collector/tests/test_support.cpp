@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <new>
@@ -217,11 +218,22 @@ std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
 std::vector<std::string> g_consoleLines;
 EventWriteResult g_eventAnswer;
+std::string g_lineActionText;
+std::function<void()> g_lineAction;
 
 void CollectTrace(const char* line) {
-  AllocationExemption exempt;
-  std::lock_guard lock(g_captureMutex);
-  g_traceLines.emplace_back(line);
+  std::function<void()> action;
+  {
+    AllocationExemption exempt;
+    std::lock_guard lock(g_captureMutex);
+    g_traceLines.emplace_back(line);
+    if (g_lineAction && std::strstr(line, g_lineActionText.c_str()) != nullptr) {
+      action = std::move(g_lineAction);
+      g_lineAction = nullptr;
+    }
+  }
+  // Outside the lock: the action may trace.
+  if (action) action();
 }
 
 EventWriteResult CollectEvent(const EventReport& report) {
@@ -266,11 +278,22 @@ CapturedTrace::CapturedTrace() {
   {
     std::lock_guard lock(g_captureMutex);
     g_traceLines.clear();
+    g_lineAction = nullptr;
   }
   SetTraceSink(&CollectTrace);
 }
 
-CapturedTrace::~CapturedTrace() { SetTraceSink(nullptr); }
+CapturedTrace::~CapturedTrace() {
+  SetTraceSink(nullptr);
+  std::lock_guard lock(g_captureMutex);
+  g_lineAction = nullptr;
+}
+
+void CapturedTrace::AtLine(const std::string& text, std::function<void()> action) {
+  std::lock_guard lock(g_captureMutex);
+  g_lineActionText = text;
+  g_lineAction = std::move(action);
+}
 
 std::vector<std::string> CapturedTrace::Lines() const {
   std::lock_guard lock(g_captureMutex);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ class CapturedTrace {
   std::size_t Count(const std::string& text) const;
   // Waits until `count` lines contain the text; false after the time-out.
   bool WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count = 1) const;
+  // Runs the action once, on the tracing thread, right after the first
+  // further line that contains the text: a hook at a known step of a run.
+  void AtLine(const std::string& text, std::function<void()> action);
 };
 
 // Collects the lines meant for the operator's console (-debug) while alive;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -58,6 +60,12 @@ class CollectorRun : public ::testing::Test {
     settings("SamplingInterval", "1");
   }
 
+  // The settings of SetUp and nothing else.
+  void ResetSettings() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    SetUp();
+  }
+
   void TearDown() override {
     if (runner.joinable()) Stop();
   }
@@ -67,6 +75,7 @@ class CollectorRun : public ::testing::Test {
     runThread = 0;
     runner = std::thread([this] {
       runThread = GetCurrentThreadId();
+      if (beforeRun) beforeRun();
       RunCollector(0, nullptr, &exitCode);
       finished = true;
     });
@@ -78,8 +87,8 @@ class CollectorRun : public ::testing::Test {
     ASSERT_TRUE(trace.WaitFor("has been started.", 30000, started + 1));
   }
 
-  // A stop asked for before the run has its stop event is lost: ask again
-  // until the run has ended.
+  // The thread may not have begun the run yet, and a stop asked for after
+  // the previous run has ended goes to no run: ask until this run has ended.
   void Stop() {
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (!finished && GetTickCount64() < deadline) {
@@ -88,6 +97,30 @@ class CollectorRun : public ::testing::Test {
     }
     ASSERT_TRUE(finished) << "the run did not stop";
     runner.join();
+  }
+
+  // For a run that ends by itself: false when it has not ended in time.
+  bool RunToItsEnd(DWORD timeoutMilliseconds = 10000) {
+    Start();
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    while (!finished && GetTickCount64() < deadline) Sleep(20);
+    if (!finished) return false;
+    runner.join();
+    return true;
+  }
+
+  // The collector's events ("QUAX") from the index on, as "TYPE text".
+  std::vector<std::string> CollectorEvents(std::size_t from = 0) const {
+    std::vector<std::string> texts;
+    const std::vector<test::CapturedEvent> all = events.Events();
+    for (std::size_t i = from; i < all.size(); ++i) {
+      if (all[i].Source != "QUAX") continue;
+      const char* type = all[i].Type == EVENTLOG_ERROR_TYPE         ? "ERROR "
+                         : all[i].Type == EVENTLOG_INFORMATION_TYPE ? "INFORMATION "
+                                                                    : "WARNING ";
+      texts.push_back(type + all[i].Strings[0]);
+    }
+    return texts;
   }
 
   std::vector<Record> Records(char delimiter = '\t') const {
@@ -125,6 +158,8 @@ class CollectorRun : public ::testing::Test {
   std::thread runner;
   std::atomic<bool> finished{false};
   std::atomic<DWORD> runThread{0};
+  // Runs on the run's thread just before the run.
+  std::function<void()> beforeRun;
   DWORD exitCode = 99;
 };
 
@@ -509,6 +544,222 @@ TEST_F(CollectorRun, TheRunNeverEndsWhileAStopIsBeingHandedOverAndLaterStopsFind
   EXPECT_FALSE(RequestStop());
   EXPECT_EQ(g_stopTraces, 1);
   SetTraceSink(nullptr);
+}
+
+TEST_F(CollectorRun, AStopAskedForAfterARunHasEndedIsNotKeptForTheNextRun) {
+  settings("AccountingInterval", "1");
+  StartAndWait();
+  Stop();
+  EXPECT_FALSE(RequestStop());
+  StartAndWait();
+  // A stop kept for this run would have ended it at its first wait.
+  EXPECT_TRUE(trace.WaitFor("Event Notification: ACCOUNTING INTERVAL...", 10000));
+  EXPECT_EQ(trace.Count("Event Notification: STOP..."), 1u);
+  Stop();
+}
+
+TEST_F(CollectorRun, AStopAskedForBeforeTheStopEventExistsStopsTheRunThroughItsStopSequence) {
+  settings("AccountingInterval", "3600");
+  settings("WriteIntervalEndRecords", "YES");
+  std::atomic<bool> taken{false};
+  // From another thread, as a control handler asks, while the run is still
+  // starting (the stop event comes after the timers).
+  trace.AtLine("Accounting Interval is", [&] { std::thread([&] { taken = RequestStop(); }).join(); });
+  ASSERT_TRUE(RunToItsEnd()) << "the stop asked for during start-up was lost";
+  EXPECT_TRUE(taken);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(CollectorEvents(),
+            (std::vector<std::string>{
+                "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.",
+                "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped."}));
+  EXPECT_EQ(trace.Count("Event Notification: STOP..."), 1u);
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SIE");
+}
+
+// ---- Failures that end a run ---------------------------------------------
+
+// The call a case makes fail: the chosen call (1 = the first) of the one
+// replaced function fails with the chosen error (0: none); every other call
+// reaches the system.
+std::atomic<int> g_calls{0};
+std::atomic<int> g_failingCall{0};
+std::atomic<DWORD> g_injectedError{0};
+
+bool FailsNow() {
+  if (++g_calls != g_failingCall) return false;
+  SetLastError(g_injectedError);
+  return true;
+}
+
+BOOL WINAPI FailingOpenToken(HANDLE process, DWORD access, HANDLE* token) {
+  return FailsNow() ? FALSE : OpenProcessToken(process, access, token);
+}
+bool FailingEnablePrivilege(HANDLE token, const char* privilege, bool enable) noexcept {
+  return FailsNow() ? false : EnablePrivilege(token, privilege, enable);
+}
+HANDLE WINAPI FailingCreateTimer(SECURITY_ATTRIBUTES* security, BOOL manualReset, const char* name) {
+  return FailsNow() ? nullptr : CreateWaitableTimerA(security, manualReset, name);
+}
+BOOL WINAPI FailingArmTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, PTIMERAPCROUTINE routine,
+                            void* argument, BOOL resume) {
+  return FailsNow() ? FALSE : SetWaitableTimer(timer, due, period, routine, argument, resume);
+}
+HANDLE WINAPI FailingCreateEvent(SECURITY_ATTRIBUTES* security, BOOL manualReset, BOOL initialState,
+                                 const char* name) {
+  return FailsNow() ? nullptr : CreateEventA(security, manualReset, initialState, name);
+}
+DWORD WINAPI FailingWait(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  return FailsNow() ? WAIT_FAILED : WaitForMultipleObjects(count, handles, waitAll, milliseconds);
+}
+
+// Arranges for the run to use the failing form of one call.
+template <typename Call>
+std::function<void()> Failing(Call RunPlatform::*call, Call fake, int callNumber, DWORD error) {
+  return [=] {
+    RunPlatform platform;
+    platform.*call = fake;
+    SetRunPlatform(platform);
+    g_calls = 0;
+    g_failingCall = callNumber;
+    g_injectedError = error;
+  };
+}
+
+// While alive, the service control manager refuses every status report (an
+// unknown status handle), as for a service it no longer knows.
+class RefusedStatusReports {
+ public:
+  RefusedStatusReports() : saved_(Service()) {}
+  ~RefusedStatusReports() { Service() = saved_; }
+  static void Begin() {
+    Service().ConsoleMode = false;
+    Service().StatusHandle = nullptr;
+    Service().Status.dwCurrentState = SERVICE_START_PENDING;
+  }
+
+ private:
+  ServiceState saved_;
+};
+
+TEST_F(CollectorRun, EveryStartUpFailureStopsTheServiceWithTheFailedCallsError) {
+  using Setting = std::pair<const char*, const char*>;
+  std::optional<test::FailingAllocations> failingAllocations;
+  std::optional<RefusedStatusReports> refusedReports;
+  struct Case {
+    const char* Failure;
+    std::vector<Setting> Settings;
+    std::function<void()> Arrange;  // before the run begins
+    std::string Event;              // the start of the one event: the ERROR saying why
+    DWORD ExitCode;
+  };
+  const std::vector<Case> cases = {
+      {"process token", {}, Failing(&RunPlatform::OpenToken, &FailingOpenToken, 1, ERROR_ACCESS_DENIED),
+       "Unable to open process token.", ERROR_ACCESS_DENIED},
+      {"debug privilege", {},
+       Failing(&RunPlatform::EnableTokenPrivilege, &FailingEnablePrivilege, 1, ERROR_NOT_ALL_ASSIGNED),
+       "Unable to set process privilege.", ERROR_NOT_ALL_ASSIGNED},
+      {"accounting timer", {{"AccountingInterval", "3600"}},
+       Failing(&RunPlatform::CreateTimer, &FailingCreateTimer, 1, ERROR_NO_SYSTEM_RESOURCES),
+       "CreateWaitableTimer failed for Accounting Interval (1450)", ERROR_NO_SYSTEM_RESOURCES},
+      {"accounting timer armed", {{"AccountingInterval", "3600"}},
+       Failing(&RunPlatform::ArmTimer, &FailingArmTimer, 1, ERROR_INVALID_PARAMETER),
+       "SetWaitableTimer failed for accounting interval (87)", ERROR_INVALID_PARAMETER},
+      {"accounting timer armed at a time of day",
+       {{"AccountingInterval", "86400"}, {"UseAccountingIntervalTime", "YES"}, {"AccountingIntervalTime", "00:00"}},
+       Failing(&RunPlatform::ArmTimer, &FailingArmTimer, 1, ERROR_INVALID_PARAMETER),
+       "SetWaitableTimer failed for accounting interval time (87)", ERROR_INVALID_PARAMETER},
+      {"sampling timer", {{"AccountingInterval", "0"}},
+       Failing(&RunPlatform::CreateTimer, &FailingCreateTimer, 1, ERROR_NO_SYSTEM_RESOURCES),
+       "CreateWaitableTimer for Sampling Interval failed (1450)", ERROR_NO_SYSTEM_RESOURCES},
+      {"sampling timer armed", {{"AccountingInterval", "0"}},
+       Failing(&RunPlatform::ArmTimer, &FailingArmTimer, 1, ERROR_INVALID_PARAMETER),
+       "SetWaitableTimer failed for sampling interval (87)", ERROR_INVALID_PARAMETER},
+      {"stop event", {}, Failing(&RunPlatform::CreateStopEvent, &FailingCreateEvent, 1, ERROR_NO_SYSTEM_RESOURCES),
+       "Unable to create stop event: ", ERROR_NO_SYSTEM_RESOURCES},
+      // A failure must never read as success, even when the call says not why.
+      {"process token without an error code", {}, Failing(&RunPlatform::OpenToken, &FailingOpenToken, 1, 0),
+       "Unable to open process token.", ERROR_SERVICE_SPECIFIC_ERROR},
+      {"start-pending status", {}, 
+       [&] {
+         refusedReports.emplace();
+         RefusedStatusReports::Begin();
+       },
+       "Service Control Manager Report Status failed.", ERROR_INVALID_HANDLE},
+      {"running status", {{"AccountingInterval", "3600"}},
+       [&] {
+         refusedReports.emplace();
+         trace.AtLine("Interval accounting enabled; writing list of all started processes.",
+                      &RefusedStatusReports::Begin);
+       },
+       "Service Control Manager Report Status failed.", ERROR_INVALID_HANDLE},
+      {"memory for the settings", {},
+       [&] { beforeRun = [&] { failingAllocations.emplace(GetCurrentThreadId()); }; },
+       "Internal error: out of memory.\n\nThe collector is terminating.", ERROR_SERVICE_SPECIFIC_ERROR},
+      {"memory for the log writer", {},
+       [&] {
+         trace.AtLine("Control information found and read.",
+                      [&] { failingAllocations.emplace(GetCurrentThreadId()); });
+       },
+       "Unable to create ProcessLogger instance.", ERROR_SERVICE_SPECIFIC_ERROR},
+  };
+  for (const Case& failure : cases) {
+    SCOPED_TRACE(failure.Failure);
+    ResetSettings();
+    for (const auto& [name, value] : failure.Settings) settings(name, value);
+    const std::size_t firstEvent = events.Events().size();
+    failure.Arrange();
+    const bool ended = RunToItsEnd();
+    failingAllocations.reset();
+    refusedReports.reset();
+    beforeRun = nullptr;
+    SetRunPlatform({});
+    ASSERT_TRUE(ended) << "the run went on";
+
+    EXPECT_EQ(exitCode, failure.ExitCode);
+    const std::vector<std::string> texts = CollectorEvents(firstEvent);
+    ASSERT_EQ(texts.size(), 1u) << testing::PrintToString(texts);
+    EXPECT_TRUE(texts[0].starts_with("ERROR QUAXWINPROCESS: " + failure.Event)) << texts[0];
+  }
+}
+
+TEST_F(CollectorRun, AFailureWhileRunningStopsTheServiceWithTheFailedCallsError) {
+  constexpr char kStarted[] = "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.";
+  constexpr char kStopped[] = "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped.";
+  struct Case {
+    const char* Failure;
+    const char* AccountingInterval;
+    const char* SamplingInterval;
+    std::function<void()> Arrange;
+    std::vector<std::string> Events;
+    DWORD ExitCode;
+  };
+  // Timers are armed at start-up in this order: accounting, sampling.
+  const std::vector<Case> cases = {
+      {"sampling timer re-armed", "0", "1", Failing(&RunPlatform::ArmTimer, &FailingArmTimer, 2, ERROR_INVALID_PARAMETER),
+       {kStarted, "ERROR QUAXWINPROCESS: SetWaitableTimer failed for sampling interval (87)"}, ERROR_INVALID_PARAMETER},
+      {"accounting timer re-armed", "1", "3600",
+       Failing(&RunPlatform::ArmTimer, &FailingArmTimer, 3, ERROR_INVALID_PARAMETER),
+       {kStarted, "ERROR QUAXWINPROCESS: SetWaitableTimer failed for accounting interval (87)"},
+       ERROR_INVALID_PARAMETER},
+      // The stop sequence follows a failed wait.
+      {"wait", "3600", "1", Failing(&RunPlatform::WaitForAny, &FailingWait, 1, ERROR_INVALID_HANDLE),
+       {kStarted, "ERROR QUAXWINPROCESS: Internal error: a handle has become invalid.\n\nThe collector is terminating.",
+        kStopped},
+       ERROR_INVALID_HANDLE},
+  };
+  for (const Case& failure : cases) {
+    SCOPED_TRACE(failure.Failure);
+    ResetSettings();
+    settings("AccountingInterval", failure.AccountingInterval);
+    settings("SamplingInterval", failure.SamplingInterval);
+    const std::size_t firstEvent = events.Events().size();
+    failure.Arrange();
+    const bool ended = RunToItsEnd();
+    SetRunPlatform({});
+    ASSERT_TRUE(ended) << "the run went on";
+    EXPECT_EQ(exitCode, failure.ExitCode);
+    EXPECT_EQ(CollectorEvents(firstEvent), failure.Events);
+  }
 }
 
 }  // namespace

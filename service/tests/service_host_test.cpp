@@ -15,12 +15,23 @@ using test::ScratchDirectory;
 
 std::string ServiceProgram() { return "\"" + test::BinaryDirectory() + "\\quaxcolsvc.exe\""; }
 
-void SetSetting(const char* name, const std::string& value) {
+void SetValue(const char* keyName, const char* name, const std::string& value) {
   unique_hkey key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
   RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>(value.size() + 1));
+}
+
+void SetSetting(const char* name, const std::string& value) { SetValue(kSettingsKey, name, value); }
+
+// The default log directory (no LogFilePath) in a folder whose name Windows
+// refuses: creating it fails with ERROR_INVALID_NAME.
+constexpr char kUncreatableInstallLocation[] = "C:\\quax<invalid\\";
+constexpr char kUncreatableLogDirectory[] = "C:\\quax<invalid\\QUAXWinProcessLogs";
+void SetUncreatableDefaultLogDirectory() {
+  SetSetting("LogFilePath", "");
+  SetValue(kAdminKey, "InstallLocation", kUncreatableInstallLocation);
 }
 
 // Polls the service until it reaches the state (or the time-out).
@@ -54,6 +65,7 @@ class InstalledService : public ::testing::Test {
     test::RunAndCapture(ServiceProgram() + " -remove", &output);
     EXPECT_EQ(output.substr(output.size() - 51), "QUAX Process Collector with Debug Logging removed.\n");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAdminKey);
   }
 
   unique_service_handle manager;
@@ -110,6 +122,14 @@ TEST_F(InstalledService, InvalidLogFilePathStopsTheServiceWithExitCode3) {
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+TEST_F(InstalledService, ADefaultLogDirectoryThatCannotBeCreatedStopsTheServiceWithTheCreationError) {
+  SetUncreatableDefaultLogDirectory();
+  ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+  SERVICE_STATUS status;
+  ASSERT_TRUE(WaitForState(service.get(), SERVICE_STOPPED, &status, 30000));
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_INVALID_NAME));
+}
+
 TEST(ServiceCommandLine, InstalledFromAFolderWithASpaceTheImagePathIsQuotedAndStarts) {
   // Unquoted, C:\Program Files\QUAX\quaxcolsvc.exe could start C:\Program.exe instead.
   ScratchDirectory folder("service path");
@@ -155,6 +175,20 @@ TEST(ServiceCommandLine, DebugRunThatCannotStartSaysWhyAndExitsWithItsCode) {
             "Use DebugView or other debug output viewer to see trace details.\n\n"
             "ERROR: QUAXWINPROCESS: The log file path 'C:\\quax-no-such-directory' is not valid.\n");
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
+TEST(ServiceCommandLine, DebugRunWhoseDefaultLogDirectoryCannotBeCreatedExitsWithTheCreationError) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  SetUncreatableDefaultLogDirectory();
+  std::string output;
+  EXPECT_EQ(test::RunAndCapture(ServiceProgram() + " -debug", &output), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(output,
+            "Debugging QUAX Process Collector with Debug Logging...Press Ctrl+C to stop.\n"
+            "Use DebugView or other debug output viewer to see trace details.\n\n"
+            "ERROR: QUAXWINPROCESS: Unable to create default log file path '" +
+                std::string(kUncreatableLogDirectory) + "'\n");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAdminKey);
 }
 
 TEST(ServiceCommandLine, UnknownCommandPrintsUsageAndFailsOutsideTheManager) {
