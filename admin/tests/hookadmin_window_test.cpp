@@ -111,6 +111,7 @@ TEST_F(HookAdminWindow, RegistersTheCollectorLastAndWarnsWhileItsFileIsMissing) 
 
 TEST_F(HookAdminWindow, CancelOffersToSaveUnsavedChanges) {
   SetMachineValue(kAppInitKey, "AppInit_DLLs", "");
+  SetMachineValue(kKey, "AccountingInterval", "-900");
   HWND window = Start();
   ASSERT_NE(window, nullptr);
   Click(window, IDC_chkEnableIntervalAccounting);
