@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "fixed_text.h"
+#include "settings_text.h"
 
 namespace quax {
 
@@ -32,49 +33,37 @@ class CProcessControl {
   virtual bool GetWriteIntervalEndRecords() const = 0;
 };
 
-// Who reads the settings: the service reads every value; the in-process
-// collector reads a subset with its own defaults and writes no trace.
-enum class SettingsReader { Service, InProcess };
-
 class CProcessControlRegistry final : public CProcessControl {
  public:
-  static constexpr std::size_t kCommandSize = 4001;
-
   explicit CProcessControlRegistry(SettingsReader reader = SettingsReader::Service) noexcept;
 
   void SetDefaults() override;
   bool ReadSettings() override;
-  std::int32_t GetAccountingInterval() const override { return accountingInterval_; }
-  const char* GetAccountingIntervalCommand() const override { return accountingIntervalCommand_; }
+  std::int32_t GetAccountingInterval() const override { return settings_.AccountingInterval; }
+  const char* GetAccountingIntervalCommand() const override { return settings_.AccountingIntervalCommand; }
   const SYSTEMTIME* GetAccountingIntervalTime() const override { return &accountingIntervalTime_; }
-  const char* GetLogFileExtension() const override { return logFileExtension_; }
-  char GetLogFileFieldDelimiter() const override { return logFileFieldDelimiter_; }
-  const char* GetLogFilePath() const override { return logFilePath_; }
-  const char* GetLogFilePrefix() const override { return logFilePrefix_; }
-  std::int32_t GetSamplingInterval() const override { return samplingInterval_; }
-  bool GetUseAccountingIntervalTime() const override { return useAccountingIntervalTime_; }
-  bool GetUseLocalTime() const override { return useLocalTime_; }
-  bool GetWriteIntervalEndRecords() const override { return writeIntervalEndRecords_; }
+  const char* GetLogFileExtension() const override { return settings_.LogFileExtension; }
+  char GetLogFileFieldDelimiter() const override { return settings_.LogFileFieldDelimiter; }
+  const char* GetLogFilePath() const override { return settings_.LogFilePath; }
+  const char* GetLogFilePrefix() const override { return settings_.LogFilePrefix; }
+  std::int32_t GetSamplingInterval() const override { return settings_.SamplingInterval; }
+  bool GetUseAccountingIntervalTime() const override { return settings_.UseAccountingIntervalTime; }
+  bool GetUseLocalTime() const override { return settings_.UseLocalTime; }
+  bool GetWriteIntervalEndRecords() const override { return settings_.WriteIntervalEndRecords; }
 
  private:
-  std::int32_t DefaultAccountingInterval() const noexcept;
-  std::int32_t DefaultSamplingInterval() const noexcept;
-  void ResetReadFields() noexcept;
-  void ReadValues(HKEY key) noexcept;
+  // The time of day as the accessor hands it out: hour and minute only.
+  void KeepTimeOfDay() noexcept;
 
   SettingsReader reader_;
-  std::int32_t accountingInterval_;
+  CollectorSettings settings_;
   SYSTEMTIME accountingIntervalTime_;
-  char accountingIntervalCommand_[kCommandSize];
-  char logFileFieldDelimiter_;
-  TextField logFileExtension_;
-  TextField logFilePath_;
-  TextField logFilePrefix_;
-  std::int32_t samplingInterval_;
-  bool useAccountingIntervalTime_;
-  bool useLocalTime_;
-  bool writeIntervalEndRecords_;
 };
+
+// Reads one stored value as the collectors do: its bytes, whatever registry
+// type it has, into the text buffer, terminated. False when it is absent or
+// does not fit the buffer.
+bool ReadSettingValue(HKEY key, const char* name, SettingText& text) noexcept;
 
 // The installation's log directory: InstallLocation (stored with its
 // trailing backslash) followed by "QUAXWinProcessLogs", or the bare relative

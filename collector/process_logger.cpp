@@ -4,6 +4,7 @@
 
 #include "diagnostics.h"
 #include "process_info.h"
+#include "settings_text.h"
 #include "unique_handle.h"
 
 namespace quax {
@@ -32,8 +33,8 @@ bool WriteAll(HANDLE file, const char* text, std::size_t length) noexcept {
 
 CProcessLoggerCSV::CProcessLoggerCSV() noexcept : platform_{&GetLocalTime, &Sleep} {
   CTraceScope scope("QUAXWINPROCESS: CProcessLoggerCSV ctor");
-  CopyText(extension_, kDefaultExtension);
-  CopyText(prefix_, kDefaultPrefix);
+  CopyText(extension_, kDefaultLogFileExtension);
+  CopyText(prefix_, kDefaultLogFilePrefix);
 }
 
 CProcessLoggerCSV::~CProcessLoggerCSV() {
@@ -54,7 +55,7 @@ bool CProcessLoggerCSV::IsLogFilePathValid() {
 void CProcessLoggerCSV::SetEventLog(CServiceEventLog* eventLog) { eventLog_ = eventLog; }
 
 std::size_t CProcessLoggerCSV::SetLogFileExtension(const char* extension) {
-  return CopyText(extension_, extension ? extension : kDefaultExtension);
+  return CopyText(extension_, extension ? extension : kDefaultLogFileExtension);
 }
 
 // A delimiter that other fields hold would break every line: the writer
@@ -69,7 +70,7 @@ void CProcessLoggerCSV::SetLogFilePath(const char* path) {
 }
 
 std::size_t CProcessLoggerCSV::SetLogFilePrefix(const char* prefix) {
-  return CopyText(prefix_, prefix && prefix[0] != '\0' ? prefix : kDefaultPrefix);
+  return CopyText(prefix_, UsableLogFilePrefix(prefix));
 }
 
 void CProcessLoggerCSV::SetIntervalAccounting(bool enabled) { intervalAccounting_ = enabled; }

@@ -37,8 +37,6 @@ struct LogWriterPlatform {
 
 class CProcessLoggerCSV final : public CProcessLogger {
  public:
-  static constexpr char kDefaultPrefix[] = "QUAXProcessLog-";
-  static constexpr char kDefaultExtension[] = ".txt";
   static constexpr int kOpenAttempts = 30;
   static constexpr DWORD kOpenRetryMilliseconds = 500;
 

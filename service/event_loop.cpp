@@ -560,9 +560,7 @@ FILETIME NextLocalTimeOfDay(const SYSTEMTIME& localNow, WORD hour, WORD minute) 
   return FileTimeOf(ticks);
 }
 
-std::int32_t UsableSamplingInterval(std::int32_t seconds) noexcept { return seconds < 1 ? 1 : seconds; }
-
-bool IsValidTimeOfDay(const SYSTEMTIME& time) noexcept { return time.wHour < 24 && time.wMinute < 60; }
+bool IsValidTimeOfDay(const SYSTEMTIME& time) noexcept { return IsTimeOfDay({time.wHour, time.wMinute}); }
 
 void RunCollector(DWORD, char**, DWORD* serviceExitCode) noexcept {
   CollectorRun run(serviceExitCode);

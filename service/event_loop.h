@@ -48,9 +48,8 @@ LARGE_INTEGER DueTimeAfterSeconds(std::int32_t seconds) noexcept;
 // tomorrow when that moment has come), as a local FILETIME.
 FILETIME NextLocalTimeOfDay(const SYSTEMTIME& localNow, WORD hour, WORD minute) noexcept;
 
-// Sampling interval and time of day as the timers can use them: a sampling
-// interval below 1 second becomes 1, a time of day out of range 00:00.
-std::int32_t UsableSamplingInterval(std::int32_t seconds) noexcept;
+// Whether the accounting timer can end intervals at this time of day (else
+// it uses 00:00).
 bool IsValidTimeOfDay(const SYSTEMTIME& time) noexcept;
 
 }  // namespace quax

@@ -25,13 +25,16 @@ void HookSettingsEditor::Load() {
 }
 
 void HookSettingsEditor::LoadSettings() {
-  view_.SetText(IDC_txtLogFilePath, ReadText(store_, setting::LogFilePath));
-  view_.SetText(IDC_txtLogFilePrefix, ReadText(store_, setting::LogFilePrefix));
+  // What the in-process collector will run with: the form shows it, and
+  // saving it unchanged changes nothing the collector does.
+  CollectorSettings settings;
+  LoadCollectorSettings(store_, SettingsReader::InProcess, settings);
+  view_.SetText(IDC_txtLogFilePath, settings.LogFilePath);
+  view_.SetText(IDC_txtLogFilePrefix, UsableLogFilePrefix(settings.LogFilePrefix));
 
-  const std::int64_t interval = ReadNumber(store_, setting::AccountingInterval, kMissingAccountingInterval);
-  const bool enabled = interval >= 0;
+  const bool enabled = settings.AccountingInterval > 0;
   view_.SetChecked(IDC_chkEnableIntervalAccounting, enabled);
-  const ShownInterval shown = ShowInterval(interval);
+  const ShownInterval shown = ShowInterval(settings.AccountingInterval);
   view_.SetText(IDC_txtAccountingInterval, shown.Number);
   view_.SetSelection(IDC_cmbTimeScaleAccounting, shown.ScaleIndex);
   view_.SetEnabled(IDC_txtAccountingInterval, enabled);
@@ -41,8 +44,7 @@ void HookSettingsEditor::LoadSettings() {
   view_.SetChecked(IDC_chkAppInitDlls, registered);
   if (registered) CheckCollectorFile();
 
-  // The in-process collector writes local time unless told otherwise.
-  view_.SetChecked(IDC_chkUseLocalTime, ReadFlag(store_, setting::UseLocalTime, true));
+  view_.SetChecked(IDC_chkUseLocalTime, settings.UseLocalTime);
 }
 
 void HookSettingsEditor::CheckCollectorFile() {

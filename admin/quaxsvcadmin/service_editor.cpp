@@ -11,8 +11,6 @@ namespace quax {
 namespace {
 
 constexpr char kDefaultLogFolderName[] = "QUAXWinProcessLogs";
-constexpr char kDefaultLogFilePrefix[] = "QUAXProcessLog-";
-constexpr std::int64_t kNewAccountingInterval = 86400;
 
 constexpr char kAccountingBelowSampling[] = "The accounting interval is less than the sampling interval.";
 constexpr char kFolderCreated[] = "Log file path created.";
@@ -26,13 +24,6 @@ constexpr std::array<int, 7> kAccountingControls = {
 const char* YesNo(bool value) { return value ? "Yes" : "No"; }
 
 std::string MissingFolderText(const std::string& path) { return "The log file path '" + path + "' does not exist."; }
-
-// The stored time of day when it is one the picker can show, else 00:00.
-TimeOfDay StoredTime(const std::string& text) {
-  const TimeOfDay time = ParseTimeOfDay(text.c_str());
-  if (time.Hour < 0 || time.Hour > 23 || time.Minute < 0 || time.Minute > 59) return {};
-  return time;
-}
 
 // The log folder of a new installation: InstallLocation and the default
 // folder name; empty (the collector's own default) when the installation is
@@ -51,41 +42,22 @@ void ServiceSettingsEditor::Load() {
     view_.FillList(list, kTimeScaleNames);
     view_.SetSelection(list, kSeconds);
   }
-  view_.SetTime(IDC_dtpAccountingInterval, TimeOfDay{});
   LoadSettings();
 }
 
 void ServiceSettingsEditor::LoadSettings() {
-  const bool keyExists = store_.KeyExists(kCollectorSettingsKey);
-  std::string path;
-  std::string prefix;
-  std::int64_t accountingInterval = kNewAccountingInterval;
-  std::string command;
-  std::string timeText;
-  bool useTime = false;
-  bool writeEndRecords = false;
-  bool useLocalTime = true;
-  std::int64_t samplingInterval = 1;
-  if (keyExists) {
-    path = ReadText(store_, setting::LogFilePath);
-    prefix = ReadText(store_, setting::LogFilePrefix);
-    accountingInterval = ReadNumber(store_, setting::AccountingInterval, kMissingAccountingInterval);
-    command = ReadText(store_, setting::AccountingIntervalCommand);
-    timeText = ReadText(store_, setting::AccountingIntervalTime);
-    useTime = ReadFlag(store_, setting::UseAccountingIntervalTime, false);
-    writeEndRecords = ReadFlag(store_, setting::WriteIntervalEndRecords, false);
-    useLocalTime = ReadFlag(store_, setting::UseLocalTime, true);
-    samplingInterval = ReadNumber(store_, setting::SamplingInterval, 1);
-  } else {
-    path = NewInstallationLogPath(store_);
-    prefix = kDefaultLogFilePrefix;
-    timeText = "00:00";
-  }
+  // What the service will run with: the form shows it, and saving it
+  // unchanged changes nothing the service does.
+  CollectorSettings settings;
+  const bool keyExists = LoadCollectorSettings(store_, SettingsReader::Service, settings);
+  const std::string path = keyExists ? settings.LogFilePath : NewInstallationLogPath(store_);
+  const std::int32_t accountingInterval = settings.AccountingInterval;
+  const TimeOfDay time = IsTimeOfDay(settings.AccountingIntervalTime) ? settings.AccountingIntervalTime : TimeOfDay{};
 
   view_.SetText(IDC_txtLogFilePath, path);
-  view_.SetText(IDC_txtLogFilePrefix, prefix);
+  view_.SetText(IDC_txtLogFilePrefix, UsableLogFilePrefix(settings.LogFilePrefix));
 
-  const int mode = useTime ? 1 : 0;
+  const int mode = settings.UseAccountingIntervalTime ? 1 : 0;
   if (accountingInterval < 1) {
     view_.SetChecked(IDC_chkEnableIntervalAccounting, false);
     EnableAccountingControls();
@@ -100,12 +72,14 @@ void ServiceSettingsEditor::LoadSettings() {
     SelectAccountingMode(mode);
   }
 
-  if (useTime && !timeText.empty()) view_.SetTime(IDC_dtpAccountingInterval, StoredTime(timeText));
+  // The time is kept whichever mode is chosen, so that saving never drops it.
+  view_.SetTime(IDC_dtpAccountingInterval, time);
   ShowNamedInterval(IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, accountingInterval);
-  view_.SetText(IDC_txtAccountingIntervalCommand, command);
-  view_.SetChecked(IDC_chkWriteIntervalEndRecords, writeEndRecords);
-  ShowNamedInterval(IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling, samplingInterval < 1 ? 60 : samplingInterval);
-  view_.SetChecked(IDC_chkUseLocalTime, useLocalTime);
+  view_.SetText(IDC_txtAccountingIntervalCommand, settings.AccountingIntervalCommand);
+  view_.SetChecked(IDC_chkWriteIntervalEndRecords, settings.WriteIntervalEndRecords);
+  ShowNamedInterval(IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling,
+                    UsableSamplingInterval(settings.SamplingInterval));
+  view_.SetChecked(IDC_chkUseLocalTime, settings.UseLocalTime);
   // A new installation starts with unsaved defaults.
   view_.SetEnabled(IDC_btnApply, !keyExists);
 }

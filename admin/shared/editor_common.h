@@ -34,10 +34,6 @@ inline constexpr RegistryValueRef InstallLocation{kInstallKey, "InstallLocation"
 inline constexpr RegistryValueRef AppInitDlls{kAppInitKey, "AppInit_DLLs"};
 }  // namespace setting
 
-// A stored AccountingInterval that is missing or not numeric: interval
-// accounting off, 15 minutes shown.
-inline constexpr std::int64_t kMissingAccountingInterval = -900;
-
 // The number boxes of the intervals: only digits and Backspace can be typed
 // (anything else beeps), and a box left without a number above 0 gets "1".
 class IntervalBoxRules {

@@ -62,9 +62,13 @@ std::optional<std::int32_t> IntervalSeconds(std::int64_t number, int scaleIndex)
 
 std::optional<std::int32_t> StoredInterval(std::string_view boxText, int scaleIndex, bool enabled) noexcept {
   const std::optional<std::int64_t> number = WholeNumber(boxText);
-  const std::optional<std::int32_t> seconds = IntervalSeconds(number && *number >= 0 ? *number : 60, scaleIndex);
-  if (!seconds) return std::nullopt;
-  return enabled ? *seconds : -*seconds;
+  const std::int64_t shown = number && *number >= 0 ? *number : 60;
+  // Negated, a disabled interval reaches one second further: the lowest
+  // setting, -2147483648, is saved as it was loaded.
+  const std::int64_t largest = enabled ? std::int64_t{kLargestInterval} : std::int64_t{kLargestInterval} + 1;
+  const std::int64_t factor = TimeScaleFactor(scaleIndex);
+  if (shown > largest / factor) return std::nullopt;
+  return static_cast<std::int32_t>(enabled ? shown * factor : -(shown * factor));
 }
 
 }  // namespace quax

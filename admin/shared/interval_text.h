@@ -44,7 +44,8 @@ std::optional<std::int32_t> IntervalSeconds(std::int64_t number, int scaleIndex)
 
 // "AccountingInterval" and "SamplingInterval" as stored: the box's number
 // when numeric and not negative, else 60, times the unit; the accounting
-// interval negated while interval accounting is off. Nothing on overflow.
+// interval negated while interval accounting is off. Nothing when the
+// result does not fit a signed 32-bit setting.
 std::optional<std::int32_t> StoredInterval(std::string_view boxText, int scaleIndex, bool enabled) noexcept;
 
 // The largest interval a setting holds, for the refusal messages.

@@ -2,10 +2,23 @@
 
 #include <vector>
 
-#include "interval_text.h"
-#include "settings_text.h"
-
 namespace quax {
+
+namespace {
+
+// The collector settings key's values in the store.
+class StoredSettingTexts final : public SettingTextSource {
+ public:
+  explicit StoredSettingTexts(SettingsStore& store) noexcept : store_(store) {}
+  bool ReadSettingText(const char* name, SettingText& text) noexcept override {
+    return store_.ReadLikeCollector({kCollectorSettingsKey, name}, text);
+  }
+
+ private:
+  SettingsStore& store_;
+};
+
+}  // namespace
 
 bool WriteAllOrNothing(SettingsStore& store, std::span<const PendingValue> values) {
   std::vector<std::optional<std::string>> earlier;
@@ -26,15 +39,12 @@ bool WriteAllOrNothing(SettingsStore& store, std::span<const PendingValue> value
   return true;
 }
 
-bool ReadFlag(SettingsStore& store, const RegistryValueRef& value, bool missing) {
-  const std::optional<std::string> text = store.Read(value);
-  return text ? ParseYesFlag(text->c_str()) : missing;
-}
-
-std::int64_t ReadNumber(SettingsStore& store, const RegistryValueRef& value, std::int64_t otherwise) {
-  const std::optional<std::string> text = store.Read(value);
-  const std::optional<std::int64_t> number = text ? WholeNumber(*text) : std::nullopt;
-  return number ? *number : otherwise;
+bool LoadCollectorSettings(SettingsStore& store, SettingsReader reader, CollectorSettings& settings) {
+  SetDefaultSettings(settings, reader);
+  if (!store.KeyExists(kCollectorSettingsKey)) return false;
+  StoredSettingTexts texts(store);
+  ReadSettingValues(texts, reader, settings);
+  return true;
 }
 
 std::string ReadText(SettingsStore& store, const RegistryValueRef& value) {

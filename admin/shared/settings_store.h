@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings_text.h"
+
 namespace quax {
 
 inline constexpr char kCollectorSettingsKey[] = "SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess";
@@ -27,6 +29,10 @@ class SettingsStore {
   // The value as text (numbers in decimal); nothing when missing or
   // unreadable.
   virtual std::optional<std::string> Read(const RegistryValueRef& value) = 0;
+  // The value exactly as the collectors read it: its bytes whatever their
+  // registry type, terminated; false when it is missing or does not fit the
+  // collectors' buffer.
+  virtual bool ReadLikeCollector(const RegistryValueRef& value, SettingText& text) noexcept = 0;
   // Writes text, creating the key when it is missing. A failure has been
   // reported to the administrator already.
   virtual bool Write(const RegistryValueRef& value, const std::string& text) = 0;
@@ -43,12 +49,10 @@ struct PendingValue {
 // did not exist), so that a failed save leaves the settings as they were.
 bool WriteAllOrNothing(SettingsStore& store, std::span<const PendingValue> values);
 
-// A collector flag as the collectors read it: "YES" in any case is true, any
-// other text false; a missing value gives the collector's default.
-bool ReadFlag(SettingsStore& store, const RegistryValueRef& value, bool missing);
-
-// A signed whole number when the text is numeric, else the default.
-std::int64_t ReadNumber(SettingsStore& store, const RegistryValueRef& value, std::int64_t otherwise);
+// The collector settings as the given collector reads them from the store:
+// its defaults and, when the key exists, every value it reads, by its own
+// rules. False when the key does not exist.
+bool LoadCollectorSettings(SettingsStore& store, SettingsReader reader, CollectorSettings& settings);
 
 // The text as stored; empty when missing.
 std::string ReadText(SettingsStore& store, const RegistryValueRef& value);

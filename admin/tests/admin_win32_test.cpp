@@ -68,6 +68,27 @@ TEST_F(RegistryStore, NumbersStoredAsDwordsReadAsSignedText) {
   EXPECT_EQ(store.Read(interval), "-900");
 }
 
+TEST_F(RegistryStore, CollectorsViewIsTheStoredBytesWithinTheirBuffer) {
+  const RegistryValueRef interval{kSubKey.c_str(), "AccountingInterval"};
+  SettingText text;
+  EXPECT_FALSE(store.ReadLikeCollector(interval, text));
+  // A number stored as such is no decimal text to the collectors.
+  const DWORD hour = 3600;
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kSubKey.c_str(), "AccountingInterval", REG_DWORD, &hour, sizeof hour),
+            ERROR_SUCCESS);
+  EXPECT_EQ(store.Read(interval), "3600");
+  ASSERT_TRUE(store.ReadLikeCollector(interval, text));
+  EXPECT_EQ(std::string(text), "\x10\x0E");
+
+  // The text and its terminator must fit the collectors' 1024 bytes.
+  ASSERT_TRUE(store.Write(interval, std::string(1023, '7')));
+  ASSERT_TRUE(store.ReadLikeCollector(interval, text));
+  EXPECT_EQ(std::string(text), std::string(1023, '7'));
+  ASSERT_TRUE(store.Write(interval, std::string(1024, '7')));
+  EXPECT_FALSE(store.ReadLikeCollector(interval, text));
+  EXPECT_TRUE(g_boxes.empty());
+}
+
 TEST_F(RegistryStore, RefusedWriteIsShownOnceAndReported) {
   const std::string tooDeep = kRoot + "\\" + std::string(300, 'k');
   EXPECT_FALSE(store.Write({tooDeep.c_str(), "Value"}, "text"));

@@ -2,10 +2,16 @@
 // boxes recorded and answered from a script.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "form_view.h"
@@ -115,6 +121,15 @@ class FakeStore : public SettingsStore {
     if (found == values.end()) return std::nullopt;
     return found->second;
   }
+  // As the registry answers the collectors' read: the text and its
+  // terminator must fit their buffer.
+  bool ReadLikeCollector(const RegistryValueRef& value, SettingText& text) noexcept override {
+    const auto found = values.find(Name(value));
+    if (found == values.end() || found->second.size() >= kSettingTextSize) return false;
+    std::memcpy(text, found->second.data(), found->second.size());
+    text[found->second.size()] = '\0';
+    return true;
+  }
   bool Write(const RegistryValueRef& value, const std::string& text) override {
     log.push_back("write " + std::string(value.Name) + "=" + text);
     if (failWrites.count(value.Name) != 0) return false;
@@ -141,6 +156,60 @@ class FakeStore : public SettingsStore {
   std::map<std::string, bool> failWrites;
   std::vector<std::string> log;
 };
+
+// What a collector does with the settings in the store, in words: the
+// values it uses, after its own reading rules, and nothing it ignores. Two
+// stores that give the same text make the collector behave alike.
+inline std::string CollectorBehaviour(SettingsStore& store, SettingsReader reader) {
+  CollectorSettings settings;
+  LoadCollectorSettings(store, reader, settings);
+  const bool service = reader == SettingsReader::Service;
+  std::ostringstream out;
+  out << "files '" << settings.LogFilePath << "\\" << UsableLogFilePrefix(settings.LogFilePrefix) << "*"
+      << settings.LogFileExtension << "', delimiter " << int{settings.LogFileFieldDelimiter}
+      << (settings.UseLocalTime ? ", local time" : ", UTC");
+  if (settings.AccountingInterval <= 0) {
+    out << ", end records only";
+  } else {
+    if (service && settings.UseAccountingIntervalTime) {
+      const TimeOfDay at = IsTimeOfDay(settings.AccountingIntervalTime) ? settings.AccountingIntervalTime : TimeOfDay{};
+      out << ", intervals end at " << at.Hour << ":" << at.Minute;
+    } else {
+      out << ", intervals every " << settings.AccountingInterval << " s";
+    }
+    out << ", end records " << (settings.WriteIntervalEndRecords ? "too" : "not");
+    if (service) out << ", command '" << settings.AccountingIntervalCommand << "'";
+  }
+  if (service) out << ", sampling every " << UsableSamplingInterval(settings.SamplingInterval) << " s";
+  return out.str();
+}
+
+// Values of the collector settings key, by name.
+using StoredKey = std::vector<std::pair<const char*, std::string>>;
+
+// Loads a form on each key in turn (the store holding that key alone),
+// saves it untouched and checks that the collector behaves as before and
+// that nothing was said.
+inline void ExpectUntouchedSavesChangeNothing(FakeStore& store, FakeForm& form, SettingsReader reader,
+                                              const std::vector<StoredKey>& keys, const std::function<void()>& load,
+                                              const std::function<void()>& save) {
+  for (const StoredKey& key : keys) {
+    store.values.clear();
+    store.emptyKeys[kCollectorSettingsKey] = true;
+    std::string stored;
+    for (const auto& [name, text] : key) {
+      store.Set(name, text);
+      stored += std::string(name) + "=" + text.substr(0, 20) + " ";
+    }
+    form = FakeForm();
+    load();
+    const std::string before = CollectorBehaviour(store, reader);
+    save();
+    EXPECT_TRUE(form.closed) << stored;
+    EXPECT_TRUE(form.messages.empty()) << stored;
+    EXPECT_EQ(CollectorBehaviour(store, reader), before) << stored;
+  }
+}
 
 class FakeSystem : public AdminSystem {
  public:

@@ -8,9 +8,11 @@
 namespace quax {
 namespace {
 
+using test::ExpectUntouchedSavesChangeNothing;
 using test::FakeForm;
 using test::FakeStore;
 using test::FakeSystem;
+using test::StoredKey;
 
 constexpr char kAppInit[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs";
 constexpr char kInstalledLibrary[] = "C:\\windows\\System32\\quaxcolhook.dll";
@@ -56,31 +58,85 @@ TEST_F(HookEditor, LoadsTheInProcessCollectorsSettingsClean) {
   EXPECT_TRUE(form.messages.empty());  // the library is in place
 }
 
-TEST_F(HookEditor, AccountingIntervalSignDecidesTheCheckBox) {
-  store.Set("AccountingInterval", "0");  // enabled "0" "Hours"; the collector still reads 0 as off
+TEST_F(HookEditor, AccountingIsOnExactlyWhenTheCollectorAccounts) {
+  // Missing: the in-process collector's default of one minute.
+  store.Set("LogFilePath", "C:\\Logs");
   Load();
   EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting));
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1);
+  EXPECT_TRUE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_TRUE(form.Enabled(IDC_cmbTimeScaleAccounting));
+
+  // 0 and below: end records only.
+  store.Set("AccountingInterval", "0");
+  Load();
+  EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
   EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "0");
-  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 2);
+  EXPECT_FALSE(form.Enabled(IDC_txtAccountingInterval));
 
   store.Set("AccountingInterval", "-120");
   Load();
   EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
   EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "2");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1);
   EXPECT_FALSE(form.Enabled(IDC_txtAccountingInterval));
   EXPECT_FALSE(form.Enabled(IDC_cmbTimeScaleAccounting));
 
-  store.values.clear();
+  // The collector reads the leading number of any text.
+  store.Set("AccountingInterval", "15s");
+  Load();
+  EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting));
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "15");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 0);
+  store.Set("AccountingInterval", "-3600 s");
   Load();
   EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
-  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "15");
-  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1);
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 2);
 
   form.SetChecked(IDC_chkEnableIntervalAccounting, true);
   editor.OnEnableAccountingClicked();
   EXPECT_TRUE(form.Enabled(IDC_btnApply));
   EXPECT_TRUE(form.Enabled(IDC_txtAccountingInterval));
   EXPECT_TRUE(form.Enabled(IDC_cmbTimeScaleAccounting));
+}
+
+TEST_F(HookEditor, MissingValuesShowWhatTheCollectorUsesInstead) {
+  // Without the key, and with a key that holds none of the form's values.
+  for (const bool keyExists : {false, true}) {
+    store.values.clear();
+    if (keyExists) store.Set("SamplingInterval", "5");
+    Load();
+    EXPECT_EQ(form.Text(IDC_txtLogFilePath), "") << keyExists;
+    EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), "QUAXProcessLog-") << keyExists;
+    EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting)) << keyExists;
+    EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "1") << keyExists;
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1) << keyExists;
+    EXPECT_TRUE(form.Checked(IDC_chkUseLocalTime)) << keyExists;
+    EXPECT_FALSE(form.Enabled(IDC_btnApply)) << keyExists;
+  }
+  // An empty prefix names the files like a missing one.
+  store.Set("LogFilePrefix", "");
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), "QUAXProcessLog-");
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_EQ(store.Get("LogFilePrefix"), "QUAXProcessLog-");
+  EXPECT_EQ(store.Get("AccountingInterval"), "60");
+}
+
+TEST_F(HookEditor, SavingAnUntouchedFormChangesNothingTheCollectorDoes) {
+  const std::vector<StoredKey> keys = {
+      {{"LogFilePath", "C:\\Logs"}},
+      {{"AccountingInterval", "0"}, {"LogFilePrefix", ""}},
+      {{"AccountingInterval", "15s"}, {"UseLocalTime", "Y"}, {"WriteIntervalEndRecords", "yes"}},
+      {{"AccountingInterval", "99999999999"}},
+      {{"AccountingInterval", "-99999999999"}},
+      {{"AccountingInterval", "abc"}, {"LogFileExtension", ".csv"}, {"LogFileFieldDelimiter", "44"}},
+      {{"LogFilePath", std::string(300, 'p')}, {"LogFilePrefix", std::string(1100, 'x')}},
+  };
+  ExpectUntouchedSavesChangeNothing(store, form, SettingsReader::InProcess, keys, [&] { Load(); },
+                                    [&] { editor.OnOk(); });
 }
 
 TEST_F(HookEditor, UseLocalTimeIsReadLikeTheCollectorReadsIt) {

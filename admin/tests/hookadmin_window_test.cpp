@@ -109,8 +109,30 @@ TEST_F(HookAdminWindow, RegistersTheCollectorLastAndWarnsWhileItsFileIsMissing) 
   EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "-5400");
 }
 
+TEST_F(HookAdminWindow, UntouchedFormSavesWhatTheCollectorAlreadyReads) {
+  // A key without an accounting interval or prefix.
+  SetMachineValue(kAppInitKey, "AppInit_DLLs", "");
+  SetMachineValue(kKey, "UseLocalTime", "No");
+  const std::string before = CollectorReads(SettingsReader::InProcess);
+  HWND window = Start();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(Checked(window, IDC_chkEnableIntervalAccounting));
+  EXPECT_EQ(Text(window, IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(SelectedText(window, IDC_cmbTimeScaleAccounting), "Minutes");
+  EXPECT_EQ(Text(window, IDC_txtLogFilePrefix), "QUAXProcessLog-");
+  EXPECT_FALSE(Checked(window, IDC_chkUseLocalTime));
+  EXPECT_FALSE(Enabled(window, IDC_btnApply));
+  Click(window, IDC_btnOK);
+  EXPECT_EQ(program->WaitForExit(10000), 0u);
+
+  EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "60");
+  EXPECT_EQ(MachineValue(kKey, "LogFilePrefix"), "QUAXProcessLog-");
+  EXPECT_EQ(CollectorReads(SettingsReader::InProcess), before);
+}
+
 TEST_F(HookAdminWindow, CancelOffersToSaveUnsavedChanges) {
   SetMachineValue(kAppInitKey, "AppInit_DLLs", "");
+  SetMachineValue(kKey, "AccountingInterval", "-900");
   HWND window = Start();
   ASSERT_NE(window, nullptr);
   Click(window, IDC_chkEnableIntervalAccounting);

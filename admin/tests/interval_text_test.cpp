@@ -61,6 +61,11 @@ TEST(IntervalText, StoredIntervalsFitASigned32BitSetting) {
   EXPECT_EQ(StoredInterval("596523", kHours, true), 2147482800);
   EXPECT_FALSE(StoredInterval("596524", kHours, true).has_value());
   EXPECT_FALSE(StoredInterval("2147483648", kSeconds, true).has_value());
+  // Negated, a disabled interval reaches the lowest setting.
+  EXPECT_EQ(StoredInterval("2147483648", kSeconds, false), -2147483647 - 1);
+  EXPECT_FALSE(StoredInterval("2147483649", kSeconds, false).has_value());
+  EXPECT_EQ(StoredInterval("596523", kHours, false), -2147482800);
+  EXPECT_FALSE(StoredInterval("596524", kHours, false).has_value());
   EXPECT_FALSE(StoredInterval("99999999999999999999", kMinutes, false).has_value());
   EXPECT_EQ(IntervalTooLargeText("Sampling Interval"), "Sampling Interval cannot be more than 2147483647 seconds.");
 }

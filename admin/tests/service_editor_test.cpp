@@ -8,9 +8,11 @@
 namespace quax {
 namespace {
 
+using test::ExpectUntouchedSavesChangeNothing;
 using test::FakeForm;
 using test::FakeStore;
 using test::FakeSystem;
+using test::StoredKey;
 
 class ServiceEditor : public ::testing::Test {
  protected:
@@ -90,11 +92,18 @@ TEST_F(ServiceEditor, StoredIntervalsShowInTheirLargestUnit) {
     EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting));
     EXPECT_FALSE(form.Enabled(IDC_btnApply));
   }
-  // A sampling interval below one second shows as one minute.
-  Stored({{"SamplingInterval", "0"}});
+  // The service samples at least every second, and reads the leading
+  // number of any text.
+  for (const char* stored : {"0", "-5", "abc"}) {
+    Stored({{"SamplingInterval", stored}});
+    Load();
+    EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1") << stored;
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), 0) << stored;
+  }
+  Stored({{"SamplingInterval", "15s"}});
   Load();
-  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1");
-  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), 1);
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "15");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), 0);
 }
 
 TEST_F(ServiceEditor, NegativeAccountingIntervalLoadsDisabledAndIsRestoredWhenEnabled) {
@@ -123,16 +132,51 @@ TEST_F(ServiceEditor, NegativeAccountingIntervalLoadsDisabledAndIsRestoredWhenEn
   EXPECT_EQ(store.Get("AccountingInterval"), "3600");
 }
 
-TEST_F(ServiceEditor, MissingOrUnreadableAccountingIntervalLoadsAsDisabledFifteenMinutes) {
-  for (const char* stored : {static_cast<const char*>(nullptr), "15s", ""}) {
+TEST_F(ServiceEditor, AccountingIntervalIsReadAsTheServiceReadsIt) {
+  const struct {
+    const char* Stored;  // null: missing
+    bool Enabled;
+    const char* Number;
+    int Scale;
+  } cases[] = {{nullptr, true, "24", 2}, {"15s", true, "15", 0}, {" +90", true, "90", 0},
+               {"", false, "0", 2},      {"abc", false, "0", 2}, {"-99999999999", false, "2147483648", 0}};
+  for (const auto& c : cases) {
+    const char* name = c.Stored ? c.Stored : "<missing>";
     store.values.clear();
     Stored({{"LogFilePath", "C:\\Logs"}});
-    if (stored != nullptr) store.Set("AccountingInterval", stored);
+    if (c.Stored != nullptr) store.Set("AccountingInterval", c.Stored);
     Load();
-    EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
-    EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "15");
-    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1);
+    EXPECT_EQ(form.Checked(IDC_chkEnableIntervalAccounting), c.Enabled) << name;
+    EXPECT_EQ(form.Enabled(IDC_txtAccountingInterval), c.Enabled) << name;
+    EXPECT_EQ(form.Text(IDC_txtAccountingInterval), c.Number) << name;
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), c.Scale) << name;
   }
+}
+
+TEST_F(ServiceEditor, MissingOrEmptyPrefixShowsTheOneTheServiceUses) {
+  Stored({{"LogFilePath", "C:\\Logs"}});
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), "QUAXProcessLog-");
+  Stored({{"LogFilePrefix", ""}});
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), "QUAXProcessLog-");
+}
+
+TEST_F(ServiceEditor, SavingAnUntouchedFormChangesNothingTheServiceDoes) {
+  const std::vector<StoredKey> keys = {
+      {},
+      {{"SamplingInterval", "0"}, {"LogFilePrefix", ""}},
+      {{"SamplingInterval", "-5"}, {"AccountingInterval", "15s"}},
+      {{"SamplingInterval", "99999999999"}, {"AccountingInterval", "-60"}},
+      {{"AccountingInterval", "-99999999999"}, {"UseLocalTime", "y"}},
+      {{"AccountingInterval", "abc"}, {"WriteIntervalEndRecords", "yes"}},
+      {{"UseAccountingIntervalTime", "YES"}, {"AccountingIntervalTime", "25:00"}},
+      {{"UseAccountingIntervalTime", "yes"}, {"AccountingIntervalTime", "07.30"}},
+      {{"AccountingIntervalCommand", std::string(1100, 'c')}, {"LogFilePath", std::string(300, 'p')}},
+  };
+  system.folders[std::string(259, 'p')] = true;
+  ExpectUntouchedSavesChangeNothing(store, form, SettingsReader::Service, keys, [&] { Load(); },
+                                    [&] { editor.OnOk(); });
 }
 
 TEST_F(ServiceEditor, FlagsAreReadLikeTheCollectorReadsThem) {
@@ -180,10 +224,15 @@ TEST_F(ServiceEditor, TimeOfDayModeShowsTheStoredTime) {
     EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 0) << text;
     EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Minute, 0) << text;
   }
-  // The stored time is shown only in time-of-day mode.
+  // In interval mode the stored time is kept for the picker, and saving
+  // leaves it as it was.
   Stored({{"UseAccountingIntervalTime", "No"}, {"AccountingIntervalTime", "06:15"}});
   Load();
-  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 0);
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 6);
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Minute, 15);
+  EXPECT_FALSE(form.Enabled(IDC_dtpAccountingInterval));
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_EQ(store.Get("AccountingIntervalTime"), "06:15");
 }
 
 TEST_F(ServiceEditor, ModeSelectionSwitchesBetweenIntervalAndTimePicker) {

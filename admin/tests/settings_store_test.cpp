@@ -30,22 +30,49 @@ TEST(SettingsStore, AFailedWriteRestoresWhatWasWrittenBeforeIt) {
   EXPECT_EQ(store.log, (std::vector<std::string>{"write A=new a", "write B=new b", "write C=new c"}));
 }
 
-TEST(SettingsStore, FlagsNumbersAndTextsWithTheirDefaults) {
+TEST(SettingsStore, CollectorSettingsAreLoadedByTheReadingCollectorsRules) {
   test::FakeStore store;
-  EXPECT_TRUE(ReadFlag(store, kA, true));
-  EXPECT_FALSE(ReadFlag(store, kA, false));
-  store.Set("A", "yEs");
-  EXPECT_TRUE(ReadFlag(store, kA, false));
-  store.Set("A", "Y");
-  EXPECT_FALSE(ReadFlag(store, kA, true));
+  CollectorSettings settings;
+  // Without the key: each collector's defaults.
+  EXPECT_FALSE(LoadCollectorSettings(store, SettingsReader::Service, settings));
+  EXPECT_EQ(settings.AccountingInterval, 86400);
+  EXPECT_EQ(settings.SamplingInterval, 1);
+  EXPECT_STREQ(settings.LogFilePrefix, "QUAXProcessLog-");
+  EXPECT_TRUE(settings.UseLocalTime);
+  EXPECT_FALSE(LoadCollectorSettings(store, SettingsReader::InProcess, settings));
+  EXPECT_EQ(settings.AccountingInterval, 60);
+  EXPECT_EQ(settings.SamplingInterval, 60);
 
-  EXPECT_EQ(ReadNumber(store, kB, -900), -900);
-  store.Set("B", "-3600");
-  EXPECT_EQ(ReadNumber(store, kB, -900), -3600);
-  store.Set("B", "12abc");
-  EXPECT_EQ(ReadNumber(store, kB, -900), -900);
+  store.Set("AccountingInterval", "15s");
+  store.Set("SamplingInterval", "0");
+  store.Set("UseLocalTime", "yEs");
+  store.Set("AccountingIntervalCommand", "run.cmd");
+  store.Set("AccountingIntervalTime", "07.30");
+  store.Set("LogFilePath", std::string(300, 'p'));
+  store.Set("LogFilePrefix", std::string(1024, 'x'));  // too long for the collectors' read
+  EXPECT_TRUE(LoadCollectorSettings(store, SettingsReader::Service, settings));
+  EXPECT_EQ(settings.AccountingInterval, 15);
+  EXPECT_EQ(settings.SamplingInterval, 1);
+  EXPECT_TRUE(settings.UseLocalTime);
+  EXPECT_STREQ(settings.AccountingIntervalCommand, "run.cmd");
+  EXPECT_EQ(settings.AccountingIntervalTime.Hour, 7);
+  EXPECT_EQ(settings.AccountingIntervalTime.Minute, 30);
+  EXPECT_EQ(std::string(settings.LogFilePath), std::string(259, 'p'));
+  EXPECT_STREQ(settings.LogFilePrefix, "QUAXProcessLog-");
 
+  // The in-process collector reads neither the command nor the time.
+  EXPECT_TRUE(LoadCollectorSettings(store, SettingsReader::InProcess, settings));
+  EXPECT_EQ(settings.AccountingInterval, 15);
+  EXPECT_EQ(settings.SamplingInterval, 60);
+  EXPECT_STREQ(settings.AccountingIntervalCommand, "");
+  EXPECT_EQ(settings.AccountingIntervalTime.Hour, 0);
+}
+
+TEST(SettingsStore, TextsAndLogPaths) {
+  test::FakeStore store;
   EXPECT_EQ(ReadText(store, kC), "");
+  store.values[test::FakeStore::Name(kC)] = "a.dll";
+  EXPECT_EQ(ReadText(store, kC), "a.dll");
   EXPECT_EQ(WithoutTrailingBackslashes("C:\\Logs\\\\"), "C:\\Logs");
   EXPECT_EQ(WithoutTrailingBackslashes("C:\\"), "C:");
   EXPECT_EQ(WithoutTrailingBackslashes("\\\\"), "");

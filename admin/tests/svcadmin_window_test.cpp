@@ -176,6 +176,32 @@ TEST_F(ServiceAdminWindow, EditedIntervalsAreCheckedThenSaved) {
   EXPECT_EQ(MachineValue(kKey, "LogFileExtension"), ".log");  // not the editor's
 }
 
+TEST_F(ServiceAdminWindow, UntouchedFormSavesWhatTheServiceAlreadyReads) {
+  // A key without an accounting interval or prefix, sampling 0, and a time
+  // of day kept while intervals run by length.
+  SetMachineValue(kKey, "SamplingInterval", "0");
+  SetMachineValue(kKey, "UseAccountingIntervalTime", "No");
+  SetMachineValue(kKey, "AccountingIntervalTime", "23:45");
+  const std::string before = CollectorReads(SettingsReader::Service);
+  HWND window = Start();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(Checked(window, IDC_chkEnableIntervalAccounting));
+  EXPECT_EQ(Text(window, IDC_txtAccountingInterval), "24");
+  EXPECT_EQ(SelectedText(window, IDC_cmbTimeScaleAccounting), "Hours");
+  EXPECT_EQ(Text(window, IDC_txtSamplingInterval), "1");
+  EXPECT_EQ(SelectedText(window, IDC_cmbTimeScaleSampling), "Seconds");
+  EXPECT_EQ(Text(window, IDC_txtLogFilePrefix), "QUAXProcessLog-");
+  EXPECT_FALSE(Enabled(window, IDC_btnApply));
+  Click(window, IDC_btnOK);
+  EXPECT_EQ(program->WaitForExit(10000), 0u);
+
+  EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "86400");
+  EXPECT_EQ(MachineValue(kKey, "SamplingInterval"), "1");
+  EXPECT_EQ(MachineValue(kKey, "LogFilePrefix"), "QUAXProcessLog-");
+  EXPECT_EQ(MachineValue(kKey, "AccountingIntervalTime"), "23:45");
+  EXPECT_EQ(CollectorReads(SettingsReader::Service), before);
+}
+
 TEST_F(ServiceAdminWindow, UnsavedChangesAreOfferedForSavingOnClose) {
   SetMachineValue(kKey, "LogFilePath", scratch.Path());
   SetMachineValue(kKey, "LogFilePrefix", "Before-");

@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <sstream>
 #include <vector>
+
+#include "process_control.h"
 
 namespace quax::test {
 
@@ -219,5 +222,19 @@ void SetMachineValue(const char* subKey, const char* name, const std::string& te
 }
 
 void DeleteMachineTree(const char* subKey) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, subKey); }
+
+std::string CollectorReads(SettingsReader reader) {
+  CProcessControlRegistry settings(reader);
+  settings.ReadSettings();
+  const SYSTEMTIME& time = *settings.GetAccountingIntervalTime();
+  std::ostringstream out;
+  out << "path '" << settings.GetLogFilePath() << "', prefix '" << settings.GetLogFilePrefix() << "', extension '"
+      << settings.GetLogFileExtension() << "', delimiter " << int{settings.GetLogFileFieldDelimiter()}
+      << ", local time " << settings.GetUseLocalTime() << ", accounting interval " << settings.GetAccountingInterval()
+      << ", at time " << settings.GetUseAccountingIntervalTime() << " " << time.wHour << ":" << time.wMinute
+      << ", command '" << settings.GetAccountingIntervalCommand() << "', end records "
+      << settings.GetWriteIntervalEndRecords() << ", sampling interval " << settings.GetSamplingInterval();
+  return out.str();
+}
 
 }  // namespace quax::test

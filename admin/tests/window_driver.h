@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "settings_text.h"
 #include "unique_handle.h"
 
 namespace quax::test {
@@ -74,5 +75,9 @@ void Screenshot(HWND window, const std::string& name);
 std::string MachineValue(const char* subKey, const char* name);
 void SetMachineValue(const char* subKey, const char* name, const std::string& text);
 void DeleteMachineTree(const char* subKey);
+
+// Every setting a collector reads from the settings key, in words, read by
+// the collector's own settings reader: equal texts mean it runs alike.
+std::string CollectorReads(SettingsReader reader);
 
 }  // namespace quax::test

@@ -123,6 +123,27 @@ TEST(Settings, OverlongTextsAreCutToTheirFields) {
   EXPECT_STREQ(settings.GetLogFilePrefix(), "QUAXProcessLog-");
 }
 
+TEST(Settings, ValuesAreReadAsTheirBytesWhateverTheirType) {
+  SettingsKey key;
+  key.Set("SamplingInterval", "5");
+  unique_hkey settingsKey;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, settingsKey.put()), ERROR_SUCCESS);
+  // 3600 as a number is the bytes 10 0E 00 00: no decimal digits.
+  const DWORD hour = 3600;
+  ASSERT_EQ(RegSetValueExA(settingsKey.get(), "AccountingInterval", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&hour),
+                           sizeof hour),
+            ERROR_SUCCESS);
+  const char prefix[] = "acct-\0second\0";
+  ASSERT_EQ(RegSetValueExA(settingsKey.get(), "LogFilePrefix", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(prefix),
+                           sizeof prefix),
+            ERROR_SUCCESS);
+  CProcessControlRegistry settings;
+  EXPECT_TRUE(settings.ReadSettings());
+  EXPECT_EQ(settings.GetAccountingInterval(), 0);
+  EXPECT_STREQ(settings.GetLogFilePrefix(), "acct-");
+  EXPECT_EQ(settings.GetSamplingInterval(), 5);
+}
+
 TEST(Settings, ReadingAgainResetsWhatIsNoLongerStored) {
   SettingsKey key;
   key.Set("LogFilePath", "C:\\Logs");

@@ -44,9 +44,6 @@ TEST(TimerRules, ExactlyAtTheTimeMeansTheNextDay) {
 }
 
 TEST(TimerRules, UnusableValuesGetSoundOnes) {
-  EXPECT_EQ(UsableSamplingInterval(0), 1);
-  EXPECT_EQ(UsableSamplingInterval(-30), 1);
-  EXPECT_EQ(UsableSamplingInterval(15), 15);
   EXPECT_TRUE(IsValidTimeOfDay(At(0, 0, 0, 23, 59, 0, 0)));
   EXPECT_FALSE(IsValidTimeOfDay(At(0, 0, 0, 24, 0, 0, 0)));
   EXPECT_FALSE(IsValidTimeOfDay(At(0, 0, 0, 7, 60, 0, 0)));

@@ -1,5 +1,7 @@
 #include "registry_store.h"
 
+#include "process_control.h"
+#include "unique_handle.h"
 #include "win32/registry.h"
 
 namespace quax {
@@ -38,6 +40,12 @@ std::optional<std::string> RegistrySettingsStore::Read(const RegistryValueRef& v
     return std::to_string(static_cast<std::int32_t>(*number));
   }
   return std::nullopt;
+}
+
+bool RegistrySettingsStore::ReadLikeCollector(const RegistryValueRef& value, SettingText& text) noexcept {
+  unique_hkey key;
+  if (RegOpenKeyExA(root_, value.SubKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  return ReadSettingValue(key.get(), value.Name, text);
 }
 
 bool RegistrySettingsStore::Write(const RegistryValueRef& value, const std::string& text) {

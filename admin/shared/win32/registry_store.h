@@ -14,6 +14,7 @@ class RegistrySettingsStore : public SettingsStore {
   explicit RegistrySettingsStore(HKEY root = HKEY_LOCAL_MACHINE) noexcept : root_(root) {}
   bool KeyExists(const char* subKey) override;
   std::optional<std::string> Read(const RegistryValueRef& value) override;
+  bool ReadLikeCollector(const RegistryValueRef& value, SettingText& text) noexcept override;
   bool Write(const RegistryValueRef& value, const std::string& text) override;
   bool Remove(const RegistryValueRef& value) override;
 
