@@ -33,7 +33,8 @@ def ensure_template(path):
     shutil.rmtree(unfinished, ignore_errors=True)
     unfinished.parent.mkdir(parents=True, exist_ok=True)
     environment = _environment(unfinished)
-    subprocess.run([WINE, "wineboot", "-i"], env=environment, capture_output=True, timeout=300, check=True)
+    subprocess.run([WINE, "wineboot", "-i"], env=environment, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
     subprocess.run([WINESERVER, "-w"], env=environment, timeout=120, check=True)
     unfinished.rename(path)
     return path
