@@ -16,9 +16,29 @@ void WriteDebugString(const char* line) { OutputDebugStringA(line); }
 
 TraceSink g_traceSink = &WriteDebugString;
 
+void WriteStandardError(const char* line) {
+  std::fprintf(stderr, "%s\n", line);
+  std::fflush(stderr);
+}
+
+ConsoleSink g_consoleSink = &WriteStandardError;
+
+// Prints a text for the operator in console mode, without the line feeds
+// that begin a trace line or the line end of a system message.
+void ToConsole(const char* prefix, const char* text) noexcept {
+  if (!Service().ConsoleMode) return;
+  while (*text == '\n') ++text;
+  char line[CTraceScope::kLineSize];
+  std::size_t length = FormatText(line, sizeof line, "%s%s", prefix, text);
+  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
+  g_consoleSink(line);
+}
+
 }  // namespace
 
 void SetTraceSink(TraceSink sink) noexcept { g_traceSink = sink; }
+
+void SetConsoleSink(ConsoleSink sink) noexcept { g_consoleSink = sink ? sink : &WriteStandardError; }
 
 CTraceScope::CTraceScope(const char* name) noexcept : CTraceScope(name, true) {}
 
@@ -41,15 +61,30 @@ void CTraceScope::Trace(const char* format, ...) const noexcept {
 void CTraceScope::TraceV(const char* format, va_list args) const noexcept {
   const TraceSink sink = g_traceSink;
   if (sink == nullptr) return;
+  char line[kLineSize];
+  FormatLine(line, format, args);
+  sink(line);
+}
+
+void CTraceScope::TraceFailure(const char* format, ...) const noexcept {
+  char line[kLineSize];
+  va_list args;
+  va_start(args, format);
+  FormatLine(line, format, args);
+  va_end(args);
+  const TraceSink sink = g_traceSink;
+  if (sink != nullptr) sink(line);
+  ToConsole("", line);
+}
+
+void CTraceScope::FormatLine(char (&line)[kLineSize], const char* format, va_list args) const noexcept {
   char message[kMessageSize];
   FormatTextV(message, sizeof message, format, args);
   if (name_[0] == '\0') {
-    sink(message);
-    return;
+    CopyText(line, message);
+  } else {
+    FormatText(line, sizeof line, "\n%s: %s", name_, message);
   }
-  char line[kLineSize];
-  FormatText(line, sizeof line, "\n%s: %s", name_, message);
-  sink(line);
 }
 
 CTraceScope& GlobalTrace() noexcept {
@@ -98,6 +133,14 @@ void CServiceEventLog::ReportInformation(const char* format, ...) noexcept {
   va_end(args);
 }
 
+void CServiceEventLog::ReportWarning(const char* format, ...) noexcept {
+  if (form_ == EventLogForm::ErrorsOnly) return;
+  va_list args;
+  va_start(args, format);
+  Report(EVENTLOG_WARNING_TYPE, format, args);
+  va_end(args);
+}
+
 void CServiceEventLog::ReportError(const char* format, ...) noexcept {
   va_list args;
   va_start(args, format);
@@ -111,14 +154,26 @@ void CServiceEventLog::Report(WORD type, const char* format, va_list args) noexc
   char text[kMessageSize];
   FormatText(text, sizeof text, "%s: %s", label_, message);
 
-  const bool error = type == EVENTLOG_ERROR_TYPE;
+  const char* kind = "INFORMATION";
+  DWORD eventId = kEventIdInformation;
+  if (type == EVENTLOG_WARNING_TYPE) {
+    kind = "WARNING";
+    eventId = kEventIdWarning;
+  } else if (type == EVENTLOG_ERROR_TYPE) {
+    kind = "ERROR";
+    eventId = kEventIdError;
+  }
   const char* strings[] = {text};
-  WriteEvent({source_, type, kCollectorCategory, error ? kEventIdError : kEventIdInformation,
-              strings, 1});
+  WriteEvent({source_, type, kCollectorCategory, eventId, strings, 1});
 
   if (form_ == EventLogForm::ErrorsOnly) return;
+  if (type != EVENTLOG_INFORMATION_TYPE) {
+    char prefix[16];
+    FormatText(prefix, sizeof prefix, "%s: ", kind);
+    ToConsole(prefix, text);
+  }
   CTraceScope scope(label_);
-  scope.Trace(error ? "Event Log ERROR: %s" : "Event Log INFORMATION: %s", text);
+  scope.Trace("Event Log %s: %s", kind, text);
 }
 
 // ---- Service status ----------------------------------------------------
@@ -134,6 +189,7 @@ SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32
   status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
   status.dwCurrentState = state;
   status.dwWin32ExitCode = win32ExitCode;
+  status.dwServiceSpecificExitCode = win32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? kInternalErrorExitCode : 0;
   status.dwWaitHint = waitHint;
   if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
     status.dwCheckPoint = 0;
@@ -143,9 +199,18 @@ SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32
   return status;
 }
 
+namespace {
+// The run and the control handler report from different threads.
+SRWLOCK g_statusLock = SRWLOCK_INIT;
+}  // namespace
+
 bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept {
   ServiceState& service = Service();
   if (service.ConsoleMode) return true;
+  exclusive_lock_hold hold(g_statusLock);
+  // Stopped is final: a handler that answers a control after the run has
+  // ended must not report the service alive again.
+  if (service.Status.dwCurrentState == SERVICE_STOPPED) return true;
   SERVICE_STATUS status = NextServiceStatus(service, state, win32ExitCode, waitHint);
   const bool reported = SetServiceStatus(service.StatusHandle, &status) != FALSE;
   if (!reported) ReportServiceError("SetServiceStatus");
@@ -178,8 +243,9 @@ const char* ConsoleErrorText() noexcept {
   static char text[256];
   const DWORD error = GetLastError();
   char* message = nullptr;
+  // Inserts are ignored: there are no arguments for a message with %1.
   const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, LANG_NEUTRAL, reinterpret_cast<char*>(&message), 0, nullptr);
   unique_local_memory owner(message);
   if (length == 0 || length + 14 > sizeof text) {

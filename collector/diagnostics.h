@@ -37,8 +37,15 @@ class CTraceScope {
 
   void Trace(const char* format, ...) const noexcept __attribute__((format(printf, 2, 3)));
   void TraceV(const char* format, va_list args) const noexcept;
+  // A line about an operation that failed without an event telling of it:
+  // in console mode (-debug) the operator sees it too.
+  void TraceFailure(const char* format, ...) const noexcept __attribute__((format(printf, 2, 3)));
 
  private:
+  // The trace line: a line feed, the name, ": " and the message, or the
+  // message alone when the name is empty.
+  void FormatLine(char (&line)[kLineSize], const char* format, va_list args) const noexcept;
+
   char name_[kNameSize];
   bool active_;
 };
@@ -46,6 +53,14 @@ class CTraceScope {
 // The program's global scope "QUAXWinProcess"; created on first use (the
 // service host uses it first thing) and closed when the program ends.
 CTraceScope& GlobalTrace() noexcept;
+
+// ---- Operator's console (-debug) ---------------------------------------
+
+// Receives each line for the operator (without a line end) in console mode:
+// ERROR and WARNING events and failed operations. Null restores the real
+// console (standard error).
+using ConsoleSink = void (*)(const char* line);
+void SetConsoleSink(ConsoleSink sink) noexcept;
 
 // ---- Event log ---------------------------------------------------------
 
@@ -95,7 +110,10 @@ class CServiceEventLog {
   void SetLabel(const char* label) noexcept;
   const char* Label() const noexcept { return label_; }
 
+  // Each report is also traced (full form); in console mode (-debug)
+  // warnings and errors are printed for the operator as well.
   void ReportInformation(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+  void ReportWarning(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
   void ReportError(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
 
  private:
@@ -108,6 +126,11 @@ class CServiceEventLog {
 
 // ---- Service status ----------------------------------------------------
 
+// The service's one service-specific exit code: an internal error (an
+// exception such as running out of memory) ended the run. A status with
+// ERROR_SERVICE_SPECIFIC_ERROR carries it; -debug exits with it.
+inline constexpr DWORD kInternalErrorExitCode = 1;
+
 struct ServiceState {
   SERVICE_STATUS_HANDLE StatusHandle = nullptr;
   SERVICE_STATUS Status = {SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
@@ -119,11 +142,14 @@ struct ServiceState {
 // The process-wide service state.
 ServiceState& Service() noexcept;
 
-// The status record the next report sends: controls, state, exit code, wait
-// hint and check-point (which advances for every pending state).
+// The status record the next report sends: controls, state, exit code (and
+// the service-specific one with ERROR_SERVICE_SPECIFIC_ERROR), wait hint and
+// check-point (which advances for every pending state).
 SERVICE_STATUS NextServiceStatus(ServiceState& service, DWORD state, DWORD win32ExitCode,
                                  DWORD waitHint) noexcept;
 
+// Sends the next status (nothing in console mode, nothing once the stopped
+// state has been sent); true when sent or not needed.
 bool ReportServiceStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) noexcept;
 void ReportServiceError(const char* text) noexcept;
 

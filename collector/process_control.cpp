@@ -64,7 +64,7 @@ bool CProcessControlRegistry::ReadSettings() {
   unique_hkey key;
   const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, key.put());
   if (opened != ERROR_SUCCESS) {
-    if (traced) scope.Trace("RegOpenKeyEx failed: %s", SystemErrorText(static_cast<DWORD>(opened)));
+    if (traced) scope.TraceFailure("RegOpenKeyEx failed: %s", SystemErrorText(static_cast<DWORD>(opened)));
     return false;
   }
   ReadValues(key.get());

@@ -4,9 +4,12 @@
 
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
 
+#include "ansi_text.h"
 #include "diagnostics.h"
 #include "nt_layouts.h"
 #include "process_text.h"
@@ -90,19 +93,25 @@ ReadResult ReadTarget(HANDLE process, ULONG_PTR address, void* out, std::size_t 
   return read < size ? ReadResult::Short : ReadResult::Ok;
 }
 
-// Reads a UNICODE_STRING's text (at most 8192 bytes) and narrows it into
-// out. False, with out untouched, when the read fails.
-bool ReadTargetText(HANDLE process, const nt::UnicodeString<nt::NativePointer>& text, char* out,
-                    std::size_t capacity) noexcept {
-  static_assert(kMaxImagePathBytes % sizeof(std::uint16_t) == 0);
-  std::uint16_t units[kMaxImagePathBytes / sizeof(std::uint16_t)];
+static_assert(kMaxImagePathBytes % sizeof(std::uint16_t) == 0);
+using TargetTextBuffer = std::uint16_t[kMaxImagePathBytes / sizeof(std::uint16_t)];
+
+// Reads a UNICODE_STRING's text (at most 8192 bytes) into buffer. The units
+// read, or nothing when the read fails.
+std::optional<Utf16Units> ReadTargetText(HANDLE process, const nt::UnicodeString<nt::NativePointer>& text,
+                                         TargetTextBuffer& buffer) noexcept {
   std::size_t bytes = text.Length < kMaxImagePathBytes ? text.Length : kMaxImagePathBytes;
   bytes &= ~std::size_t{1};
-  if (bytes != 0 && ReadTarget(process, static_cast<ULONG_PTR>(text.Buffer), units, bytes) != ReadResult::Ok) {
-    return false;
+  if (bytes != 0 && ReadTarget(process, static_cast<ULONG_PTR>(text.Buffer), buffer, bytes) != ReadResult::Ok) {
+    return std::nullopt;
   }
-  NarrowText(out, capacity, units, bytes / sizeof(std::uint16_t));
-  return true;
+  return Utf16Units(buffer, bytes / sizeof(std::uint16_t));
+}
+
+void SetNames(Utf16Units imagePath, TextField& name, TextField& directory) noexcept {
+  const ImagePathParts parts = SplitImagePath(imagePath);
+  ToAnsiText(name, parts.Name);
+  ToAnsiText(directory, parts.Directory);
 }
 
 // Walks the environment block page by page until the project variable, the
@@ -128,7 +137,7 @@ void ReadProjectName(HANDLE process, ULONG_PTR address, TextField& project) noex
     address += size;
     total += size;
   }
-  CopyText(project, scanner.Project());
+  ToAnsiText(project, scanner.Project());
 }
 
 }  // namespace
@@ -243,7 +252,7 @@ void CProcessInfo::ReadStaticFacts() noexcept {
     const LONG status = g_shared.queryInformationProcess(handle_.get(), nt::kProcessBasicInformation,
                                                          &basic, sizeof basic, nullptr);
     if (status < 0) {
-      trace.Trace("PID#%d error: m_NtQIPFn failed", pid);
+      trace.TraceFailure("PID#%d error: m_NtQIPFn failed", pid);
     } else {
       ParentProcessId = static_cast<std::uint32_t>(basic.InheritedFromUniqueProcessId);
       BasePriority = basic.BasePriority;
@@ -278,12 +287,12 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
                      sizeof parametersAddress)) {
     case ReadResult::Failed: {
       const DWORD error = GetLastError();
-      trace.Trace("PID#%d error: ReadProcessMemory PPEB failed: 0x%lx - %.128s", pid, error,
-                  SystemErrorText(error));
+      trace.TraceFailure("PID#%d error: ReadProcessMemory PPEB failed: 0x%lx - %.128s", pid, error,
+                         SystemErrorText(error));
       return;
     }
     case ReadResult::Short:
-      trace.Trace("PID#%d error: PPEB bad length", pid);
+      trace.TraceFailure("PID#%d error: PPEB bad length", pid);
       return;
     case ReadResult::Ok:
       break;
@@ -292,23 +301,25 @@ void CProcessInfo::ReadNamesAndProject(ULONG_PTR pebAddress) noexcept {
   nt::ProcessParameters<nt::NativePointer> parameters;
   switch (ReadTarget(process, static_cast<ULONG_PTR>(parametersAddress), &parameters, sizeof parameters)) {
     case ReadResult::Failed:
-      trace.Trace("PID#%d error: bad PPEB return length failed", pid);
+      trace.TraceFailure("PID#%d error: bad PPEB return length failed", pid);
       return;
     case ReadResult::Short:
-      trace.Trace("PID#%d error: bad process parameters return length", pid);
+      trace.TraceFailure("PID#%d error: bad process parameters return length", pid);
       return;
     case ReadResult::Ok:
       break;
   }
 
-  char imagePath[kMaxImagePathBytes / sizeof(std::uint16_t) + 1];
-  if (ReadTargetText(process, parameters.ImagePathName, imagePath, sizeof imagePath)) {
-    SplitImagePath(imagePath, ProcessName, ImageDirectory);
+  TargetTextBuffer text;
+  if (const std::optional<Utf16Units> imagePath = ReadTargetText(process, parameters.ImagePathName, text)) {
+    SetNames(*imagePath, ProcessName, ImageDirectory);
   } else {
-    trace.Trace("PID#%d error: ReadProcessMemory for ImagePathName failed", pid);
+    trace.TraceFailure("PID#%d error: ReadProcessMemory for ImagePathName failed", pid);
   }
   if (ProcessName[0] == '\0') {
-    ReadTargetText(process, parameters.WindowTitle, ProcessName, sizeof ProcessName);
+    if (const std::optional<Utf16Units> title = ReadTargetText(process, parameters.WindowTitle, text)) {
+      ToAnsiText(ProcessName, *title);
+    }
   }
   if (parameters.Environment != 0) {
     ReadProjectName(process, static_cast<ULONG_PTR>(parameters.Environment), ProjectName);
@@ -322,14 +333,16 @@ void CProcessInfo::ReadNamesFromModuleList() noexcept {
   for (int attempt = 1; attempt <= moduleListAttempts_; ++attempt) {
     HMODULE program = nullptr;
     DWORD needed = 0;
-    TextField name;
-    char path[kMaxImagePathBytes / sizeof(std::uint16_t)];
-    if (EnumProcessModules(process, &program, sizeof program, &needed) && needed != 0 &&
-        GetModuleBaseNameA(process, program, name, sizeof name) != 0 &&
-        GetModuleFileNameExA(process, program, path, sizeof path) != 0) {
+    wchar_t name[kTextFieldSize];
+    wchar_t path[kMaxImagePathBytes / sizeof(wchar_t)];
+    const DWORD nameLength = EnumProcessModules(process, &program, sizeof program, &needed) && needed != 0
+                                 ? GetModuleBaseNameW(process, program, name, kTextFieldSize)
+                                 : 0;
+    const DWORD pathLength = nameLength != 0 ? GetModuleFileNameExW(process, program, path, std::size(path)) : 0;
+    if (pathLength != 0) {
       TextField fileName;
-      SplitImagePath(path, fileName, ImageDirectory);
-      CopyText(ProcessName, name);
+      SetNames(Utf16Units(reinterpret_cast<const std::uint16_t*>(path), pathLength), fileName, ImageDirectory);
+      ToAnsiText(ProcessName, Utf16Units(reinterpret_cast<const std::uint16_t*>(name), nameLength));
       return;
     }
     if (attempt < moduleListAttempts_) Sleep(kModuleListRetryMilliseconds);
@@ -375,7 +388,7 @@ void CProcessInfo::ReadUser() noexcept {
     return;
   }
   CTraceScope label(kRefreshLabel, false);
-  label.Trace("LookupAccountSid failed,0x%lx - %s", error, SystemErrorText(error));
+  label.TraceFailure("LookupAccountSid failed,0x%lx - %s", error, SystemErrorText(error));
 }
 
 void CProcessInfo::ReadAffinity() noexcept {

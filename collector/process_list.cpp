@@ -11,6 +11,9 @@ namespace quax {
 namespace {
 
 constexpr DWORD kInitialProcessIds = 256;
+// Far more than any system runs; a list that still fills the buffer is not
+// asked for again, so the buffer size never overflows and the loop ends.
+constexpr DWORD kMaxProcessIds = DWORD{1} << 20;
 
 BOOL WINAPI SystemProcessIds(DWORD* ids, DWORD bufferBytes, DWORD* returnedBytes) {
   return EnumProcesses(ids, bufferBytes, returnedBytes);
@@ -24,7 +27,7 @@ CProcessList::~CProcessList() = default;
 
 bool CProcessList::EnumerateProcessIds(std::vector<DWORD>& ids) const {
   // A full buffer may have cut the list: ask again with twice the room.
-  for (DWORD count = kInitialProcessIds;; count *= 2) {
+  for (DWORD count = kInitialProcessIds; count <= kMaxProcessIds; count *= 2) {
     ids.resize(count);
     const DWORD bufferBytes = count * static_cast<DWORD>(sizeof(DWORD));
     DWORD returnedBytes = 0;
@@ -34,6 +37,8 @@ bool CProcessList::EnumerateProcessIds(std::vector<DWORD>& ids) const {
       return true;
     }
   }
+  GlobalTrace().TraceFailure("The process list does not fit %lu ids", static_cast<unsigned long>(kMaxProcessIds));
+  return false;
 }
 
 bool CProcessList::AddEntry(DWORD processId) {

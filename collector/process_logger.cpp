@@ -57,7 +57,11 @@ std::size_t CProcessLoggerCSV::SetLogFileExtension(const char* extension) {
   return CopyText(extension_, extension ? extension : kDefaultExtension);
 }
 
-void CProcessLoggerCSV::SetLogFileFieldDelimiter(char delimiter) { delimiter_ = delimiter; }
+// A delimiter that other fields hold would break every line: the writer
+// keeps the one it has (TAB unless set before).
+void CProcessLoggerCSV::SetLogFileFieldDelimiter(char delimiter) {
+  if (IsUsableDelimiter(delimiter)) delimiter_ = delimiter;
+}
 
 void CProcessLoggerCSV::SetLogFilePath(const char* path) {
   const std::size_t size = CopyText(directory_, path);

@@ -1,36 +1,36 @@
 #include "process_text.h"
 
-#include <cstring>
-
 namespace quax {
 
-char NarrowCodeUnit(std::uint16_t unit) noexcept {
-  return unit < 0x100 ? static_cast<char>(static_cast<unsigned char>(unit)) : '?';
+namespace {
+
+std::uint16_t LowerAscii(std::uint16_t unit) noexcept {
+  return unit >= 'A' && unit <= 'Z' ? static_cast<std::uint16_t>(unit - 'A' + 'a') : unit;
 }
 
-std::size_t NarrowText(char* dest, std::size_t capacity, const std::uint16_t* units,
-                       std::size_t unitCount) noexcept {
-  if (capacity == 0) return 0;
+// The variable name as read (UTF-16) against an ASCII name, ignoring case.
+bool NameIs(const std::uint16_t* units, const char* name, std::size_t length) noexcept {
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto expected = static_cast<std::uint16_t>(static_cast<unsigned char>(name[i]));
+    if (LowerAscii(units[i]) != LowerAscii(expected)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Utf16Units UntilNul(Utf16Units units) noexcept {
   std::size_t length = 0;
-  for (; length < unitCount && length < capacity - 1 && units[length] != 0; ++length) {
-    dest[length] = NarrowCodeUnit(units[length]);
-  }
-  dest[length] = '\0';
-  return length;
+  while (length < units.size() && units[length] != 0) ++length;
+  return units.first(length);
 }
 
-void SplitImagePath(const char* path, TextField& name, TextField& directory) noexcept {
-  const char* slash = std::strrchr(path, '\\');
-  if (slash == nullptr) {
-    CopyText(name, path);
-    CopyText(directory, path);
-    return;
+ImagePathParts SplitImagePath(Utf16Units path) noexcept {
+  path = UntilNul(path);
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (path[i - 1] == u'\\') return {path.subspan(i), path.first(i - 1)};
   }
-  CopyText(name, slash + 1);
-  const auto directoryLength = static_cast<std::size_t>(slash - path);
-  const std::size_t kept = directoryLength < sizeof directory ? directoryLength : sizeof directory - 1;
-  std::memcpy(directory, path, kept);
-  directory[kept] = '\0';
+  return {path, path};
 }
 
 ProjectVariableScanner::State ProjectVariableScanner::Feed(std::uint16_t unit) noexcept {
@@ -42,20 +42,18 @@ ProjectVariableScanner::State ProjectVariableScanner::Feed(std::uint16_t unit) n
     return state_;
   }
   if (length_ >= kMaxVariableLength) return state_;
-  const char c = NarrowCodeUnit(unit);
   if (length_ < kNameLength) {
-    name_[length_++] = c;
+    name_[length_++] = unit;
     if (length_ == kNameLength) {
-      matched_ = EqualsIgnoreCase(name_, kProjectVariable, kNameLength) ||
-                 EqualsIgnoreCase(name_, kLegacyProjectVariable, kNameLength);
+      matched_ = NameIs(name_, kProjectVariable, kNameLength) || NameIs(name_, kLegacyProjectVariable, kNameLength);
     }
     return state_;
   }
   ++length_;
   if (matched_) {
-    value_[valueLength_++] = c;
-    // The project field holds 259 characters; the rest is not needed.
-    if (valueLength_ == sizeof value_ - 1) return state_ = State::Found;
+    value_[valueLength_++] = unit;
+    // The project field cannot take more; the rest is not needed.
+    if (valueLength_ == kMaxValueUnits) return state_ = State::Found;
   }
   return state_;
 }

@@ -1,27 +1,31 @@
-// Text read out of another process: UTF-16 narrowing, splitting the image
-// path, and finding the project variable in an environment block. Portable;
-// the Windows side only reads the target's memory and feeds it in.
+// Text read out of another process, as the UTF-16 code units it is stored
+// in: splitting the image path and finding the project variable in an
+// environment block. Portable; the Windows side reads the target's memory,
+// feeds it in and turns the results into the system's ANSI code page.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "fixed_text.h"
 
 namespace quax {
 
-// One UTF-16 code unit to one single-byte character: ASCII and the Latin-1
-// range are kept as they are, every other unit becomes '?'.
-char NarrowCodeUnit(std::uint16_t unit) noexcept;
+using Utf16Units = std::span<const std::uint16_t>;
 
-// Narrows up to unitCount units (stopping at a NUL unit) into dest, cut to
-// capacity - 1 characters. Returns the length written.
-std::size_t NarrowText(char* dest, std::size_t capacity, const std::uint16_t* units,
-                       std::size_t unitCount) noexcept;
+// The units before the first NUL unit (all of them without one).
+Utf16Units UntilNul(Utf16Units units) noexcept;
 
-// Splits an image path at its last backslash into the file name and the
-// directory before it; without a backslash both receive the whole path.
-void SplitImagePath(const char* path, TextField& name, TextField& directory) noexcept;
+// An image path split at its last backslash into the file name and the
+// directory before it; without a backslash both are the whole path. Split
+// as UTF-16, before any conversion: a converted text may hold the byte of
+// a backslash inside another character.
+struct ImagePathParts {
+  Utf16Units Name;
+  Utf16Units Directory;
+};
+ImagePathParts SplitImagePath(Utf16Units path) noexcept;
 
 // The two names of the project variable, compared without regard to case;
 // whichever comes first in the environment block wins.
@@ -36,21 +40,26 @@ class ProjectVariableScanner {
   // Longest variable taken into account; anything after it up to the
   // variable's terminating NUL is skipped.
   static constexpr std::size_t kMaxVariableLength = 33791;
+  // Units of the value kept: each gives at least one character, so the
+  // project field (259 characters) never needs more.
+  static constexpr std::size_t kMaxValueUnits = kTextFieldSize - 1;
 
   State Feed(std::uint16_t unit) noexcept;
   State Current() const noexcept { return state_; }
-  // The project name once Found, else empty.
-  const char* Project() const noexcept { return state_ == State::Found ? value_ : ""; }
+  // The project name's units once Found, else none.
+  Utf16Units Project() const noexcept {
+    return state_ == State::Found ? Utf16Units(value_, valueLength_) : Utf16Units();
+  }
 
  private:
   static constexpr std::size_t kNameLength = sizeof kProjectVariable - 1;
 
   State state_ = State::Scanning;
-  std::size_t length_ = 0;   // characters of the current variable so far
-  char name_[kNameLength] = {};
+  std::size_t length_ = 0;   // units of the current variable so far
+  std::uint16_t name_[kNameLength] = {};
   bool matched_ = false;
   std::size_t valueLength_ = 0;
-  TextField value_ = {};
+  std::uint16_t value_[kMaxValueUnits] = {};
 };
 
 }  // namespace quax

@@ -7,6 +7,7 @@ namespace quax {
 
 namespace {
 
+// The header record's names, indexed by UsageColumn.
 constexpr const char* kHeaderFields[kFieldCount] = {
     "RecordType",        "ProcessId",       "ParentProcessId",      "ProcessName",
     "ProcessPath",       "MachineName",     "UserName",             "TerminalServicesSessionID",
@@ -17,6 +18,8 @@ constexpr const char* kHeaderFields[kFieldCount] = {
     "PagefileUsageKB",   "PeakPagefileUsageKB", "PriorityClass",    "BasePriority",
     "SystemProcessorCount", "EligibleProcessorCount", "AffinityMask", "QUAXUProjectName",
 };
+
+static_assert(static_cast<std::size_t>(UsageColumn::QUAXUProjectName) == kFieldCount - 1);
 
 constexpr char kNoValue[] = "-";
 
@@ -31,6 +34,22 @@ class LineWriter {
   LineWriter(char* out, std::size_t capacity) noexcept : out_(out), capacity_(capacity) {}
 
   void Text(const char* text) noexcept { Bytes(text, std::strlen(text)); }
+
+  // A text of the snapshot: the delimiter and line ends are replaced.
+  void TextField(const char* text, char delimiter) noexcept {
+    const std::size_t count = std::strlen(text);
+    if (failed_ || capacity_ - length_ < count) {
+      failed_ = true;
+      return;
+    }
+    const char replacement = TextFieldReplacement(delimiter);
+    char* out = out_ + length_;
+    for (std::size_t i = 0; i < count; ++i) {
+      const char c = text[i];
+      out[i] = c == delimiter || c == '\r' || c == '\n' ? replacement : c;
+    }
+    length_ += count;
+  }
 
   void Char(char c) noexcept { Bytes(&c, 1); }
 
@@ -97,6 +116,18 @@ class LineWriter {
 
 }  // namespace
 
+bool IsUsableDelimiter(char delimiter) noexcept {
+  const bool digit = delimiter >= '0' && delimiter <= '9';
+  const bool letter = (delimiter >= 'a' && delimiter <= 'z') || (delimiter >= 'A' && delimiter <= 'Z');
+  return !digit && !letter && std::strchr(" -.:\r\n", delimiter) == nullptr;  // NUL is found too
+}
+
+char TextFieldReplacement(char delimiter) noexcept { return delimiter == '_' ? ' ' : '_'; }
+
+const char* ColumnName(UsageColumn column) noexcept {
+  return kHeaderFields[static_cast<std::size_t>(column)];
+}
+
 bool IsRecordType(char letter) noexcept {
   return letter == static_cast<char>(RecordType::Start) ||
          letter == static_cast<char>(RecordType::Interval) ||
@@ -105,6 +136,7 @@ bool IsRecordType(char letter) noexcept {
 
 std::size_t FormatHeaderRecord(char* out, std::size_t capacity, char delimiter,
                                RecordColumns columns) noexcept {
+  if (!IsUsableDelimiter(delimiter)) return 0;
   LineWriter line(out, capacity);
   const std::size_t count = FieldCount(columns);
   for (std::size_t i = 0; i < count; ++i) {
@@ -120,6 +152,7 @@ std::size_t FormatUsageRecord(char* out, std::size_t capacity, RecordType type,
   const bool interval = type == RecordType::Interval;
   const bool end = type == RecordType::End;
   const bool exited = end && !running;
+  if (!IsUsableDelimiter(delimiter)) return 0;
 
   LineWriter line(out, capacity);
   const auto next = [&] { line.Char(delimiter); };
@@ -127,10 +160,10 @@ std::size_t FormatUsageRecord(char* out, std::size_t capacity, RecordType type,
   line.Char(static_cast<char>(type));
   next(); line.Unsigned(f.ProcessId);
   next(); line.Unsigned(f.ParentProcessId);
-  next(); line.Text(f.ProcessName);
-  next(); line.Text(f.ImageDirectory);
-  next(); line.Text(f.MachineName);
-  next(); line.Text(f.UserName);
+  next(); line.TextField(f.ProcessName, delimiter);
+  next(); line.TextField(f.ImageDirectory, delimiter);
+  next(); line.TextField(f.MachineName, delimiter);
+  next(); line.TextField(f.UserName, delimiter);
   next(); line.Unsigned(f.SessionId);
   next(); line.DateTime(dates.Created);
   next(); exited ? line.DateTimeOrNone(dates.Exited) : line.Text(kNoValue);
@@ -171,7 +204,7 @@ std::size_t FormatUsageRecord(char* out, std::size_t capacity, RecordType type,
   next(); line.Unsigned(f.EligibleProcessorCount);
   next(); line.Unsigned(f.AffinityMask);
   if (columns == RecordColumns::WithProject) {
-    next(); line.Text(f.ProjectName);
+    next(); line.TextField(f.ProjectName, delimiter);
   }
   return line.Finish();
 }

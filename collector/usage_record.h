@@ -94,18 +94,42 @@ enum class RecordColumns { WithProject, WithoutProject };
 
 inline constexpr std::size_t kFieldCount = 32;
 
+// The columns of a usage record, in the order they are written. The
+// in-process collector writes all but the last.
+enum class UsageColumn : std::size_t {
+  RecordType, ProcessId, ParentProcessId, ProcessName, ProcessPath, MachineName, UserName,
+  TerminalServicesSessionID, CreateDateTime, ExitDateTime, ExitCode, IntervalStartDateTime,
+  IntervalEndDateTime, ElapsedTimeSecs, CPUTimeSecs, KernelCPUTimeSecs, UserCPUTimeSecs,
+  ReadRequests, KBytesRead, WriteRequests, KBytesWritten, PageFaultCount, WorkingSetSizeKB,
+  PeakWorkingSetSizeKB, PagefileUsageKB, PeakPagefileUsageKB, PriorityClass, BasePriority,
+  SystemProcessorCount, EligibleProcessorCount, AffinityMask, QUAXUProjectName,
+};
+
+// The column's name in the header record.
+const char* ColumnName(UsageColumn column) noexcept;
+
 // A record line never needs more: five texts of 259 characters and 27
 // numeric fields of at most 24 characters each, with delimiters and CR LF.
 inline constexpr std::size_t kMaxRecordLineSize = 2304;
 
+// Whether a character can separate the fields of a record: not one that
+// other fields hold (digits, letters, the space, "-", "." and ":" of dates
+// and seconds) and not a line end or NUL.
+bool IsUsableDelimiter(char delimiter) noexcept;
+
+// What stands for the delimiter, CR and LF inside a text field: "_", or a
+// space when the delimiter itself is "_". So no field holds the delimiter
+// and every line keeps its field count.
+char TextFieldReplacement(char delimiter) noexcept;
+
 // The header record line, CR LF included. Returns its length, or 0 when the
-// buffer is too small.
+// buffer is too small or the delimiter is not usable.
 std::size_t FormatHeaderRecord(char* out, std::size_t capacity, char delimiter,
                                RecordColumns columns) noexcept;
 
 // One usage record line, CR LF included. `running` is the snapshot's
-// IsRunning answer. Returns the length, or 0 when the buffer is too small
-// (then nothing useful is in out).
+// IsRunning answer. Returns the length, or 0 when the buffer is too small or
+// the delimiter is not usable (then nothing useful is in out).
 std::size_t FormatUsageRecord(char* out, std::size_t capacity, RecordType type,
                               const ProcessFigures& figures, const RecordDates& dates,
                               bool running, char delimiter, RecordColumns columns) noexcept;

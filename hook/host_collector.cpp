@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "entry_platform.h"
+
 namespace quax {
 
 namespace {
@@ -57,9 +59,11 @@ DWORD WINAPI CHostCollector::WorkerMain(void* context) {
   if (self.BeginRecord()) {
     self.WriteRecord(RecordType::Start);
     self.ArmTimer();
+    // Still marked writing: the unload this release may start waits until
+    // the worker has finished with the releasing thread's handle.
+    self.ReleaseStartReference();
     self.EndRecord();
   }
-  self.ReleaseStartReference();
   // The worker never ends by itself, with or without a timer: it is only
   // ever ended by detach, while it holds nothing.
   for (;;) SleepEx(INFINITE, TRUE);
@@ -108,16 +112,19 @@ void CHostCollector::ReleaseStartReference() noexcept {
   if (!startReference_) return;
   const auto freeLibrary =
       reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(&FreeLibrary));
+  BeforeStartReferenceHandover();
   // Without that thread the library simply stays until the process ends.
   unique_handle releaser(CreateThread(nullptr, 0, freeLibrary, startReference_.release(), 0, nullptr));
+  AfterStartReferenceHandover();
 }
 
 // Runs under the loader lock while the worker may be anywhere. Outside a
-// record the worker holds nothing (no file, no allocation in progress) and
-// is ended on the spot. A record in flight is an interval record (the start
-// record keeps the library loaded) and is let finish first: it makes no call
-// that needs the loader lock, so this cannot deadlock, and the bound only
-// guards against the unforeseen.
+// record the worker holds nothing (no file, no allocation, no thread start
+// in progress) and is ended on the spot. A record in flight is an interval
+// record, or the start record's last step, the hand-over of its reference
+// that let this unload happen; either is let finish first. Neither makes a
+// call that needs the loader lock, so this cannot deadlock, and the bound
+// only guards against the unforeseen.
 void CHostCollector::StopWorker() noexcept {
   if (!worker_) return;
   const DWORD began = GetTickCount();

@@ -31,8 +31,9 @@ class CHostCollector {
 
  private:
   // The worker and the detaching thread agree through this word alone: the
-  // worker holds it at Writing for each record, detach takes it from Idle to
-  // Stopped, after which the worker writes nothing more.
+  // worker holds it at Writing for each record (the start record until its
+  // last step, the release of the start reference, is done), detach takes
+  // it from Idle to Stopped, after which the worker writes nothing more.
   enum WorkerState : LONG { kIdle, kWriting, kStopped };
 
   static DWORD WINAPI WorkerMain(void* context);

@@ -4,4 +4,8 @@ namespace quax {
 
 const LogWriterPlatform* EntryWriterPlatform() noexcept { return nullptr; }
 
+void BeforeStartReferenceHandover() noexcept {}
+
+void AfterStartReferenceHandover() noexcept {}
+
 }  // namespace quax

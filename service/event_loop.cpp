@@ -3,8 +3,8 @@
 #include <direct.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
@@ -26,7 +26,16 @@ constexpr DWORD kStartWaitHint = 3000;
 constexpr int kAggregatedSamplingTrace = 15;
 constexpr char kStatusFailed[] = "Service Control Manager Report Status failed.";
 
-std::atomic<HANDLE> g_stopEvent{nullptr};
+// The stop event of the run, for RequestStop on another thread. The run
+// withdraws it under the exclusive hold before closing it, so a request
+// either reaches the open event or finds none.
+SRWLOCK g_stopLock = SRWLOCK_INIT;
+HANDLE g_stopEvent = nullptr;
+
+void PublishStopEvent(HANDLE stopEvent) noexcept {
+  exclusive_lock_hold hold(g_stopLock);
+  g_stopEvent = stopEvent;
+}
 
 bool ArmAfterSeconds(HANDLE timer, std::int32_t seconds) noexcept {
   const LARGE_INTEGER due = DueTimeAfterSeconds(seconds);
@@ -85,7 +94,7 @@ class CollectorRun {
     writer_.reset();
     handles_.clear();
     handles_.shrink_to_fit();
-    g_stopEvent.store(nullptr);
+    PublishStopEvent(nullptr);
     stopEvent_.reset();
   }
 
@@ -94,10 +103,14 @@ class CollectorRun {
   // stop records.
   bool Loop();
   void Stop();
+  // Ends a run that an exception (running out of memory) interrupted: the
+  // error is reported and the stop sequence written as far as it can be
+  // without allocating.
+  void EndOnInternalError(const char* reason) noexcept;
 
  private:
   bool ReportStarting();
-  void TraceAndReport(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void TraceAndReport(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
   bool ChooseLogDirectory(const TextField& defaultDirectory);
   void ConfigureWriter();
   bool EnableDebugPrivilege();
@@ -110,7 +123,8 @@ class CollectorRun {
   bool HandleSampling();
   bool HandleAccountingInterval();
   void WriteEveryEntry(bool (CProcessList::*next)(bool, CProcessInfo**), char recordType);
-  void WriteClosingRecords(CProcessInfo* snapshot);
+  void WriteClosingRecords(CProcessInfo* snapshot) noexcept;
+  void ReportStopped() noexcept;
 
   DWORD* exitCode_;
   CProcessList table_;
@@ -125,9 +139,12 @@ class CollectorRun {
   std::int32_t samplingInterval_ = 1;
   SYSTEMTIME accountingTime_ = {};
   int samplingCount_ = 0;
+  // Set once start records may have been written: from then on every end
+  // of the run closes the processes it knows.
+  bool collecting_ = false;
 };
 
-void CollectorRun::TraceAndReport(const char* format, ...) {
+void CollectorRun::TraceAndReport(const char* format, ...) noexcept {
   char message[CServiceEventLog::kMessageSize];
   va_list args;
   va_start(args, format);
@@ -173,12 +190,13 @@ bool CollectorRun::Start() {
     TraceAndReport("Unable to create stop event: %s", SystemErrorText(GetLastError()));
     return false;
   }
-  g_stopEvent.store(stopEvent_.get());
+  PublishStopEvent(stopEvent_.get());
   trace.Trace("Server stop event handle=%08lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(stopEvent_.get())));
   if (!ReportStarting()) return false;
 
   table_.SetUseLocalTime(settings_->GetUseLocalTime());
   table_.FullRefresh();
+  collecting_ = true;
   if (IntervalAccounting()) {
     trace.Trace("Interval accounting enabled; writing list of all started processes.");
     WriteEveryEntry(&CProcessList::NextEntry, 'S');
@@ -215,7 +233,12 @@ bool CollectorRun::ChooseLogDirectory(const TextField& defaultDirectory) {
 void CollectorRun::ConfigureWriter() {
   writer_->SetLogFilePrefix(settings_->GetLogFilePrefix());
   writer_->SetLogFileExtension(settings_->GetLogFileExtension());
-  writer_->SetLogFileFieldDelimiter(settings_->GetLogFileFieldDelimiter());
+  const char delimiter = settings_->GetLogFileFieldDelimiter();
+  if (!IsUsableDelimiter(delimiter)) {
+    eventLog_.ReportWarning("The log file field delimiter %u cannot separate fields; TAB (9) is used instead.",
+                            unsigned{static_cast<unsigned char>(delimiter)});
+  }
+  writer_->SetLogFileFieldDelimiter(delimiter);
   writer_->SetEventLog(&eventLog_);
   // Without interval accounting every process still gets its end record.
   writer_->SetIntervalAccounting(IntervalAccounting());
@@ -297,7 +320,7 @@ void CollectorRun::WriteEveryEntry(bool (CProcessList::*next)(bool, CProcessInfo
   }
 }
 
-void CollectorRun::WriteClosingRecords(CProcessInfo* snapshot) {
+void CollectorRun::WriteClosingRecords(CProcessInfo* snapshot) noexcept {
   if (IntervalAccounting()) writer_->WriteProcessEntry('I', snapshot);
   writer_->WriteProcessEntry('E', snapshot);
 }
@@ -403,12 +426,12 @@ bool CollectorRun::Loop() {
       return true;
     }
     if (result == WAIT_FAILED) {
-      trace.Trace("WaitForMultipleObjects failed: %s", SystemErrorText(GetLastError()));
+      trace.TraceFailure("WaitForMultipleObjects failed: %s", SystemErrorText(GetLastError()));
       for (std::size_t i = 0; i < handles_.size(); ++i) {
         DWORD flags;
         if (!GetHandleInformation(handles_[i], &flags)) {
-          trace.Trace("Handle #%d is invalid, value=%08lX", static_cast<int>(i),
-                      static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(handles_[i])));
+          trace.TraceFailure("Handle #%d is invalid, value=%08lX", static_cast<int>(i),
+                             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(handles_[i])));
         }
       }
       eventLog_.ReportError("Internal error: a handle has become invalid.\n\nThe collector is terminating.");
@@ -429,8 +452,35 @@ void CollectorRun::Stop() {
       writer_->WriteProcessEntry('E', snapshot);
     }
   }
+  ReportStopped();
+}
+
+void CollectorRun::ReportStopped() noexcept {
   GlobalTrace().Trace("%s has been stopped.", kServiceDisplayName);
   eventLog_.ReportInformation("%s has been stopped.", kServiceDisplayName);
+}
+
+void CollectorRun::EndOnInternalError(const char* reason) noexcept {
+  TraceAndReport("Internal error: %s.\n\nThe collector is terminating.", reason);
+  *exitCode_ = ERROR_SERVICE_SPECIFIC_ERROR;
+  if (!collecting_) return;
+  // Each snapshot is refreshed on its own: a full refresh needs memory for
+  // the process list. Ended processes get the records they are due, and with
+  // interval accounting every other one is closed as at a stop.
+  CProcessInfo* snapshot = nullptr;
+  for (bool more = table_.NextTerminatedEntry(true, &snapshot); more;
+       more = table_.NextTerminatedEntry(false, &snapshot)) {
+    snapshot->Refresh();
+    WriteClosingRecords(snapshot);
+  }
+  table_.RemoveTerminated();
+  if (IntervalAccounting()) {
+    for (bool more = table_.NextEntry(true, &snapshot); more; more = table_.NextEntry(false, &snapshot)) {
+      snapshot->Refresh();
+      WriteClosingRecords(snapshot);
+    }
+  }
+  ReportStopped();
 }
 
 }  // namespace
@@ -459,16 +509,27 @@ std::int32_t UsableSamplingInterval(std::int32_t seconds) noexcept { return seco
 
 bool IsValidTimeOfDay(const SYSTEMTIME& time) noexcept { return time.wHour < 24 && time.wMinute < 60; }
 
-void RunCollector(DWORD, char**, DWORD* serviceExitCode) {
+void RunCollector(DWORD, char**, DWORD* serviceExitCode) noexcept {
   CollectorRun run(serviceExitCode);
-  if (run.Start() && run.Loop()) run.Stop();
+  // Nothing the run throws may end the thread (and with it the process)
+  // before the run has said why and closed what it knows.
+  try {
+    if (run.Start() && run.Loop()) run.Stop();
+  } catch (const std::bad_alloc&) {
+    run.EndOnInternalError("out of memory");
+  } catch (const std::exception& failure) {
+    run.EndOnInternalError(failure.what());
+  } catch (...) {
+    run.EndOnInternalError("unexpected exception");
+  }
 }
 
-void RequestStop() noexcept {
-  const HANDLE stop = g_stopEvent.load();
-  if (stop == nullptr) return;
-  SetEvent(stop);
+bool RequestStop() noexcept {
+  shared_lock_hold hold(g_stopLock);
+  if (g_stopEvent == nullptr) return false;
+  SetEvent(g_stopEvent);
   GlobalTrace().Trace("Service stop event set");
+  return true;
 }
 
 }  // namespace quax

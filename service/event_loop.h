@@ -8,13 +8,16 @@
 
 namespace quax {
 
-// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0, or to
-// 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid.
-void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode);
+// Runs until RequestStop or a fatal error; sets *serviceExitCode to 0, to
+// 3 (ERROR_PATH_NOT_FOUND) when the log directory is not valid, or to
+// ERROR_SERVICE_SPECIFIC_ERROR after an internal error.
+void RunCollector(DWORD argumentCount, char** arguments, DWORD* serviceExitCode) noexcept;
 
-// Ends a run from another thread (control handlers). Does nothing before the
-// run has created its stop event.
-void RequestStop() noexcept;
+// Ends a run from another thread (control handlers). False, doing nothing,
+// when no run can take a stop: before the run has created its stop event or
+// once it has closed it. The run does not close it while a request is being
+// handed over.
+bool RequestStop() noexcept;
 
 // ---- Timer arming (plain decisions, tested directly) --------------------
 

@@ -30,8 +30,8 @@ void RunIntervalCommand(const char* command) noexcept {
   const DWORD needed = ExpandEnvironmentStringsA(command, expanded, sizeof expanded);
   if (needed == 0 || needed > sizeof expanded) {
     // A cut command line could run something other than what was configured.
-    trace.Trace("The interval command is too long once expanded (%lu characters); it was not run",
-                static_cast<unsigned long>(needed));
+    trace.TraceFailure("The interval command is too long once expanded (%lu characters); it was not run",
+                       static_cast<unsigned long>(needed));
     return;
   }
   trace.Trace("Expanded interval command: '%s'", expanded);
@@ -43,7 +43,7 @@ void RunIntervalCommand(const char* command) noexcept {
                       CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                       &startup, &started)) {
     const DWORD error = GetLastError();
-    trace.Trace("The interval command failed: (%d): %s", static_cast<int>(error), SystemErrorText(error));
+    trace.TraceFailure("The interval command failed: (%d): %s", static_cast<int>(error), SystemErrorText(error));
     return;
   }
   // Not waited for: the command's outcome is its own business.

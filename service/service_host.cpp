@@ -26,9 +26,13 @@ int InstallService(const char* account, const char* password) {
     std::printf("OpenSCManager failed - %s\n", ConsoleErrorText());
     return 1;
   }
+  // Quoted, so that a folder with a space (C:\Program Files\...) is never
+  // read as a shorter program path followed by arguments.
+  char quotedPath[sizeof path + 2];
+  FormatText(quotedPath, sizeof quotedPath, "\"%s\"", path);
   unique_service_handle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
                                                SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr,
+                                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quotedPath, nullptr,
                                                nullptr, "\0\0", account, password));
   if (service) {
     std::printf("%s installed.\n", kServiceDisplayName);
@@ -138,7 +142,10 @@ int Main(int argumentCount, char** arguments) {
     if (EqualsIgnoreCase(word, "debug")) {
       Service().ConsoleMode = true;
       RunAsConsole(argumentCount, arguments);
-      return 0;
+      // The code the service would stop with: 0, 3 for a log directory that
+      // is not valid, or the service-specific code of an internal error.
+      const DWORD exitCode = Service().serviceExitCode;
+      return static_cast<int>(exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? kInternalErrorExitCode : exitCode);
     }
   }
   return StartAsService();

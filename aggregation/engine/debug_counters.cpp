@@ -45,8 +45,8 @@ void CDebugCounters::UpdateMaxMemoryUsed() noexcept {
   if (used > maxMemoryUsedMB_) maxMemoryUsedMB_ = used;
 }
 
-void CDebugCounters::UpdateMinMax(std::int32_t value, std::int32_t& minimum,
-                                  std::int32_t& maximum) noexcept {
+void CDebugCounters::UpdateMinMax(std::int64_t value, std::int64_t& minimum,
+                                  std::int64_t& maximum) noexcept {
   if (minimum == -1 || value < minimum) minimum = value;
   if (value > maximum) maximum = value;
 }

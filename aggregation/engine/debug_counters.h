@@ -17,26 +17,27 @@ std::uint32_t TickCountMs() noexcept;
 // locale: 0.000, 12.345.
 std::string FormatSecondsThreePlaces(double seconds);
 
+// Counts are 64 bits wide: a long run passes 2^31 records.
 class CDebugCounters {
  public:
   CDebugCounters() { Initialize(); }
 
   void Initialize();
 
-  std::int32_t AggregatesCount() const noexcept { return aggregates_; }
-  std::int32_t AggregationEntriesUsedMax() const noexcept { return entriesUsedMax_; }
-  std::int32_t AggregationEntriesUsedMin() const noexcept { return entriesUsedMin_; }
-  std::int32_t AggregationTableSizeMax() const noexcept { return tableSizeMax_; }
-  std::int32_t AggregationTableSizeMin() const noexcept { return tableSizeMin_; }
-  std::int32_t CallCount_AddEntry() const noexcept { return addEntryCalls_; }
-  std::int32_t RejectRecordsCount() const noexcept { return rejectRecords_; }
-  std::int32_t InputRecordsCount() const noexcept { return inputRecords_; }
+  std::int64_t AggregatesCount() const noexcept { return aggregates_; }
+  std::int64_t AggregationEntriesUsedMax() const noexcept { return entriesUsedMax_; }
+  std::int64_t AggregationEntriesUsedMin() const noexcept { return entriesUsedMin_; }
+  std::int64_t AggregationTableSizeMax() const noexcept { return tableSizeMax_; }
+  std::int64_t AggregationTableSizeMin() const noexcept { return tableSizeMin_; }
+  std::int64_t CallCount_AddEntry() const noexcept { return addEntryCalls_; }
+  std::int64_t RejectRecordsCount() const noexcept { return rejectRecords_; }
+  std::int64_t InputRecordsCount() const noexcept { return inputRecords_; }
   std::int32_t MemoryAvailableAtStartMB() const noexcept { return memoryAvailableAtStartMB_; }
   std::int32_t MaxMemoryUsedMB() const noexcept { return maxMemoryUsedMB_; }
-  std::int32_t OutputRecordsCount() const noexcept { return outputRecords_; }
+  std::int64_t OutputRecordsCount() const noexcept { return outputRecords_; }
   double ProcessTimeSecs_AddEntry() const noexcept { return addEntryMs_ / 1000.0; }
   double ProcessTimeSecs_WriteResourceFile() const noexcept { return writeMs_ / 1000.0; }
-  std::int32_t RejectPassesCount() const noexcept { return rejectPasses_; }
+  std::int64_t RejectPassesCount() const noexcept { return rejectPasses_; }
 
   void IncrementAggregateCount() noexcept { ++aggregates_; }
   void IncrementCallCount_AddEntry() noexcept { ++addEntryCalls_; }
@@ -50,33 +51,33 @@ class CDebugCounters {
   void StartProcessTimeInterval_WriteResourceFile() noexcept { writeStart_ = TickCountMs(); }
   void StopProcessTimeInterval_WriteResourceFile() noexcept { writeMs_ += TickCountMs() - writeStart_; }
 
-  void UpdateAggregationEntriesUsedMinMax(std::int32_t entriesUsed) noexcept {
+  void UpdateAggregationEntriesUsedMinMax(std::int64_t entriesUsed) noexcept {
     UpdateMinMax(entriesUsed, entriesUsedMin_, entriesUsedMax_);
   }
-  void UpdateAggregationTableSizeMinMax(std::int32_t tableSize) noexcept {
+  void UpdateAggregationTableSizeMinMax(std::int64_t tableSize) noexcept {
     UpdateMinMax(tableSize, tableSizeMin_, tableSizeMax_);
   }
   void UpdateMaxMemoryUsed() noexcept;
 
  private:
-  static void UpdateMinMax(std::int32_t value, std::int32_t& minimum, std::int32_t& maximum) noexcept;
+  static void UpdateMinMax(std::int64_t value, std::int64_t& minimum, std::int64_t& maximum) noexcept;
 
-  std::int32_t aggregates_ = 0;
-  std::int32_t entriesUsedMax_ = -1;
-  std::int32_t entriesUsedMin_ = -1;
-  std::int32_t tableSizeMax_ = -1;
-  std::int32_t tableSizeMin_ = -1;
-  std::int32_t addEntryCalls_ = 0;
-  std::int32_t rejectRecords_ = 0;
-  std::int32_t inputRecords_ = 0;
+  std::int64_t aggregates_ = 0;
+  std::int64_t entriesUsedMax_ = -1;
+  std::int64_t entriesUsedMin_ = -1;
+  std::int64_t tableSizeMax_ = -1;
+  std::int64_t tableSizeMin_ = -1;
+  std::int64_t addEntryCalls_ = 0;
+  std::int64_t rejectRecords_ = 0;
+  std::int64_t inputRecords_ = 0;
   std::int32_t memoryAvailableAtStartMB_ = 0;
   std::int32_t maxMemoryUsedMB_ = 0;
-  std::int32_t outputRecords_ = 0;
+  std::int64_t outputRecords_ = 0;
   std::uint32_t addEntryMs_ = 0;  // 32-bit: a wrapping tick counter is absorbed
   std::uint32_t writeMs_ = 0;
   std::uint32_t addEntryStart_ = 0;
   std::uint32_t writeStart_ = 0;
-  std::int32_t rejectPasses_ = 0;
+  std::int64_t rejectPasses_ = 0;
   COSMemoryInfo memory_;
 };
 

@@ -18,13 +18,43 @@
 
 namespace quax::agg {
 
+// One input of AggregateInputs: a file, or the process's standard input
+// (then Name is how messages call it).
+struct AggregationInput {
+  std::string Name;
+  bool StandardInput = false;
+};
+
 class CFileAggregator {
  public:
   // The scripting dictionary's error for a key it already holds.
   static constexpr const char* kDuplicateKey =
       "This key is already associated with an element of this collection";
+  // The message of a run its progress callback stopped.
+  static constexpr const char* kStopped = "The run was stopped.";
 
   TypedEngine& Engine() noexcept { return engine_; }
+
+  // The engine's settings as the aggregator offers them. Those that read or
+  // set a flag or a text clear the aggregator's own message (so that
+  // LastErrorMessage then shows the engine's); the memory limits and the
+  // priority leave it.
+  bool DataValidation() { lastErrorMessage_.clear(); return engine_.DataValidation(); }
+  void SetDataValidation(bool value) { lastErrorMessage_.clear(); engine_.SetDataValidation(value); }
+  std::string DebugMessage() { lastErrorMessage_.clear(); return engine_.DebugMessage(); }
+  bool EnableDebugCounters() { lastErrorMessage_.clear(); return engine_.EnableDebugCounters(); }
+  void SetEnableDebugCounters(bool value) { lastErrorMessage_.clear(); engine_.SetEnableDebugCounters(value); }
+  std::int32_t MemoryMinimum() const noexcept { return engine_.MemoryMinimum(); }
+  void SetMemoryMinimum(std::int32_t mb) noexcept { engine_.SetMemoryMinimum(mb); }
+  std::int32_t MemoryMaximum() const noexcept { return engine_.MemoryMaximum(); }
+  void SetMemoryMaximum(std::int32_t mb) noexcept { engine_.SetMemoryMaximum(mb); }
+  std::string OutputFileName() { lastErrorMessage_.clear(); return engine_.OutputFileName(); }
+  void SetOutputFileName(std::string name) { lastErrorMessage_.clear(); engine_.SetOutputFileName(std::move(name)); }
+  std::int32_t ProcessPriorityClass() const noexcept { return engine_.ProcessPriorityClass(); }
+  void SetProcessPriorityClass(std::int32_t value) noexcept { engine_.SetProcessPriorityClass(value); }
+  std::string ResultsMessage() { lastErrorMessage_.clear(); return engine_.ResultsMessage(); }
+  std::string WorkFilePath() { lastErrorMessage_.clear(); return engine_.WorkFilePath(); }
+  void SetWorkFilePath(std::string_view path) { lastErrorMessage_.clear(); engine_.SetWorkFilePath(path); }
 
   const std::string& InputFileName() { lastErrorMessage_.clear(); return inputFileName_; }
   void SetInputFileName(std::string name) { lastErrorMessage_.clear(); inputFileName_ = std::move(name); }
@@ -41,12 +71,26 @@ class CFileAggregator {
   // True only when the whole file was read, every record added and the
   // final write succeeded. An unreadable line throws the reader's error.
   bool AggregateFile();
+  // The same over several inputs in one run, read one after the other into
+  // the one engine: records of equal keys in different inputs are summed.
+  // Every input is opened before the first record is read.
+  bool AggregateInputs(std::span<const AggregationInput> inputs);
 
-  // Called with the number of records read, every `interval` records.
-  void SetProgress(std::function<void(std::int64_t)> progress, std::int64_t interval) {
+  // Strict reading of the input (RecordReading); lenient by default.
+  void SetStrictInput(bool strict) noexcept { strictInput_ = strict; }
+
+  // Called with the number of records read every `interval` records and
+  // once more when every input is read (allRead); answering false stops the
+  // run (AggregateInputs then fails with kStopped).
+  using Progress = std::function<bool(std::int64_t records, bool allRead)>;
+  void SetProgress(Progress progress, std::int64_t interval) {
     progress_ = std::move(progress);
     progressInterval_ = interval;
   }
+
+  // The names to remove (upper-cased) that no record of the last run held.
+  std::vector<std::string> UnmatchedIdentifiersToRemove() const;
+  std::vector<std::string> UnmatchedResourcesToRemove() const;
 
  private:
   bool SameLayout(const ResourceRecordView& record) const;
@@ -65,8 +109,11 @@ class CFileAggregator {
   std::string lastErrorMessage_;
   std::set<std::string, std::less<>> identifiersToRemove_;
   std::set<std::string, std::less<>> resourcesToRemove_;
-  std::function<void(std::int64_t)> progress_;
+  Progress progress_;
   std::int64_t progressInterval_ = 0;
+  bool strictInput_ = false;
+  std::set<std::string, std::less<>> identifiersRemoved_;  // names matched in this run
+  std::set<std::string, std::less<>> resourcesRemoved_;
 
   // Layout of the previous record and which of its fields are kept.
   std::string previousHeader_;

@@ -42,8 +42,8 @@ std::string GuidText(const std::array<std::uint8_t, 16>& g) {
   return text;
 }
 
-std::array<int, 7> ReadOrderByCounts(const std::array<std::int32_t, 7>& counts) noexcept {
-  std::array<std::pair<int, std::int32_t>, 7> list {};
+std::array<int, 7> ReadOrderByCounts(const std::array<std::int64_t, 7>& counts) noexcept {
+  std::array<std::pair<int, std::int64_t>, 7> list {};
   for (int t = 0; t < 7; ++t) list[t] = {t, counts[t]};
   for (const int gap : {6, 4, 3, 2, 1}) {
     for (int i = 0; i + gap <= 6; ++i) {
@@ -56,31 +56,27 @@ std::array<int, 7> ReadOrderByCounts(const std::array<std::int32_t, 7>& counts) 
 }
 
 CRejectProcessor::CRejectProcessor() {
-  for (auto& file : files_) file = std::make_unique<CResourceFile>();
+  for (auto& file : files_) file = std::make_unique<CWorkFile>();
   Initialize();
 }
 
 CRejectProcessor::~CRejectProcessor() {
   for (auto& file : files_) {
-    if (file->IsFileOpen()) RemoveWorkFile(*file);
+    if (file->IsOpen()) RemoveWorkFile(*file);
   }
 }
 
-CResourceFile& CRejectProcessor::Work(int set, int file) const {
+CWorkFile& CRejectProcessor::Work(int set, int file) const {
   return *files_[static_cast<std::size_t>(set * kFilesPerSet + file)];
 }
 
-void CRejectProcessor::RemoveWorkFile(CResourceFile& file) {
-  if (file.IsFileOpen()) {
-    try {
-      file.FileClose();
-    } catch (const Error&) {
-      // The file goes away anyway; a failed flush of a file being discarded
-      // loses nothing that is still needed.
-    }
-  }
-  platform::FileError ignored;
-  platform::RemoveFile(file.FileName(), ignored);
+void CRejectProcessor::RemoveWorkFile(CWorkFile& file) {
+  // The file goes away anyway: a failed write of a file being discarded
+  // loses nothing that is still needed.
+  std::string ignored;
+  file.Close(ignored);
+  platform::FileError notThere;
+  platform::RemoveFile(file.FileName(), notThere);
 }
 
 std::string CRejectProcessor::UniquePart() {
@@ -102,8 +98,8 @@ bool CRejectProcessor::Initialize() {
   const std::string folder = WorkFilePath();
   for (int s = 0; s < kSets; ++s) {
     for (int t = 0; t < kFilesPerSet; ++t) {
-      CResourceFile& file = Work(s, t);
-      if (file.IsFileOpen()) RemoveWorkFile(file);
+      CWorkFile& file = Work(s, t);
+      if (file.IsOpen()) RemoveWorkFile(file);
       file.SetFileName(WorkFileName(folder, UniquePart(), s, t));
     }
   }
@@ -132,7 +128,7 @@ std::string CRejectProcessor::WorkFilePath() {
 
 void CRejectProcessor::SetWorkFilePath(std::string_view path) {
   for (const auto& file : files_) {
-    if (file->IsFileOpen()) return;
+    if (file->IsOpen()) return;
   }
   workFilePath_.assign(path);
   if (workFilePath_.empty() || workFilePath_.back() != kPathSeparator) {
@@ -141,39 +137,38 @@ void CRejectProcessor::SetWorkFilePath(std::string_view path) {
   lastErrorMessage_.clear();
 }
 
-bool CRejectProcessor::AddEntry(std::string_view key, std::string_view header, double start,
-                                double end, std::string_view freeText,
-                                TextSpan identifierNames, TextSpan identifierValues,
-                                TextSpan rateCodes, std::span<const Decimal> resourceValues) {
+bool CRejectProcessor::AddEntry(const WorkLayoutView& layout, std::string_view key,
+                                std::uint32_t keyHash, double start, double end,
+                                std::span<const std::string_view> identifierValues,
+                                std::span<const Decimal> resourceValues) {
   const int index = WorkFileIndex(HashBytes(key), kHashWidths[static_cast<std::size_t>(writeSet_)]);
-  CResourceFile& file = Work(writeSet_, index);
-  if (!file.IsFileOpen() && !file.FileOpen(CResourceFile::kModeWrite)) {
-    lastErrorMessage_ = "Unable to open reject file '" + file.FileName() +
-                        "' for writing: " + file.LastErrorMessage();
+  CWorkFile& file = Work(writeSet_, index);
+  std::string message;
+  if (!file.IsOpen() && !file.OpenForWriting(message)) {
+    lastErrorMessage_ = "Unable to open reject file '" + file.FileName() + "' for writing: " + message;
     return false;
   }
-  if (file.FileWrite(header, start, end, freeText, identifierNames, identifierValues, rateCodes,
-                     resourceValues)) {
+  if (file.Write(layout, key, keyHash, start, end, identifierValues, resourceValues, message)) {
     return true;
   }
-  lastErrorMessage_ =
-      "Unable to write entry to reject file '" + file.FileName() + "': " + file.LastErrorMessage();
+  lastErrorMessage_ = "Unable to write entry to reject file '" + file.FileName() + "': " + message;
   return false;
 }
 
 bool CRejectProcessor::PrepareForNextPass() {
   readSet_ = nextReadSet_;
   nextReadSet_ = (nextReadSet_ + 1) % kSets;
-  std::array<std::int32_t, 7> counts {};
+  std::array<std::int64_t, 7> counts {};
   bool reopened = true;
   for (int t = 0; t < kFilesPerSet; ++t) {
-    CResourceFile& file = Work(readSet_, t);
-    if (!file.IsFileOpen()) continue;
+    CWorkFile& file = Work(readSet_, t);
+    if (!file.IsOpen()) continue;
     counts[static_cast<std::size_t>(t)] = file.RecordCount();
-    file.FileClose();
-    if (!file.FileOpen(CResourceFile::kModeRead) && reopened) {
-      lastErrorMessage_ = "Unable to reopen reject file '" + file.FileName() +
-                          "' for reading: " + file.LastErrorMessage();
+    // A file whose last bytes could not be written, or that cannot be read
+    // again, would lose its entries: the pass must not go on as if it held them.
+    std::string message;
+    if ((!file.Close(message) || !file.OpenForReading(message)) && reopened) {
+      lastErrorMessage_ = "Unable to reopen reject file '" + file.FileName() + "' for reading: " + message;
       reopened = false;
     }
   }
@@ -186,19 +181,18 @@ bool CRejectProcessor::PrepareForNextPass() {
 bool CRejectProcessor::AtEOF() {
   if (readSet_ < 0) return true;
   for (const int t : readOrder_) {
-    CResourceFile& file = Work(readSet_, t);
-    if (file.IsFileOpen() && !file.AtEOF()) return false;
+    CWorkFile& file = Work(readSet_, t);
+    if (file.IsOpenForReading() && !file.AtEnd()) return false;
   }
   return true;
 }
 
-template <class Record>
-bool CRejectProcessor::ReadEntry(Record& record) {
+bool CRejectProcessor::GetEntry(WorkEntry& entry) {
   if (readSet_ >= 0) {
     for (const int t : readOrder_) {
-      CResourceFile& file = Work(readSet_, t);
-      if (!file.IsFileOpen()) continue;
-      if (!file.AtEOF()) return file.FileRead(record);
+      CWorkFile& file = Work(readSet_, t);
+      if (!file.IsOpenForReading()) continue;
+      if (file.Read(entry)) return true;
       RemoveWorkFile(file);
     }
   }
@@ -206,15 +200,11 @@ bool CRejectProcessor::ReadEntry(Record& record) {
   return false;
 }
 
-bool CRejectProcessor::GetEntry(ResourceRecord& record) { return ReadEntry(record); }
-
-bool CRejectProcessor::GetEntry(ResourceRecordView& record) { return ReadEntry(record); }
-
-bool CRejectProcessor::GetEntryBuffered(ResourceRecordView& record) {
+bool CRejectProcessor::GetEntryBuffered(WorkEntry& entry) {
   if (readSet_ < 0) return false;
   for (const int t : readOrder_) {
-    CResourceFile& file = Work(readSet_, t);
-    if (file.IsFileOpen()) return file.FileReadBuffered(record);
+    CWorkFile& file = Work(readSet_, t);
+    if (file.IsOpenForReading()) return file.ReadBuffered(entry);
   }
   return false;
 }

@@ -1,10 +1,10 @@
 // CRejectProcessor: the work files of the external passes. Entries that do
-// not fit into the engine's table are written as resource records to one of
-// seven files chosen by a hash of their aggregation key, so that one key
-// always lands in one file. Three sets of seven files rotate: the set read
-// back in a pass is never the set written in it, and each set spreads the
-// hash over a different width so that keys sharing a file part ways in the
-// next pass.
+// not fit into the engine's table are written, exactly as the engine holds
+// them (CWorkFile), to one of seven files chosen by a hash of their
+// aggregation key, so that one key always lands in one file. Three sets of
+// seven files rotate: the set read back in a pass is never the set written
+// in it, and each set spreads the hash over a different width so that keys
+// sharing a file part ways in the next pass.
 #pragma once
 
 #include <array>
@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "record/resource_file.h"
+#include "engine/work_file.h"
 
 namespace quax::agg {
 
@@ -35,7 +35,7 @@ inline int WorkFileIndex(std::int32_t hash, std::int32_t width) noexcept {
 }
 // The order in which files of record counts `counts` are read: fewer first,
 // by one comparison pass for each gap 6, 4, 3, 2, 1.
-std::array<int, 7> ReadOrderByCounts(const std::array<std::int32_t, 7>& counts) noexcept;
+std::array<int, 7> ReadOrderByCounts(const std::array<std::int64_t, 7>& counts) noexcept;
 
 class CRejectProcessor {
  public:
@@ -57,15 +57,17 @@ class CRejectProcessor {
   void SetWorkFilePath(std::string_view path);
   const std::string& LastErrorMessage() const noexcept { return lastErrorMessage_; }
 
-  bool AddEntry(std::string_view key, std::string_view header, double start, double end,
-                std::string_view freeText, TextSpan identifierNames, TextSpan identifierValues,
-                TextSpan rateCodes, std::span<const Decimal> resourceValues);
-  bool GetEntry(ResourceRecord& record);
-  // The same as views, valid until the next call of GetEntry.
-  bool GetEntry(ResourceRecordView& record);
-  // The next record of the file being read only when its line is already
-  // buffered: the views of the records got before stay valid.
-  bool GetEntryBuffered(ResourceRecordView& record);
+  // Writes one entry to the file its key hashes to (CWorkFile::Write says
+  // what the key holds).
+  bool AddEntry(const WorkLayoutView& layout, std::string_view key, std::uint32_t keyHash,
+                double start, double end, std::span<const std::string_view> identifierValues,
+                std::span<const Decimal> resourceValues);
+  // The next entry of the read set, as views valid until the next GetEntry;
+  // false with "No more records." at the end. A damaged file throws Error.
+  bool GetEntry(WorkEntry& entry);
+  // The next entry of the file being read only when it is already
+  // buffered: the views of the entries got before stay valid.
+  bool GetEntryBuffered(WorkEntry& entry);
   // Closes and removes every open work file and names all 21 afresh.
   bool Initialize();
   // Turns the set written last into the read set. False, with the message,
@@ -80,17 +82,15 @@ class CRejectProcessor {
   int ReadSet() const noexcept { return readSet_; }
 
  private:
-  CResourceFile& Work(int set, int file) const;
-  template <class Record>
-  bool ReadEntry(Record& record);
-  void RemoveWorkFile(CResourceFile& file);
+  CWorkFile& Work(int set, int file) const;
+  void RemoveWorkFile(CWorkFile& file);
   std::string UniquePart();
 
   int writeSet_ = 0;
   int readSet_ = -1;
   int nextReadSet_ = 0;
   std::string lastErrorMessage_;
-  mutable std::array<std::unique_ptr<CResourceFile>, kSets * kFilesPerSet> files_;
+  mutable std::array<std::unique_ptr<CWorkFile>, kSets * kFilesPerSet> files_;
   std::array<int, 7> readOrder_ {0, 1, 2, 3, 4, 5, 6};
   std::string workFilePath_;
   std::uint32_t fallbackSeed_ = 0;

@@ -32,6 +32,36 @@ bool WithinCap(const Decimal& value) noexcept {
 
 bool IsPositive(const Decimal& value) noexcept { return !value.IsNegative() && !value.IsZero(); }
 
+// The largest value that kMaximumResourceSets sets can take from zero.
+constexpr Decimal kLargestAggregate = Decimal::FromInt64(
+    TypedEngine::kMaximumResourceSets * static_cast<std::int64_t>(kMaximumSummedMantissa));
+
+bool BeyondAllSets(const Decimal& value) noexcept {
+  return !WithinCap(value) && Decimal::Compare(value, kLargestAggregate) > 0;
+}
+
+// Adds `value` to one resource of `setCount` sets (its cell of set s at
+// cells[s * stride]) by the summing rule: each set takes what keeps it within
+// the cap, a set whose sum the decimal cannot hold is skipped. Answers the
+// part no set took. Over const cells it only works that part out.
+template <class Cell>
+Decimal SumIntoSets(Cell* cells, std::size_t setCount, std::size_t stride, Decimal value) {
+  for (std::size_t s = 0; s < setCount; ++s) {
+    Cell& cell = cells[s * stride];
+    Decimal sum;
+    if (!Decimal::TryAdd(cell, value, sum)) continue;
+    if (WithinCap(sum)) {
+      if constexpr (!std::is_const_v<Cell>) cell = sum;
+      return Decimal();
+    }
+    if (WithinCap(cell)) {
+      if constexpr (!std::is_const_v<Cell>) cell = TypedEngine::MaximumSummedValue();
+      value = sum - TypedEngine::MaximumSummedValue();
+    }
+  }
+  return value;
+}
+
 std::string UpperCase(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) {
@@ -110,6 +140,7 @@ struct TypedEngine::Layout {
   std::string Header;
   std::vector<std::int32_t> IdentifierNameIds;
   std::vector<std::int32_t> RateCodeIds;
+  std::uint64_t Serial = 0;  // tells layouts apart in the work files
 };
 
 namespace {
@@ -218,7 +249,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
   lastErrorMessage_.clear();
   if (value.empty()) {
     dateKeyword_.clear();
-    ++keyGeneration_;
+    ForgetResolvedDates();
     return;
   }
   const std::string upper = UpperCase(value);
@@ -227,7 +258,7 @@ void TypedEngine::SetDateKeyword(std::string_view value) {
     return;
   }
   dateKeyword_ = upper;
-  ++keyGeneration_;
+  ForgetResolvedDates();
 }
 
 void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
@@ -235,7 +266,9 @@ void TypedEngine::SetProcessPriorityClass(std::int32_t value) noexcept {
 }
 
 const std::shared_ptr<const TypedEngine::Layout>& TypedEngine::CurrentLayout() {
-  if (!layout_) layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_});
+  if (!layout_) {
+    layout_ = std::make_shared<const Layout>(Layout {header_, identifierIds_, rateCodeIds_, ++layoutSerials_});
+  }
   return layout_;
 }
 
@@ -250,6 +283,7 @@ bool TypedEngine::Initialize(std::int32_t maxEntries) {
   dateKeyword_.clear();
   dateStart_ = kNoDate;
   dateEnd_ = kNoDate;
+  ForgetResolvedDates();
   counters_.Initialize();
   enableDebugCounters_ = false;
   rejects_.Initialize();
@@ -309,6 +343,27 @@ void TypedEngine::StopAddEntryTimer() noexcept {
   if (enableDebugCounters_) counters_.StopProcessTimeInterval_AddEntry();
 }
 
+void TypedEngine::CountAddEntry() noexcept {
+  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
+  counters_.IncrementCallCount_AddEntry();
+  if (!writing_) counters_.IncrementInputRecords();
+}
+
+// Data validation checks the identifier count, then the resource count; the
+// numbers themselves come after both.
+std::optional<std::string> TypedEngine::CountMismatch(std::size_t identifierCount,
+                                                      std::size_t resourceCount) const {
+  if (identifierCount != identifierIds_.size()) {
+    return "Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
+           std::to_string(identifierCount) + " identifiers";
+  }
+  if (resourceCount != rateCodeIds_.size()) {
+    return "Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
+           std::to_string(resourceCount) + " resources";
+  }
+  return std::nullopt;
+}
+
 std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identifierValues,
                                        std::span<const std::string_view> resourceValues,
                                        std::optional<double> start, std::optional<double> end) {
@@ -316,9 +371,10 @@ std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identif
   for (std::size_t k = 0; k < resourceValues.size(); ++k) {
     if (Decimal::TryParse(resourceValues[k], textValues_[k])) continue;
     if (!dataValidation_) throw DecimalTypeMismatch();
-    if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
-    counters_.IncrementCallCount_AddEntry();
-    if (!writing_) counters_.IncrementInputRecords();
+    CountAddEntry();
+    if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
+      return Fail(std::move(*mismatch));
+    }
     return Fail("Resource value '" + std::string(resourceValues[k]) + " is not numeric.");
   }
   return AddEntry(identifierValues, textValues_, start, end);
@@ -328,22 +384,14 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
                                    std::span<const Decimal> resourceValues,
                                    std::optional<double> start, std::optional<double> end,
                                    std::size_t keyTicket) {
-  if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
-  counters_.IncrementCallCount_AddEntry();
-  if (!writing_) counters_.IncrementInputRecords();
+  CountAddEntry();
   if (dataValidation_) {
-    if (identifierValues.size() != identifierIds_.size()) {
-      return Fail("Expected " + std::to_string(identifierIds_.size()) + " identifiers; received " +
-                  std::to_string(identifierValues.size()) + " identifiers");
-    }
-    if (resourceValues.size() != rateCodeIds_.size()) {
-      return Fail("Expected " + std::to_string(rateCodeIds_.size()) + " resources; received " +
-                  std::to_string(resourceValues.size()) + " resources");
+    if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
+      return Fail(std::move(*mismatch));
     }
   }
-  // Values read back from the work files were converted when first added.
   std::span<const Decimal> values = resourceValues;
-  if (!writing_ && !convertedResources_.empty()) {
+  if (!convertedResources_.empty()) {
     converted_.assign(resourceValues.begin(), resourceValues.end());
     for (const std::size_t k : convertedResources_) {
       if (k >= converted_.size()) break;
@@ -372,30 +420,25 @@ bool TypedEngine::KnownDate(bool forStart, std::optional<double> given, double& 
       return true;
     }
   }
-  const std::optional<double>& slot = forStart ? resolvedStart_ : resolvedEnd_;
-  if (!slot) return false;
-  out = *slot;
+  if (!resolvedDates_) return false;
+  out = forStart ? resolvedDates_->Start : resolvedDates_->End;
   return true;
 }
 
 void TypedEngine::ResolveDates(std::optional<double> start, std::optional<double> end,
                                double& outStart, double& outEnd) {
-  const auto fillSlot = [this](bool forStart) {
-    const double today = LocalToday();
-    double keywordStart = today;
-    double keywordEnd = EndOfDay(today);
-    if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, keywordStart, keywordEnd);
-    (forStart ? resolvedStart_ : resolvedEnd_) = forStart ? keywordStart : keywordEnd;
-    ++keyGeneration_;
-  };
-  if (!KnownDate(true, start, outStart)) {
-    fillSlot(true);
-    outStart = *resolvedStart_;
-  }
-  if (!KnownDate(false, end, outEnd)) {
-    fillSlot(false);
-    outEnd = *resolvedEnd_;
-  }
+  const bool startKnown = KnownDate(true, start, outStart);
+  const bool endKnown = KnownDate(false, end, outEnd);
+  if (startKnown && endKnown) return;
+  // Start and end from one reading of the clock: a run that begins just
+  // before midnight gets one day, not a start of one and an end of the next.
+  const double today = localToday_ ? localToday_() : LocalToday();
+  ResolvedDates dates {today, EndOfDay(today)};
+  if (!dateKeyword_.empty()) ResolveDateKeyword(dateKeyword_, today, dates.Start, dates.End);
+  resolvedDates_ = dates;
+  ++keyGeneration_;
+  if (!startKnown) outStart = dates.Start;
+  if (!endKnown) outEnd = dates.End;
 }
 
 void TypedEngine::BuildKey(std::string& key, std::span<const std::string_view> identifierValues,
@@ -448,7 +491,11 @@ std::size_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifie
 
 void TypedEngine::PrefetchEntry(std::size_t keyTicket) const noexcept {
   if (keyTicket == 0 || keyTicket > lookahead_.size()) return;
-  const std::int32_t id = keyMap_.PrefetchText(lookahead_[keyTicket - 1].Hash);
+  PrefetchEntryOf(lookahead_[keyTicket - 1].Hash);
+}
+
+void TypedEngine::PrefetchEntryOf(std::uint32_t keyHash) const noexcept {
+  const std::int32_t id = keyMap_.PrefetchText(keyHash);
   if (id >= 1 && static_cast<std::size_t>(id) <= table_.size()) {
     // The fields a merge touches: up to the inline sums, over two or three lines.
     const Entry& entry = table_[static_cast<std::size_t>(id - 1)];
@@ -477,24 +524,20 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     BuildKey(key_, identifierValues, entryStart, entryEnd);
     keyHash = keyMap_.Hash(key_);
   }
+  return AddKeyed(key_, keyHash, identifierValues, values, entryStart, entryEnd);
+}
 
-  const std::int32_t found = keyMap_.GetIdFromValue(key_, keyHash);
+std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
+                                   std::span<const std::string_view> identifierValues,
+                                   std::span<const Decimal> values, double entryStart,
+                                   double entryEnd) {
+  const std::int32_t found = keyMap_.GetIdFromValue(key, keyHash);
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
-    ++entry.MergeCount;
-    if (values.size() > entry.ResourceCount) {
-      // More resources than the entry was created with (no data validation):
-      // widen every set so that no value is dropped.
-      SumCells widened;
-      widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
-      for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
-        std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
-                    widened.Data() + s * values.size());
-      }
-      entry.Sums = std::move(widened);
-      entry.ResourceCount = values.size();
+    if (const std::optional<std::size_t> refused = AddValues(entry, values)) {
+      return Fail(TooManySetsMessage(values, *refused));
     }
-    AddValues(entry, values);
+    ++entry.MergeCount;
     const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
     const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
     if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
@@ -502,15 +545,18 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
     return EQUAX_RETURN_CODE_OK;
   }
 
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (BeyondAllSets(values[k])) return Fail(TooManySetsMessage(values, k));
+  }
   if (maxEntries_ > 0) {
     if (keyMap_.EntryCount() + 1 > maxEntries_) {
-      return HandOff(identifierValues, values, entryStart, entryEnd);
+      return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
     }
   } else if (!TableMayGrow()) {
     if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
-    return HandOff(identifierValues, values, entryStart, entryEnd);
+    return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
   }
-  if (keyMap_.AddorGetValueId(key_, keyHash) < 1) {
+  if (keyMap_.AddorGetValueId(key, keyHash) < 1) {
     return Fail("Unable to add new aggregation key to list.");
   }
   CreateEntry(identifierValues, values, entryStart, entryEnd);
@@ -555,10 +601,11 @@ bool TypedEngine::MakeRoom(std::int64_t entryNumber) {
   return true;
 }
 
-std::int32_t TypedEngine::HandOff(std::span<const std::string_view> identifierValues,
+std::int32_t TypedEngine::HandOff(std::string_view key, std::uint32_t keyHash,
+                                  std::span<const std::string_view> identifierValues,
                                   std::span<const Decimal> values, double start, double end) {
-  if (!rejects_.AddEntry(key_, header_, start, end, std::string_view(), identifierNames_,
-                         identifierValues, rateCodes_, values)) {
+  const WorkLayoutView layout {CurrentLayout()->Serial, header_, identifierNames_, rateCodes_};
+  if (!rejects_.AddEntry(layout, key, keyHash, start, end, identifierValues, values)) {
     return Fail(rejects_.LastErrorMessage());
   }
   counters_.IncrementRejectRecordsCount();
@@ -575,45 +622,78 @@ void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues
   entry.IdentifierValues.assign(identifierValues.begin(), identifierValues.end());
   entry.ResourceCount = values.size();
   entry.Sums.Grow(values.size());
-  AddValues(entry, values);
+  AddValues(entry, values);  // no value is beyond all sets: checked before
   table_.push_back(std::move(entry));
 }
 
-void TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
-  Decimal* sums = entry.Sums.Data();
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    // Mostly one set whose sum stays within the cap.
-    Decimal sum;
-    if (entry.SetCount == 1 && Decimal::TryAdd(sums[k], values[k], sum) && WithinCap(sum)) {
-      sums[k] = sum;
-      continue;
-    }
-    AddValue(entry, k, values[k]);
-    sums = entry.Sums.Data();  // a new set may have moved the sums
-  }
+// ---- Summing ----------------------------------------------------------------
+
+std::string TypedEngine::TooManySetsMessage(std::span<const Decimal> values, std::size_t resource) const {
+  std::string message = "Resource value '" + values[resource].ToString() + "'";
+  if (resource < rateCodes_.size()) message += " for '" + rateCodes_[resource] + "'";
+  return message + " would need more than " + std::to_string(kMaximumResourceSets) +
+         " output records of at most " + MaximumSummedValue().ToString() +
+         "; the entry was not added.";
 }
 
-void TypedEngine::AddValue(Entry& entry, std::size_t resource, Decimal value) {
-  const std::size_t stride = entry.ResourceCount;
-  for (std::int32_t s = 0; s < entry.SetCount; ++s) {
-    Decimal& cell = entry.Sums[static_cast<std::size_t>(s) * stride + resource];
-    Decimal sum;
-    if (!Decimal::TryAdd(cell, value, sum)) continue;
-    if (WithinCap(sum)) {
-      cell = sum;
-      return;
+std::optional<std::size_t> TypedEngine::ResourceNeedingTooManySets(
+    const Entry& entry, std::span<const Decimal> values) const {
+  const auto sets = static_cast<std::size_t>(entry.SetCount);
+  const Decimal room = MaximumSummedValue() *
+                       Decimal::FromInt64(kMaximumResourceSets - static_cast<std::int64_t>(sets));
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (k >= entry.ResourceCount) {
+      // A resource the entry does not have yet: zero in every set.
+      if (BeyondAllSets(values[k])) return k;
+      continue;
     }
-    if (WithinCap(cell)) {
-      cell = MaximumSummedValue();
-      value = sum - MaximumSummedValue();
+    const Decimal left = SumIntoSets(entry.Sums.Data() + k, sets, entry.ResourceCount, values[k]);
+    if (IsPositive(left) && Decimal::Compare(left, room) > 0) return k;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> TypedEngine::AddValues(Entry& entry, std::span<const Decimal> values) {
+  // Mostly one set whose sums stay within the cap: the sums are worked out
+  // first and stored only when every one of them fits.
+  if (entry.SetCount == 1 && values.size() <= entry.ResourceCount) {
+    if (stagedSums_.size() < values.size()) stagedSums_.resize(values.size());
+    Decimal* staged = stagedSums_.data();
+    const Decimal* sums = entry.Sums.Data();
+    std::size_t k = 0;
+    while (k < values.size() && Decimal::TryAdd(sums[k], values[k], staged[k]) && WithinCap(staged[k])) ++k;
+    if (k == values.size()) {
+      std::copy_n(staged, k, entry.Sums.Data());
+      return std::nullopt;
     }
   }
-  while (IsPositive(value)) {
+  if (const std::optional<std::size_t> refused = ResourceNeedingTooManySets(entry, values)) return refused;
+  if (values.size() > entry.ResourceCount) {
+    // More resources than the entry was created with (no data validation):
+    // widen every set so that no value is dropped.
+    SumCells widened;
+    widened.Grow(values.size() * static_cast<std::size_t>(entry.SetCount));
+    for (std::size_t s = 0; s < static_cast<std::size_t>(entry.SetCount); ++s) {
+      std::copy_n(entry.Sums.Data() + s * entry.ResourceCount, entry.ResourceCount,
+                  widened.Data() + s * values.size());
+    }
+    entry.Sums = std::move(widened);
+    entry.ResourceCount = values.size();
+  }
+  for (std::size_t k = 0; k < values.size(); ++k) AddValue(entry, k, values[k]);
+  return std::nullopt;
+}
+
+void TypedEngine::AddValue(Entry& entry, std::size_t resource, const Decimal& value) {
+  const std::size_t stride = entry.ResourceCount;
+  Decimal left = SumIntoSets(entry.Sums.Data() + resource, static_cast<std::size_t>(entry.SetCount),
+                             stride, value);
+  while (IsPositive(left)) {
     entry.Sums.Grow(entry.Sums.size() + stride);
     ++entry.SetCount;
-    const Decimal taken = WithinCap(value) ? value : MaximumSummedValue();
+    const Decimal taken = WithinCap(left) ? left : MaximumSummedValue();
     entry.Sums[static_cast<std::size_t>(entry.SetCount - 1) * stride + resource] = taken;
-    value = value - taken;
+    left = left - taken;
   }
 }
 
@@ -661,30 +741,33 @@ bool TypedEngine::WriteEntry(const Entry& entry) {
   }
 }
 
-void TypedEngine::RedefineFromRecord(const ResourceRecordView& record) {
+void TypedEngine::RedefineFromRecord(const WorkLayout& layout) {
   if (identifierRedefinitions_ > 1) {
-    bool same = record.IdentifierNames.size() == identifierIds_.size();
+    bool same = layout.IdentifierNames.size() == identifierIds_.size();
     for (std::size_t i = 0; same && i < identifierIds_.size(); ++i) {
-      same = identifierNameMap_.AddorGetValueId(record.IdentifierNames[i]) - 1 == identifierIds_[i];
+      same = identifierNameMap_.AddorGetValueId(layout.IdentifierNames[i]) - 1 == identifierIds_[i];
     }
     if (!same) {
       ClearIdentifierList();
-      for (const std::string_view name : record.IdentifierNames) DefineIdentifier(name);
+      for (const std::string& name : layout.IdentifierNames) DefineIdentifier(name);
     }
   }
   if (resourceRedefinitions_ > 1) {
-    bool same = record.RateCodes.size() == rateCodeIds_.size();
+    bool same = layout.RateCodes.size() == rateCodeIds_.size();
     for (std::size_t j = 0; same && j < rateCodeIds_.size(); ++j) {
-      const std::string_view code = record.RateCodes[j].substr(0, kRateCodeLength);
+      const std::string_view code = std::string_view(layout.RateCodes[j]).substr(0, kRateCodeLength);
       same = rateCodeMap_.AddorGetValueId(code) - 1 == rateCodeIds_[j];
     }
     if (!same) {
       ClearResourceList();
-      for (const std::string_view code : record.RateCodes) DefineResource(code, 1.0, -1);
+      for (const std::string& code : layout.RateCodes) DefineResource(code, 1.0, -1);
     }
   }
 }
 
+// The entries of the work files come back as they were handed off: key,
+// dates and values exactly, already validated and converted. Their layout
+// becomes the engine's definitions as each record's would, once per change.
 bool TypedEngine::RunExternalPass() {
   if (!rejects_.PrepareForNextPass()) {
     lastErrorMessage_ = rejects_.LastErrorMessage();
@@ -692,23 +775,48 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
-  return AddRecordsAhead(
-      passBatch_, [this](ResourceRecordView& record) { return rejects_.GetEntry(record); },
-      [this](ResourceRecordView& record) { return rejects_.GetEntryBuffered(record); },
-      [](const ResourceRecordView& record) {
-        return std::span<const std::string_view>(record.IdentifierValues);
-      },
-      [this](const ResourceRecordView& record, std::size_t keyTicket) {
-        DefineResourceRecordHeader(record.Header);
-        RedefineFromRecord(record);
-        return AddEntry(record.IdentifierValues, record.ResourceValues, record.Start, record.End,
-                        keyTicket) == EQUAX_RETURN_CODE_OK;
-      });
+  const std::int64_t pass = static_cast<std::int64_t>(counters_.RejectPassesCount()) + 1;
+  std::int64_t recordsRead = 0;
+  const auto goOn = [&] {
+    if (passProgress_(pass, recordsRead)) return true;
+    lastErrorMessage_ = kPassStopped;
+    return false;
+  };
+  if (passProgress_ && !goOn()) return false;
+  passBatch_.resize(kLookaheadBatch);
+  const WorkLayout* appliedLayout = nullptr;
+  std::uint64_t appliedSerial = 0;
+  for (;;) {
+    if (!rejects_.GetEntry(passBatch_[0])) return true;
+    std::size_t count = 1;
+    while (count < passBatch_.size() && rejects_.GetEntryBuffered(passBatch_[count])) ++count;
+    for (std::size_t k = 0; k < count; ++k) keyMap_.PrefetchSlot(passBatch_[k].KeyHash);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (k + kLookaheadDistance < count) PrefetchEntryOf(passBatch_[k + kLookaheadDistance].KeyHash);
+      ++recordsRead;
+      if (passProgress_ && passProgressInterval_ > 0 && recordsRead % passProgressInterval_ == 0 && !goOn()) {
+        return false;
+      }
+      const WorkEntry& entry = passBatch_[k];
+      if (entry.Layout != appliedLayout || entry.LayoutSerial != appliedSerial) {
+        DefineResourceRecordHeader(entry.Layout->Header);
+        RedefineFromRecord(*entry.Layout);
+        appliedLayout = entry.Layout;
+        appliedSerial = entry.LayoutSerial;
+      }
+      CountAddEntry();
+      if (AddKeyed(entry.Key, entry.KeyHash, entry.IdentifierValues, entry.ResourceValues, entry.Start,
+                   entry.End) != EQUAX_RETURN_CODE_OK) {
+        return false;
+      }
+      StopAddEntryTimer();
+    }
+  }
 }
 
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   writing_ = true;
-  ++keyGeneration_;  // the passes build keys of their own
+  ++keyGeneration_;  // the passes change the definitions: no key built ahead survives them
   lastErrorMessage_.clear();
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
   const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +

@@ -81,6 +81,11 @@ class TypedEngine {
   TypedEngine& operator=(const TypedEngine&) = delete;
 
   static Decimal MaximumSummedValue() { return Decimal::FromInt64(99999999999); }
+  // The sums of one aggregate spill into further sets (one output record
+  // each) beyond MaximumSummedValue, up to this many sets: about 10^15 per
+  // aggregate, far beyond any usage figure, while one hostile value cannot
+  // make millions of records. AddEntry refuses an entry that would need more.
+  static constexpr std::int64_t kMaximumResourceSets = 10000;
 
   // Definitions.
   void DefineResourceRecordHeader(std::string_view header);
@@ -100,17 +105,20 @@ class TypedEngine {
     dateAggregation_ = value;
     ++keyGeneration_;
   }
+  // Setting DateStart, DateEnd or DateKeyword (and Initialize) makes the
+  // next entry work out the keyword's or today's dates again; between those
+  // they stay fixed, so that every entry of a run gets the same dates.
   double DateStart() { lastErrorMessage_.clear(); return dateStart_; }
   void SetDateStart(double value) {
     lastErrorMessage_.clear();
     dateStart_ = value;
-    ++keyGeneration_;
+    ForgetResolvedDates();
   }
   double DateEnd() { lastErrorMessage_.clear(); return dateEnd_; }
   void SetDateEnd(double value) {
     lastErrorMessage_.clear();
     dateEnd_ = value;
-    ++keyGeneration_;
+    ForgetResolvedDates();
   }
   std::string DateKeyword() { lastErrorMessage_.clear(); return dateKeyword_; }
   void SetDateKeyword(std::string_view value);
@@ -200,9 +208,22 @@ class TypedEngine {
   std::string DebugMessage() const;
   const CDebugCounters& Counters() const noexcept { return counters_; }
 
+  // Today (a date without time) for the keywords and for entries without
+  // dates; the default reads the local clock.
+  void SetLocalToday(std::function<double()> today) { localToday_ = std::move(today); }
   // The memory figure of the growth decision, in MB; the default refreshes
   // COSMemoryInfo and reads MemoryCurrentlyUsedMB.
   void SetMemoryUsedProbe(std::function<std::int32_t()> probe) { memoryUsedProbe_ = std::move(probe); }
+  // Called when an external pass starts (records 0) and every `interval`
+  // records it reads back, with the pass number (the intake of the client's
+  // entries being pass 1); answering false stops the pass, and
+  // WriteResourceFile then fails with kPassStopped.
+  static constexpr const char* kPassStopped = "The external pass was stopped.";
+  void SetPassProgress(std::function<bool(std::int64_t pass, std::int64_t records)> progress,
+                       std::int64_t interval) {
+    passProgress_ = std::move(progress);
+    passProgressInterval_ = interval;
+  }
   // The event-log seam; the default is MakeDefaultEventReporter().
   void SetEventReporter(std::unique_ptr<EventReporter> reporter) { reporter_ = std::move(reporter); }
   // The reject processor, for tests that look at the work files.
@@ -217,27 +238,43 @@ class TypedEngine {
   std::int32_t AddConverted(std::span<const std::string_view> identifierValues,
                             std::span<const Decimal> values, std::optional<double> start,
                             std::optional<double> end, std::size_t keyTicket);
+  void CountAddEntry() noexcept;
+  std::optional<std::string> CountMismatch(std::size_t identifierCount, std::size_t resourceCount) const;
   std::int32_t Fail(std::string message);
   void StopAddEntryTimer() noexcept;
   // The date an entry gets when it does not depend on a slot not yet worked out.
   bool KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept;
   void ResolveDates(std::optional<double> start, std::optional<double> end, double& outStart,
                     double& outEnd);
+  void ForgetResolvedDates() noexcept {
+    resolvedDates_.reset();
+    ++keyGeneration_;
+  }
   void BuildKey(std::string& key, std::span<const std::string_view> identifierValues, double start,
                 double end);
   bool TableMayGrow();
   bool MakeRoom(std::int64_t entryNumber);
-  std::int32_t HandOff(std::span<const std::string_view> identifierValues,
+  std::int32_t AddKeyed(std::string_view key, std::uint32_t keyHash,
+                        std::span<const std::string_view> identifierValues,
+                        std::span<const Decimal> values, double entryStart, double entryEnd);
+  std::int32_t HandOff(std::string_view key, std::uint32_t keyHash,
+                       std::span<const std::string_view> identifierValues,
                        std::span<const Decimal> values, double start, double end);
+  void PrefetchEntryOf(std::uint32_t keyHash) const noexcept;
   void CreateEntry(std::span<const std::string_view> identifierValues,
                    std::span<const Decimal> values, double start, double end);
-  void AddValues(Entry& entry, std::span<const Decimal> values);
-  void AddValue(Entry& entry, std::size_t resource, Decimal value);
+  // Adds the values to the entry's sums, or answers the first resource that
+  // would need more than kMaximumResourceSets sets and changes nothing.
+  std::optional<std::size_t> AddValues(Entry& entry, std::span<const Decimal> values);
+  std::optional<std::size_t> ResourceNeedingTooManySets(const Entry& entry,
+                                                        std::span<const Decimal> values) const;
+  void AddValue(Entry& entry, std::size_t resource, const Decimal& value);
+  std::string TooManySetsMessage(std::span<const Decimal> values, std::size_t resource) const;
   const std::shared_ptr<const Layout>& CurrentLayout();
   void ClearTable();
   bool WriteEntry(const Entry& entry);
   bool RunExternalPass();
-  void RedefineFromRecord(const ResourceRecordView& record);
+  void RedefineFromRecord(const WorkLayout& layout);
   std::int32_t DecimalPositionsAt(std::size_t resource) const noexcept;
 
   std::vector<Entry, TableAllocator<Entry>> table_;
@@ -274,8 +311,14 @@ class TypedEngine {
   bool writing_ = false;
 
   // Working state of the calls.
-  std::optional<double> resolvedStart_;  // keyword or current day, kept for the object's life
-  std::optional<double> resolvedEnd_;
+  // The keyword's or today's start and end, worked out by the first entry of
+  // a run that needs them.
+  struct ResolvedDates {
+    double Start = 0;
+    double End = 0;
+  };
+  std::optional<ResolvedDates> resolvedDates_;
+  std::function<double()> localToday_;
   std::string key_;
   // Keys built ahead by PrefetchKey, valid while the generation of the key
   // inputs is theirs.
@@ -299,13 +342,17 @@ class TypedEngine {
   DayText startDay_;
   DayText endDay_;
   std::vector<Decimal> converted_;
+  std::vector<Decimal> stagedSums_;  // sums of a merge before they are stored
   std::vector<Decimal> textValues_;
   std::shared_ptr<const Layout> layout_;  // shared by entries created under the same definitions
+  std::uint64_t layoutSerials_ = 0;
   std::int32_t newKeyRequests_ = 0;
   bool lastGrowthAnswer_ = true;
   std::unique_ptr<EventReporter> reporter_;
   std::function<std::int32_t()> memoryUsedProbe_;
-  std::vector<ResourceRecordView> passBatch_;
+  std::function<bool(std::int64_t, std::int64_t)> passProgress_;
+  std::int64_t passProgressInterval_ = 0;
+  std::vector<WorkEntry> passBatch_;
   std::vector<Decimal> rounded_;
   std::vector<std::string> writeNames_;
   std::vector<std::string> writeRateCodes_;

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <string>
 
+// winbase.h defines an empty Yield() macro (a 16-bit leftover) that would
+// erase the member below wherever windows.h comes first.
+#undef Yield
+
 namespace quax::agg {
 
 enum EPriorityClass : std::int32_t {

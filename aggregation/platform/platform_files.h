@@ -35,6 +35,9 @@ class File {
 
   bool IsOpen() const noexcept;
   bool Open(const std::string& path, OpenMode mode, FileError& error);
+  // The process's standard input (mode Read) or standard output (Write or
+  // Append) as a file of its own: closing it leaves the stream open.
+  bool OpenStandardStream(OpenMode mode, FileError& error);
   // Bytes read (0 at the end) or -1 with error filled.
   std::ptrdiff_t Read(char* buffer, std::size_t size, FileError& error);
   // Writes every byte or fails.
@@ -53,6 +56,12 @@ class File {
 // the last component) finds a normal file: no directory, no hidden or system
 // file (on POSIX: a regular file whose name does not begin with ".").
 bool NormalFileExists(const std::string& pattern);
+
+enum class PathKind { Missing, RegularFile, Directory, Other };
+
+// What `path` names: nothing, a regular file, a folder, or something else (a
+// device, a pipe, or a path that cannot be examined).
+PathKind KindOfPath(const std::string& path);
 
 bool RemoveFile(const std::string& path, FileError& error);
 

@@ -99,6 +99,17 @@ bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
   return true;
 }
 
+bool File::OpenStandardStream(OpenMode mode, FileError& error) {
+  Close();
+  const int fd = ::fcntl(mode == OpenMode::Read ? STDIN_FILENO : STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, size);
@@ -128,6 +139,16 @@ void File::Close() noexcept {
     ::close(fd_);
     fd_ = -1;
   }
+}
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Other;
+  }
+  if (S_ISREG(st.st_mode)) return PathKind::RegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+  return PathKind::Other;
 }
 
 bool NormalFileExists(const std::string& pattern) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "unique_handle.h"
+
 namespace quax::agg::platform {
 
 namespace {
@@ -82,6 +84,23 @@ bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
   return true;
 }
 
+bool File::OpenStandardStream(OpenMode mode, FileError& error) {
+  Close();
+  const HANDLE standard = GetStdHandle(mode == OpenMode::Read ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+  HANDLE own = nullptr;
+  if (standard == nullptr || standard == INVALID_HANDLE_VALUE) {
+    error = FromWin32(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (!DuplicateHandle(GetCurrentProcess(), standard, GetCurrentProcess(), &own, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  handle_ = own;
+  return true;
+}
+
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
   DWORD got = 0;
   const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -119,6 +138,21 @@ void File::Close() noexcept {
     SetLastError(saved);
     handle_ = nullptr;
   }
+}
+
+PathKind KindOfPath(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                         : PathKind::Other;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
+  // Devices (CON, NUL, COM1) answer attributes too: only a disk file is regular.
+  const unique_handle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return PathKind::Other;
+  return GetFileType(file.get()) == FILE_TYPE_DISK ? PathKind::RegularFile : PathKind::Other;
 }
 
 bool NormalFileExists(const std::string& pattern) {

@@ -92,6 +92,16 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   fields.SetSize(count);
 }
 
+std::string ShownField(std::string_view text) {
+  constexpr std::size_t kShownBytes = 40;
+  std::string shown(text.substr(0, kShownBytes));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  }
+  if (text.size() > kShownBytes) shown += "...";
+  return shown;
+}
+
 std::int32_t HashBytes(std::string_view bytes) noexcept {
   if (bytes.empty()) return 1;
   // The rule is linear modulo 2^30, so the mask can wait for the end, and

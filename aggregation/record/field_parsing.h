@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "record/decimal.h"
@@ -59,6 +60,10 @@ class FieldList {
 // `fields` is cleared and refilled; its capacity is reused. Lines longer than
 // 4 GiB are not supported (callers bound their lines far below).
 void SplitCsvFields(std::string_view line, FieldList& fields);
+
+// A field's text for a message: at most 40 bytes (then "..."), control
+// characters shown as "?".
+std::string ShownField(std::string_view text);
 
 // HashValue: 1 for empty bytes; else h = b0 + 17, h = (b + 2h) & 0x3FFFFFFF.
 std::int32_t HashBytes(std::string_view bytes) noexcept;

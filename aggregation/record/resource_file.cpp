@@ -5,37 +5,19 @@
 #include "record/agg_error.h"
 #include "record/byte_copy.h"
 #include "record/date_time.h"
+#include "record/strict_record.h"
 
 namespace quax::agg {
 
 namespace {
 
 constexpr const char* kPastEnd = "Input past end of file";
-constexpr std::size_t kShownFieldBytes = 40;  // of a bad field, in a message
 constexpr int kWrittenPlaces = 6;
 constexpr const char* kDateOutOfRange = "Invalid procedure call or argument: date out of range";
 
 // Within the DATE range (1 January 100 to 31 December 9999).
 bool IsDateTime(double date) noexcept { return date >= -657434.0 && date < 2958466.0; }
 
-// Field positions of a resource record line, 1-based.
-constexpr std::size_t kHeaderField = 1;
-constexpr std::size_t kStartDateField = 2;
-constexpr std::size_t kEndDateField = 3;
-constexpr std::size_t kStartTimeField = 4;
-constexpr std::size_t kEndTimeField = 5;
-constexpr std::size_t kFreeTextField = 6;
-constexpr std::size_t kIdentifierCountField = 7;
-constexpr std::size_t kMinimumFields = 8;  // up to a resource count with no identifiers
-
-std::string Shown(std::string_view text) {
-  std::string shown(text.substr(0, kShownFieldBytes));
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 32) c = '?';
-  }
-  if (text.size() > kShownFieldBytes) shown += "...";
-  return shown;
-}
 
 // The value of the first eight bytes of a date or time field, kept for the
 // next record: the records of a file mostly share their dates and times.
@@ -82,7 +64,7 @@ class LineParser {
   double Day(std::size_t field, const char* what) const {
     const std::string_view date = Field(field);
     if (date.size() < 8) {
-      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
+      Fail(std::string(what) + " date '" + ShownField(date) + "' (field " + std::to_string(field) +
            ") has fewer than 8 characters");
     }
     DigitsMemo& memo = lastDate;
@@ -90,7 +72,7 @@ class LineParser {
     double day = 0;
     if (!MakeDay(LongFromDigits(date.substr(0, 4)), LongFromDigits(date.substr(4, 2)),
                  LongFromDigits(date.substr(6, 2)), day)) {
-      Fail(std::string(what) + " date '" + Shown(date) + "' (field " + std::to_string(field) +
+      Fail(std::string(what) + " date '" + ShownField(date) + "' (field " + std::to_string(field) +
            ") is not a valid date");
     }
     memo.Keep(date, day);
@@ -101,7 +83,7 @@ class LineParser {
   double Time(std::size_t field, const char* what, bool forStart) const {
     const std::string_view time = Field(field);
     if (time.size() < 8) {
-      Fail(std::string(what) + " time '" + Shown(time) + "' (field " + std::to_string(field) +
+      Fail(std::string(what) + " time '" + ShownField(time) + "' (field " + std::to_string(field) +
            ") has fewer than 8 characters");
     }
     DigitsMemo& memo = forStart ? lastStartTime : lastEndTime;
@@ -199,9 +181,12 @@ constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and
 }  // namespace
 
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             FieldList& fields, ResourceRecordView& out) {
+                             FieldList& fields, ResourceRecordView& out, RecordReading reading) {
   SplitCsvFields(line, fields);
   const LineParser parser(line, lineNumber, fileName, fields);
+  if (reading == RecordReading::Strict) {
+    if (const std::optional<FieldFault> fault = FindStrictFault(line, fields)) parser.Fail(fault->Reason);
+  }
   const std::size_t count = fields.size();
   if (count < kMinimumFields) {
     parser.Fail("the line has " + std::to_string(count) + " fields; a record has at least " +
@@ -248,7 +233,7 @@ void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string
     out.RateCodes[j] = parser.Field(mField + 1 + 2 * j);
     const std::string_view value = parser.Field(mField + 2 + 2 * j);
     if (!DecimalFromDigits(value, out.ResourceValues[j])) {
-      parser.Fail("the resource value '" + Shown(value) + "' (field " +
+      parser.Fail("the resource value '" + ShownField(value) + "' (field " +
                   std::to_string(mField + 2 + 2 * j) + ") does not fit an exact decimal");
     }
   }
@@ -270,9 +255,9 @@ void CopyRecord(const ResourceRecordView& from, ResourceRecord& to) {
 }
 
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             FieldList& fields, ResourceRecord& out) {
+                             FieldList& fields, ResourceRecord& out, RecordReading reading) {
   ResourceRecordView view;
-  ParseResourceRecordLine(line, lineNumber, fileName, fields, view);
+  ParseResourceRecordLine(line, lineNumber, fileName, fields, view, reading);
   CopyRecord(view, out);
 }
 
@@ -293,6 +278,7 @@ void CResourceFile::Initialize() {
   lastErrorMessage_.clear();
   recordCount_ = 0;
   lineNumber_ = 0;
+  reading_ = RecordReading::Lenient;
   fields_.clear();
   fields_.Reserve(64);  // room for the fields of a typical record
 }
@@ -330,6 +316,21 @@ bool CResourceFile::FileOpen(std::int32_t openMode) {
   return true;
 }
 
+bool CResourceFile::FileOpenStandardInput() {
+  lastErrorMessage_.clear();
+  if (file_.IsOpen()) FileClose();
+  platform::FileError error;
+  if (!file_.OpenStandardStream(platform::OpenMode::Read, error)) {
+    lastErrorMessage_ = "Error #" + std::to_string(error.Number) + ": " + error.Description;
+    return false;
+  }
+  openMode_ = kModeRead;
+  lineNumber_ = 0;
+  writeLength_ = 0;
+  reader_.Reset(&CResourceFile::ReadFromFile, this);
+  return true;
+}
+
 void CResourceFile::ThrowFileError(const platform::FileError& error) const {
   throw Error("Error #" + std::to_string(error.Number) + ": " + error.Description + " ('" +
               fileName_ + "')");
@@ -361,7 +362,7 @@ bool CResourceFile::FileRead(ResourceRecordView& record) {
 
 void CResourceFile::TakeRecord(std::string_view line, ResourceRecordView& record) {
   ++lineNumber_;
-  ParseResourceRecordLine(line, lineNumber_, fileName_, fields_, record);
+  ParseResourceRecordLine(line, lineNumber_, fileName_, fields_, record, reading_);
   recordCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(recordCount_) - 1u);
 }
 

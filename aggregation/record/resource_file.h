@@ -27,6 +27,16 @@
 
 namespace quax::agg {
 
+// Field positions of a resource record line, 1-based.
+inline constexpr std::size_t kHeaderField = 1;
+inline constexpr std::size_t kStartDateField = 2;
+inline constexpr std::size_t kEndDateField = 3;
+inline constexpr std::size_t kStartTimeField = 4;
+inline constexpr std::size_t kEndTimeField = 5;
+inline constexpr std::size_t kFreeTextField = 6;
+inline constexpr std::size_t kIdentifierCountField = 7;
+inline constexpr std::size_t kMinimumFields = 8;  // up to a resource count with no identifiers
+
 // A list of texts held either as strings or as views, for writers that take
 // both without copying.
 class TextSpan {
@@ -71,13 +81,20 @@ using ResourceRecordView = BasicResourceRecord<std::string_view>;
 
 void CopyRecord(const ResourceRecordView& from, ResourceRecord& to);
 
+// Lenient reading takes the digits of every field as they come (the
+// library's reading); strict reading refuses every field it would change
+// (record/strict_record.h).
+enum class RecordReading { Lenient, Strict };
+
 // Parses one record line (without its line end) into out. Throws RecordError
 // whose message names `fileName` and `lineNumber`. `fields` is scratch
 // storage reused across calls.
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             FieldList& fields, ResourceRecordView& out);
+                             FieldList& fields, ResourceRecordView& out,
+                             RecordReading reading = RecordReading::Lenient);
 void ParseResourceRecordLine(std::string_view line, long lineNumber, std::string_view fileName,
-                             FieldList& fields, ResourceRecord& out);
+                             FieldList& fields, ResourceRecord& out,
+                             RecordReading reading = RecordReading::Lenient);
 
 class CResourceFile {
  public:
@@ -111,6 +128,14 @@ class CResourceFile {
   bool FileExists() const;
   // 1 read, 3 append, anything else write (create or truncate).
   bool FileOpen(std::int32_t openMode);
+  // Opens the process's standard input for reading; FileName() is how
+  // messages name it.
+  bool FileOpenStandardInput();
+  // Strict reading refuses malformed fields (RecordReading); Initialize
+  // returns to the lenient reading.
+  void SetStrictReading(bool strict) noexcept {
+    reading_ = strict ? RecordReading::Strict : RecordReading::Lenient;
+  }
   // Reads the next record; throws (see above).
   bool FileRead(ResourceRecord& record);
   // The same without copying: the views are valid until the next FileRead
@@ -147,6 +172,7 @@ class CResourceFile {
   std::string lastErrorMessage_;
   std::int32_t recordCount_ = 0;
   long lineNumber_ = 0;
+  RecordReading reading_ = RecordReading::Lenient;
   LineReader reader_;
   FieldList fields_;
   ResourceRecordView view_;  // scratch of FileRead(ResourceRecord&)

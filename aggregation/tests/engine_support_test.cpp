@@ -72,6 +72,33 @@ TEST(DebugCounters, MinimaAndMaximaStartUnsetAndFollowObservations) {
   EXPECT_GE(counters.MaxMemoryUsedMB(), 1);
 }
 
+// A day of input at today's speed passes 2^31 records: every count goes on
+// past it and is printed in full.
+TEST(DebugCounters, CountsGoOnPastTwoToThe31) {
+  constexpr std::int64_t kBeyond = (std::int64_t{1} << 31) + 5;
+  CDebugCounters counters;
+  for (std::int64_t i = 0; i < kBeyond; ++i) {
+    counters.IncrementInputRecords();
+    counters.IncrementOutputRecords();
+    counters.IncrementAggregateCount();
+    counters.IncrementRejectPassesCount();
+    counters.IncrementRejectRecordsCount();
+    counters.IncrementCallCount_AddEntry();
+  }
+  const std::string n = "2147483653";
+  EXPECT_EQ(ResultsMessage(counters), "Input Records: " + n + "\r\nOutput Records: " + n +
+                                          "\r\nNumber of Aggregates: " + n +
+                                          "\r\nExternal Passes Count: " + n +
+                                          "\r\nExternal Passes Record Count: " + n);
+  EXPECT_EQ(counters.CallCount_AddEntry(), kBeyond);
+  counters.UpdateAggregationEntriesUsedMinMax(3000000000);
+  counters.UpdateAggregationTableSizeMinMax(4294967296);
+  const std::string debug = DebugMessage(counters, {true, 0, 16, 80});
+  EXPECT_NE(debug.find("\tAddEntry Call Count: " + n + "\r\n"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("\tMax Aggregation Entries Used: 3000000000\r\n"), std::string::npos);
+  EXPECT_NE(debug.find("\tMax Aggregation Table Size: 4294967296\r\n"), std::string::npos);
+}
+
 TEST(DebugCounters, SecondsHaveThreePlacesAndAPoint) {
   EXPECT_EQ(FormatSecondsThreePlaces(0), "0.000");
   EXPECT_EQ(FormatSecondsThreePlaces(12.5), "12.500");

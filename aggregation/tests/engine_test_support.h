@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,18 @@ class RecordingReporter final : public EventReporter {
  private:
   std::shared_ptr<std::vector<ReportedEvent>> events_;
 };
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
 
 inline std::vector<ResourceRecord> ReadRecords(const std::string& path) {
   std::vector<ResourceRecord> records;

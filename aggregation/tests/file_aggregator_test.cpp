@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "engine_test_support.h"
 
@@ -42,6 +43,18 @@ TEST_F(FileAggregatorTest, AMissingInputIsReportedWithTheReadersMessage) {
   EXPECT_FALSE(aggregator_.AggregateFile());
   EXPECT_EQ(aggregator_.LastErrorMessage().rfind("Unable to open input file '" + input_ + "': ", 0), 0u)
       << aggregator_.LastErrorMessage();
+  EXPECT_TRUE(ReadRecords(output_).empty());
+}
+
+// One hostile value in a file stops the run at once with the value named,
+// instead of making a record for every 99,999,999,999 in it.
+TEST_F(FileAggregatorTest, AValueBeyondTheAggregateBoundStopsTheRunNamingIt) {
+  WriteInput(Line("A", "1,\"USER\",\"u\"", "1,CPU,1") +
+             Line("A", "1,\"USER\",\"v\"", "1,CPU,1000000000000000000000"));
+  EXPECT_FALSE(aggregator_.AggregateFile());
+  EXPECT_EQ(aggregator_.LastErrorMessage(),
+            "Unable to add aggregate: Resource value '1000000000000000000000' for 'CPU' would need "
+            "more than 10000 output records of at most 99999999999; the entry was not added.");
   EXPECT_TRUE(ReadRecords(output_).empty());
 }
 
@@ -104,6 +117,49 @@ TEST_F(FileAggregatorTest, AnEmptyInputStillRunsTheEngineOnce) {
   WriteInput("");
   EXPECT_TRUE(aggregator_.AggregateFile());
   EXPECT_EQ(events_->size(), 1u);
+}
+
+// The own message stays through the memory limits and the priority; the
+// flags and texts clear it, so that the engine's shows.
+TEST_F(FileAggregatorTest, SettingsThatClearTheOwnMessageShowTheEnginesAfterwards) {
+  const auto failWithOwnMessage = [this] {
+    aggregator_.SetInputFileName(folder_.File("missing.txt"));
+    ASSERT_FALSE(aggregator_.AggregateFile());
+    ASSERT_EQ(aggregator_.LastErrorMessage().rfind("Unable to open input file", 0), 0u);
+  };
+  failWithOwnMessage();
+  aggregator_.SetMemoryMinimum(12);
+  aggregator_.SetMemoryMaximum(34);
+  aggregator_.SetProcessPriorityClass(EProcessPriorityClass_Idle);
+  EXPECT_EQ(aggregator_.MemoryMinimum(), 12);
+  EXPECT_EQ(aggregator_.MemoryMaximum(), 34);
+  EXPECT_EQ(aggregator_.ProcessPriorityClass(), EProcessPriorityClass_Idle);
+  EXPECT_EQ(aggregator_.LastErrorMessage().rfind("Unable to open input file", 0), 0u);
+
+  const std::vector<std::function<void()>> clearing = {
+      [this] { aggregator_.DataValidation(); },
+      [this] { aggregator_.DebugMessage(); },
+      [this] { aggregator_.EnableDebugCounters(); },
+      [this] { aggregator_.ResultsMessage(); },
+  };
+  for (const auto& access : clearing) {
+    failWithOwnMessage();
+    aggregator_.Engine().SetDateKeyword("TOMORROW");  // a message in the engine too
+    access();
+    EXPECT_EQ(aggregator_.LastErrorMessage(), aggregator_.Engine().LastErrorMessage());
+  }
+  failWithOwnMessage();
+  aggregator_.Engine().SetDateKeyword("TOMORROW");
+  aggregator_.DebugMessage();
+  EXPECT_EQ(aggregator_.LastErrorMessage(), "TOMORROW is not a valid date keyword.");
+  aggregator_.SetOutputFileName(folder_.File("other.txt"));
+  EXPECT_EQ(aggregator_.OutputFileName(), folder_.File("other.txt"));
+  aggregator_.SetWorkFilePath(folder_.Path());
+  EXPECT_EQ(aggregator_.WorkFilePath(), folder_.Path());
+  aggregator_.SetDataValidation(true);
+  EXPECT_TRUE(aggregator_.DataValidation());
+  aggregator_.SetEnableDebugCounters(true);
+  EXPECT_TRUE(aggregator_.EnableDebugCounters());
 }
 
 TEST_F(FileAggregatorTest, ManyKeysOverExternalPassesSumAsInMemory) {

@@ -3,156 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-
-#include "test_support.h"
-#include "unique_handle.h"
-#else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-extern char** environ;
-#endif
-
 #include "engine_test_support.h"
+#include "tool_runner.h"
 
 namespace quax::agg {
 namespace {
 
 using testing::ReadRecords;
+using testing::ReadText;
 using testing::ScratchFolder;
+using testing::ToolRun;
+using testing::WriteText;
 
-struct ToolRun {
-  int ExitCode = -1;
-  std::string Output;  // standard output, LF line ends
-  std::string Errors;  // standard error, LF line ends
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-#ifdef _WIN32
-// One argument as the C runtime splits a command line: quoted when it holds
-// blanks or quotes, the backslashes before a quote doubled.
-std::string QuotedArgument(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (const char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + '"';
-}
-
-int Spawn(const std::vector<std::string>& arguments, const std::string& outputPath,
-          const std::string& errorsPath) {
-  std::string commandLine = QuotedArgument(test::BinaryDirectory() + "\\quaxaggregate.exe");
-  for (const std::string& argument : arguments) commandLine += ' ' + QuotedArgument(argument);
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  const auto createFile = [&inherit](const std::string& path) {
-    return unique_handle(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  };
-  const unique_handle output = createFile(outputPath);
-  const unique_handle errors = createFile(errorsPath);
-  if (!output || !errors) {
-    ADD_FAILURE() << "cannot create the capture files in " << outputPath;
-    return -1;
-  }
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output.get();
-  startup.hStdError = errors.get();
-  PROCESS_INFORMATION started = {};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &started)) {
-    ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << "): " << commandLine;
-    return -1;
-  }
-  const unique_handle process(started.hProcess), thread(started.hThread);
-  DWORD exitCode = test::kNoExitCode;
-  WaitForSingleObject(process.get(), INFINITE);
-  GetExitCodeProcess(process.get(), &exitCode);
-  return static_cast<int>(exitCode);
-}
-#else
-int Spawn(const std::vector<std::string>& arguments, const std::string& outputPath,
-          const std::string& errorsPath) {
-  std::string program = (std::filesystem::read_symlink("/proc/self/exe").parent_path() /
-                         "quaxaggregate").string();
-  std::vector<std::string> argumentCopies = arguments;
-  std::vector<char*> argv{program.data()};
-  for (std::string& argument : argumentCopies) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t child = 0;
-  const int spawnError = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawnError != 0) {
-    ADD_FAILURE() << "posix_spawn failed (" << spawnError << "): " << program;
-    return -1;
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status)) {
-    ADD_FAILURE() << "quaxaggregate did not exit normally (wait status " << status << ")";
-    return -1;
-  }
-  return WEXITSTATUS(status);
-}
-#endif
-
-// Runs quaxaggregate to its end; its standard output and error go to files
-// in `folder` (files, not pipes: nothing can block on a full pipe, and a
-// file is no terminal, so the tool shows no progress).
-ToolRun RunQuaxAggregate(const std::vector<std::string>& arguments, const ScratchFolder& folder) {
-  const std::string outputPath = folder.File("tool-stdout.txt");
-  const std::string errorsPath = folder.File("tool-stderr.txt");
-  ToolRun run;
-  run.ExitCode = Spawn(arguments, outputPath, errorsPath);
-  run.Output = ReadText(outputPath);
-  run.Errors = ReadText(errorsPath);
-  // The C runtime of Windows writes text with CR LF.
-  std::erase(run.Output, '\r');
-  std::erase(run.Errors, '\r');
-  return run;
+ToolRun RunQuaxAggregate(const std::vector<std::string>& arguments, const ScratchFolder& folder,
+                         const std::string& standardInput = "") {
+  return testing::RunTool("quaxaggregate", arguments, folder, standardInput);
 }
 
 // A resource value as written without its trailing zeros: 3.750000 is 3.75.
@@ -198,14 +69,23 @@ const std::vector<std::string> kInputAggregates = {"USER=u1 HOST=h1 | CPU=3.75 I
 // An output file from an earlier run.
 const std::string kEarlierOutput = Record(R"(1,"USER","old")", "1,CPU,1", "20231231");
 
-constexpr const char* kUsageFirstLine = "Usage: quaxaggregate [options] INPUT OUTPUT\n";
-constexpr const char* kUsageLastLine =
-    "Exit codes: 0 done, 8 command line not understood, 16 aggregation failed.\n";
+constexpr const char* kUsageFirstLine = "Usage: quaxaggregate [options] INPUT... OUTPUT\n";
+constexpr const char* kUsageLastLine = "130 interrupted (Ctrl+C).\n";
 
 class QuaxAggregateTool : public ::testing::Test {
  protected:
-  ToolRun Run(const std::vector<std::string>& arguments) const {
-    return RunQuaxAggregate(arguments, folder_);
+  ToolRun Run(const std::vector<std::string>& arguments, const std::string& standardInput = "") const {
+    return RunQuaxAggregate(arguments, folder_, standardInput);
+  }
+  // Nothing but the named files is left in the scratch folder (no staged
+  // output, no work file).
+  std::vector<std::string> FilesBesides() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+      const std::string name = entry.path().filename().string();
+      if (name != "in.txt" && name != "out.txt" && !name.starts_with("quaxaggregate-std")) names.push_back(name);
+    }
+    return names;
   }
   static std::vector<std::string> Aggregates(const std::string& path) {
     std::vector<std::string> described;
@@ -250,14 +130,17 @@ TEST_F(QuaxAggregateTool, ExternalPassesGiveTheInMemoryAggregatesAndRemoveTheirW
   EXPECT_EQ(folder_.WorkFiles(), std::vector<std::string>());
 }
 
-TEST_F(QuaxAggregateTool, WorkFilesAreOpenedInTheWorkPath) {
+// Checked before any work: a run that would need work files late does not
+// read its input first.
+TEST_F(QuaxAggregateTool, AMissingWorkPathIsRefusedBeforeAnyWork) {
   WriteText(input_, kInput);
+  WriteText(output_, kEarlierOutput);
   const std::string missingFolder = folder_.File("missing");
   const ToolRun run = Run({"--max-entries", "1", "--work-path", missingFolder, input_, output_});
   EXPECT_EQ(run.ExitCode, 16);
-  const std::string expected = "quaxaggregate: Unable to add aggregate: Unable to open reject file '" +
-                               (std::filesystem::path(missingFolder) / "QUAXAggWork-").string();
-  EXPECT_EQ(run.Errors.rfind(expected, 0), 0u) << run.Errors;
+  EXPECT_EQ(run.Errors, "quaxaggregate: the work path '" + missingFolder + "' is not a folder\n");
+  EXPECT_EQ(run.Output, "") << "no record was read";
+  EXPECT_EQ(ReadText(output_), kEarlierOutput);
 }
 
 TEST_F(QuaxAggregateTool, DroppedIdentifierMergesTheRecordsItKeptApart) {
@@ -321,7 +204,8 @@ TEST_F(QuaxAggregateTool, CommandLineErrorsExitWith8AndTouchNothing) {
   };
   const std::vector<Case> cases = {
       {{"--frobnicate", input_, output_}, "quaxaggregate: unknown option --frobnicate (see --help)\n"},
-      {{input_}, "quaxaggregate: name one input and one output file (see --help)\n"},
+      {{input_}, "quaxaggregate: name at least one input and the output file (see --help)\n"},
+      {{"-", "-", output_}, "quaxaggregate: standard input (-) can be read only once\n"},
       {{input_, output_, "--work-path"}, "quaxaggregate: --work-path needs a value\n"},
       {{"--max-entries", "ten", input_, output_},
        "quaxaggregate: --max-entries wants a whole number, not 'ten'\n"},
@@ -341,12 +225,12 @@ TEST_F(QuaxAggregateTool, CommandLineErrorsExitWith8AndTouchNothing) {
 TEST_F(QuaxAggregateTool, InputNamedAsOutputExitsWith8AndKeepsTheInput) {
   const std::string otherSpelling = (std::filesystem::path(folder_.Path()) / "." / "in.txt").string();
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{input_, input_}, {"--append", input_, otherSpelling}}) {
+       {std::vector<std::string>{input_, input_}, {"--append", folder_.File("other.txt"), input_, otherSpelling}}) {
     SCOPED_TRACE(arguments.back());
     WriteText(input_, kInput);
     const ToolRun run = Run(arguments);
     EXPECT_EQ(run.ExitCode, 8);
-    EXPECT_EQ(run.Errors, "quaxaggregate: " + arguments.back() + " is both the input and the output\n");
+    EXPECT_EQ(run.Errors, "quaxaggregate: " + arguments.back() + " is both an input and the output\n");
     EXPECT_EQ(ReadText(input_), kInput);
   }
 }
@@ -402,6 +286,195 @@ TEST_F(QuaxAggregateTool, DebugCountersAddTheInternalStatistics) {
       << run.Output;
   EXPECT_NE(run.Output.find("\n\tMax Aggregation Entries Allowed: 2\n"), std::string::npos) << run.Output;
 }
+
+
+// Each field the forgiving reading would change stops a strict run at its
+// line and field, with nothing written; --lenient reads it the old way.
+TEST_F(QuaxAggregateTool, MalformedFieldsStopTheRunUnlessLenient) {
+  struct Case {
+    std::string Line;
+    std::string Fault;  // the end of the message
+    std::string Lenient;  // the record read the forgiving way
+  };
+  const std::vector<Case> cases = {
+      {Record(R"(1,"USER","u1")", "1,CPU,1", "2026-12-01"),
+       "the start date '2026-12-01' (field 2) is not a calendar date YYYYMMDD", "20251029"},
+      {Record(R"(1,"USER","u1")", "1,CPU,1", "20261301"),
+       "the start date '20261301' (field 2) is not a calendar date YYYYMMDD", "20270101"},
+      {Record(R"(1,"USER","u1")", "1,CPU,1", "20240131", "25:00:00,09:00:00"),
+       "the start time '25:00:00' (field 4) is not a time of day HH:MM:SS", "20240201"},
+      {Record(R"(1,"USER","u1")", "1,CPU,1e3"),
+       "the resource value '1e3' (field 12) is not a plain decimal number", "CPU=13"},
+      {Record(R"(1,"USER","u1")", "1,CPU,1.2.3"),
+       "the resource value '1.2.3' (field 12) is not a plain decimal number", "CPU=1.23"},
+      {Record(R"(1,"USER","u1")", "1,CPU,abc"),
+       "the resource value 'abc' (field 12) is not a plain decimal number", ""},
+      {Record(R"(1,"USER","u1")", "1,CPU,1,IO"),
+       "the line has 13 fields where its counts announce 12", "CPU=1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Line);
+    WriteText(input_, Record(R"(1,"USER","u0")", "1,CPU,5") + c.Line);
+    WriteText(output_, kEarlierOutput);
+    const ToolRun strict = Run({input_, output_});
+    EXPECT_EQ(strict.ExitCode, 16);
+    EXPECT_EQ(strict.Errors, "quaxaggregate: Unreadable resource record at line 2 of '" + input_ + "': " +
+                                 c.Fault + "\n");
+    EXPECT_EQ(ReadText(output_), kEarlierOutput);
+    EXPECT_EQ(FilesBesides(), std::vector<std::string>());
+
+    const ToolRun lenient = Run({"--lenient", input_, output_});
+    EXPECT_EQ(lenient.ExitCode, 0) << lenient.Errors;
+    const std::string written = ReadText(output_);
+    if (c.Lenient.empty()) {  // read as 0: the all-zero record is not written
+      EXPECT_EQ(ReadRecords(output_).size(), 1u) << written;
+    } else if (c.Lenient.starts_with("CPU=")) {
+      EXPECT_EQ(Aggregates(output_).back(), "USER=u1 | " + c.Lenient) << written;
+    } else {
+      EXPECT_NE(written.find("," + c.Lenient + ","), std::string::npos) << written;
+    }
+  }
+}
+
+TEST_F(QuaxAggregateTool, AnOutputThatIsNoResourceRecordFileIsLeftAloneWithoutForce) {
+  const std::string processLog =
+      "RecordType\tProcessId\tParentProcessId\r\nE\t4242\t4\r\n";
+  WriteText(input_, kInput);
+  for (const bool append : {false, true}) {
+    SCOPED_TRACE(append ? "--append" : "replace");
+    WriteText(output_, processLog);
+    std::vector<std::string> arguments = {input_, output_};
+    if (append) arguments.insert(arguments.begin(), "--append");
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.ExitCode, 16);
+    EXPECT_EQ(run.Errors, "quaxaggregate: '" + output_ +
+                              "' exists and is not a resource record file; it is left as it is (--force replaces it)\n");
+    EXPECT_EQ(run.Output, "");
+    EXPECT_EQ(ReadText(output_), processLog);
+    EXPECT_EQ(FilesBesides(), std::vector<std::string>());
+  }
+  const ToolRun forced = Run({"--force", input_, output_});
+  EXPECT_EQ(forced.ExitCode, 0) << forced.Errors;
+  EXPECT_EQ(Aggregates(output_), kInputAggregates);
+
+  WriteText(output_, "");  // an empty file holds nothing to lose
+  EXPECT_EQ(Run({input_, output_}).ExitCode, 0);
+  EXPECT_EQ(Aggregates(output_), kInputAggregates);
+}
+
+// The messages name the user's file, never the staged one beside it.
+TEST_F(QuaxAggregateTool, AnOutputInAMissingFolderIsRefusedNamingTheOutput) {
+  WriteText(input_, kInput);
+  const std::string missingFolder = folder_.File("missing");
+  const std::string output = (std::filesystem::path(missingFolder) / "out.txt").string();
+  const ToolRun run = Run({input_, output});
+  EXPECT_EQ(run.ExitCode, 16);
+  EXPECT_EQ(run.Errors,
+            "quaxaggregate: cannot write '" + output + "': its folder '" + missingFolder + "' does not exist\n");
+  const ToolRun intoFolder = Run({input_, folder_.Path()});
+  EXPECT_EQ(intoFolder.ExitCode, 16);
+  EXPECT_EQ(intoFolder.Errors.find(".partial"), std::string::npos) << intoFolder.Errors;
+}
+
+TEST_F(QuaxAggregateTool, SeveralInputsAndStandardInputAreSummedInOneRun) {
+  const std::string second = folder_.File("second.txt");
+  const std::string piped = folder_.File("piped.txt");
+  WriteText(input_, Record(R"(1,"USER","u1")", "1,CPU,1") + Record(R"(1,"USER","u2")", "1,CPU,2"));
+  WriteText(second, Record(R"(1,"USER","u1")", "1,CPU,10"));
+  WriteText(piped, Record(R"(1,"USER","u2")", "1,CPU,20") + Record(R"(1,"USER","u3")", "1,CPU,0.5"));
+  const ToolRun run = Run({input_, "-", second, output_}, piped);
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  EXPECT_EQ(run.Output.rfind("Input Records: 5\nOutput Records: 3\n", 0), 0u) << run.Output;
+  EXPECT_EQ(Aggregates(output_), std::vector<std::string>({"USER=u1 | CPU=11", "USER=u2 | CPU=22",
+                                                           "USER=u3 | CPU=0.5"}));
+
+  // A bad line is reported with the input that holds it.
+  WriteText(piped, "A,20240131,broken\r\n");
+  const ToolRun bad = Run({input_, "-", output_}, piped);
+  EXPECT_EQ(bad.ExitCode, 16);
+  EXPECT_EQ(bad.Errors.rfind("quaxaggregate: Unreadable resource record at line 1 of '-': ", 0), 0u) << bad.Errors;
+}
+
+TEST_F(QuaxAggregateTool, DashAsOutputWritesTheAggregatesToStandardOutput) {
+  WriteText(input_, kInput);
+  const ToolRun run = Run({input_, "-"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  WriteText(output_, run.Output);
+  EXPECT_EQ(Aggregates(output_), kInputAggregates);
+  EXPECT_EQ(run.Errors.rfind("Input Records: 5\n", 0), 0u) << "the results go to standard error";
+  EXPECT_EQ(FilesBesides(), std::vector<std::string>());
+}
+
+TEST_F(QuaxAggregateTool, DropNamesThatMatchNothingAreReportedAtTheEnd) {
+  WriteText(input_, kInput);
+  const ToolRun run = Run({"--drop-identifier", "NOSUCH", "--drop-identifier", "host", "--drop-resource",
+                           "Disk", input_, output_});
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  EXPECT_EQ(run.Errors,
+            "quaxaggregate: warning: --drop-identifier NOSUCH matched no identifier of the input\n"
+            "quaxaggregate: warning: --drop-resource Disk matched no resource of the input\n");
+  EXPECT_EQ(Aggregates(output_), std::vector<std::string>({"USER=u1 | CPU=4.25 IO=8", "USER=u2 | CPU=10 IO=7"}));
+}
+
+#ifndef _WIN32
+// /dev/fd/1 (like /dev/stdout) names standard output even when that is a
+// regular file: it is written into, never replaced. (/dev/fd/1 rather than
+// /dev/stdout: a tool that replaced the path would fail in /proc instead of
+// replacing the machine's /dev/stdout.)
+TEST_F(QuaxAggregateTool, ADeviceAsOutputIsWrittenIntoNotReplaced) {
+  WriteText(input_, kInput);
+  const ToolRun run = Run({input_, "/dev/fd/1"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  WriteText(output_, run.Output);
+  EXPECT_EQ(Aggregates(output_), kInputAggregates);
+  EXPECT_EQ(run.Errors.rfind("Input Records: 5\n", 0), 0u) << "the results go to standard error";
+}
+
+// Work files lie in the work path while the run needs them and are gone
+// after Ctrl+C, with the staged output; OUTPUT stays as it was.
+TEST_F(QuaxAggregateTool, CtrlCRemovesWorkFilesAndTheStagedOutputAndExits130) {
+  WriteText(output_, kEarlierOutput);
+  testing::RunningTool tool("quaxaggregate", {"--max-entries", "1", "--work-path", folder_.Path(), "-", output_},
+                            folder_);
+  std::string records;
+  for (int user = 0; user < 50; ++user) {
+    records += Record("1,\"USER\",\"u" + std::to_string(user) + "\"", "1,CPU,1");
+  }
+  tool.Write(records);
+  bool workFilesSeen = false;
+  for (int tries = 0; tries < 400 && !workFilesSeen; ++tries) {
+    workFilesSeen = !folder_.WorkFiles().empty();
+    if (!workFilesSeen) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_TRUE(workFilesSeen) << "no work file in the work path";
+  tool.Interrupt();
+  tool.CloseInput();
+  const ToolRun run = tool.Wait();
+  EXPECT_EQ(run.ExitCode, 130);
+  EXPECT_EQ(run.Errors, "quaxaggregate: interrupted; " + output_ + " is as it was\n");
+  EXPECT_EQ(ReadText(output_), kEarlierOutput);
+  EXPECT_EQ(FilesBesides(), std::vector<std::string>());
+}
+
+TEST_F(QuaxAggregateTool, AProgressLineGoesToATerminalUnlessQuiet) {
+  WriteText(input_, kInput);
+  const ToolRun shown = testing::RunToolOnTerminal("quaxaggregate", {input_, output_}, folder_);
+  EXPECT_EQ(shown.ExitCode, 0);
+  EXPECT_NE(shown.Errors.find("\rpass 1: 5 records read, "), std::string::npos) << shown.Errors;
+  EXPECT_NE(shown.Errors.find(" records/s"), std::string::npos) << shown.Errors;
+  EXPECT_EQ(shown.Output.rfind("Input Records: 5\n", 0), 0u);
+
+  const ToolRun passes = testing::RunToolOnTerminal(
+      "quaxaggregate", {"--max-entries", "1", "--work-path", folder_.Path(), input_, output_}, folder_);
+  EXPECT_NE(passes.Errors.find("\rpass 3: 0 records read"), std::string::npos) << passes.Errors;
+
+  const ToolRun quiet = testing::RunToolOnTerminal("quaxaggregate", {"--quiet", input_, output_}, folder_);
+  EXPECT_EQ(quiet.ExitCode, 0);
+  EXPECT_EQ(quiet.Errors, "");
+  EXPECT_EQ(quiet.Output, "");
+  EXPECT_EQ(Aggregates(output_), kInputAggregates);
+}
+#endif
 
 }  // namespace
 }  // namespace quax::agg

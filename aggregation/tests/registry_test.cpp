@@ -1,6 +1,7 @@
 #include "win32/registry.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -18,7 +19,23 @@ class RegistryTest : public ::testing::Test {
     value.SetKey(HKEY_CURRENT_USER);
     value.SetSubKey(subKey);
   }
-  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, subKey.c_str()); }
+  void TearDown() override {
+    // As the owner the test may always give every right back (to the keys
+    // a test has not deleted).
+    for (const std::string& path : restricted_) {
+      unique_hkey key;
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, READ_CONTROL, key.put()) != ERROR_SUCCESS) continue;
+      ASSERT_NO_FATAL_FAILURE(SetAccess(path, KEY_ALL_ACCESS));
+    }
+    RegDeleteTreeA(HKEY_CURRENT_USER, testKey.c_str());
+  }
+
+  // Lets everyone (the test's account included) use the key with these
+  // rights only, as a key an administrator set up looks to a plain user.
+  void Restrict(const std::string& path, DWORD rights) {
+    restricted_.push_back(path);
+    SetAccess(path, rights);
+  }
 
   // The stored bytes and type, read past the classes.
   std::string RawData(const char* name, DWORD* type = nullptr) {
@@ -41,8 +58,23 @@ class RegistryTest : public ::testing::Test {
     ASSERT_TRUE(value.Update()) << value.LastErrorMessage();
   }
 
-  const std::string subKey = "Software\\QUAXTest-" + std::to_string(GetCurrentProcessId()) + "\\Values";
+  const std::string testKey = "Software\\QUAXTest-" + std::to_string(GetCurrentProcessId());
+  const std::string subKey = testKey + "\\Values";
   CRegValue value;
+
+ private:
+  static void SetAccess(const std::string& path, DWORD rights) {
+    const std::string sddl = "D:P(A;;" + std::to_string(rights | READ_CONTROL) + ";;;WD)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    unique_local_memory owner(descriptor);
+    unique_hkey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS) << path;
+    ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS) << path;
+  }
+
+  std::vector<std::string> restricted_;
 };
 
 TEST(SysMessage, KnownCodeKeepsTheSystemLineEnd) {
@@ -233,6 +265,65 @@ TEST_F(RegistryTest, RemoteMachineThatCannotBeReachedIsNamedInTheMessage) {
   value.SetValue("x"s);
   EXPECT_FALSE(value.Update());
   EXPECT_EQ(value.LastErrorMessage(), wineExpectation);
+}
+
+// ---- Each operation asks for the access it needs -------------------------
+
+TEST_F(RegistryTest, ReadingNeedsOnlyTheRightToQueryValues) {
+  Write("Name", REG_SZ, "readable"s);
+  Restrict(subKey, KEY_QUERY_VALUE);
+  CRegValue reader;
+  reader.SetKey(HKEY_CURRENT_USER);
+  reader.SetSubKey(subKey);
+  reader.SetValueName("Name");
+  EXPECT_TRUE(reader.Refresh()) << reader.LastErrorMessage();
+  EXPECT_EQ(reader.Value(), RegData("readable"s));
+  CAdminRegValue admin;
+  admin.SetKey(HKEY_CURRENT_USER);
+  admin.SetSubKey(subKey);
+  admin.SetValueName("Name");
+  EXPECT_TRUE(admin.Refresh());
+  EXPECT_EQ(admin.Value(), RegData("readable"s));
+}
+
+TEST_F(RegistryTest, WritingAndDeletingAValueNeedOnlyTheRightToSetValues) {
+  Write("Old", REG_SZ, "x"s);
+  Restrict(subKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
+  value.SetValueName("New");
+  value.SetValue("written"s);
+  EXPECT_TRUE(value.Update()) << value.LastErrorMessage();
+  EXPECT_EQ(RawData("New"), "written\0"s);
+  value.SetValueName("Old");
+  EXPECT_TRUE(value.Delete()) << value.LastErrorMessage();
+  EXPECT_EQ(RawData("Old"), "<no value>");
+}
+
+TEST_F(RegistryTest, AWriteTheKeyRefusesIsReportedAsBefore) {
+  Write("Name", REG_SZ, "kept"s);
+  Restrict(subKey, KEY_QUERY_VALUE);
+  value.SetValue("refused"s);
+  EXPECT_FALSE(value.Update());
+  EXPECT_EQ(value.LastErrorMessage(),
+            "CRegValue::Update(): Error calling RegCreateKeyEx: " + CSysMessage::GetMessage(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(value.Delete());
+  EXPECT_EQ(value.LastErrorMessage(),
+            "CRegValue::Delete(): Unable to open key: " + CSysMessage::GetMessage(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(RawData("Name"), "kept\0"s);
+}
+
+TEST_F(RegistryTest, KeysAreCreatedAndDeletedWithoutFullAccessToTheirParent) {
+  Write("Name", REG_SZ, "parent exists"s);
+  CRegKey key;
+  key.SetKey(HKEY_CURRENT_USER);
+  key.SetParentKey(subKey);
+  key.SetSubKey("Child");
+  ASSERT_TRUE(key.Create());
+  Restrict(subKey, KEY_QUERY_VALUE);
+  Restrict(subKey + "\\Child", KEY_QUERY_VALUE | DELETE);
+  EXPECT_TRUE(key.Exists());
+  EXPECT_TRUE(key.Create());  // already there: opened, not refused
+  EXPECT_TRUE(key.Delete());
+  EXPECT_FALSE(key.Exists());
 }
 
 // ---- The administration programs' variant ------------------------------

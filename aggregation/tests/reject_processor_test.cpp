@@ -16,21 +16,25 @@ namespace {
 
 using testing::ScratchFolder;
 
-ResourceRecord Record(const std::string& user, int value) {
-  ResourceRecord r;
-  r.Header = "HDR";
-  r.Start = testing::Day(2024, 1, 31);
-  r.End = testing::Day(2024, 1, 31, 23, 59, 59);
-  r.IdentifierNames = {"USER"};
-  r.IdentifierValues = {user};
-  r.RateCodes = {"CPU"};
-  r.ResourceValues = {Decimal(value)};
-  return r;
+// The key the engine builds for header HDR and one identifier value.
+std::string KeyOf(const std::string& user) { return std::string("HDR\0\0", 5) + user; }
+
+const std::vector<std::string> kNames {"USER"};
+const std::vector<std::string> kRateCodes {"CPU"};
+
+bool Add(CRejectProcessor& rejects, const std::string& user, int value) {
+  const std::string key = KeyOf(user);
+  const std::string_view ids[] = {std::string_view(key).substr(5)};
+  const Decimal values[] = {Decimal(value)};
+  return rejects.AddEntry(WorkLayoutView {1, "HDR", kNames, kRateCodes}, key, HashBytes(key),
+                          testing::Day(2024, 1, 31), testing::Day(2024, 1, 31, 23, 59, 59), ids, values);
 }
 
-bool Add(CRejectProcessor& rejects, const ResourceRecord& r) {
-  return rejects.AddEntry("HDR" + r.IdentifierValues[0], r.Header, r.Start, r.End, r.FreeText,
-                          r.IdentifierNames, r.IdentifierValues, r.RateCodes, r.ResourceValues);
+// Hands an entry read back to the set being written, as a pass does.
+bool AddAgain(CRejectProcessor& rejects, const WorkEntry& entry) {
+  const WorkLayoutView layout {1, entry.Layout->Header, entry.Layout->IdentifierNames, entry.Layout->RateCodes};
+  return rejects.AddEntry(layout, entry.Key, entry.KeyHash, entry.Start, entry.End, entry.IdentifierValues,
+                          entry.ResourceValues);
 }
 
 class RejectProcessorTest : public ::testing::Test {
@@ -81,14 +85,16 @@ TEST_F(RejectProcessorTest, TwentyOneDistinctNamesInTheWorkFolder) {
 }
 
 TEST_F(RejectProcessorTest, SameKeySameFileAndEveryRecordComesBackOnce) {
-  // Values from 1: the record writer leaves out records whose values are all 0.
-  for (int i = 1; i <= 40; ++i) ASSERT_TRUE(Add(rejects_, Record("user" + std::to_string(i % 10), i)));
+  // Values from 0: an entry whose values are all zero still comes back (its
+  // dates count as they would in memory).
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(Add(rejects_, "user" + std::to_string(i % 10), i));
   // The hash decides the file: the ten keys use the files that the width 83
   // gives them, and nothing else was created.
   std::set<std::string> expectedFiles;
   for (int k = 0; k < 10; ++k) {
-    const int index = WorkFileIndex(HashBytes("HDRuser" + std::to_string(k)), 83);
-    EXPECT_EQ(index, (HashBytes("HDRuser" + std::to_string(k)) % 581) / 83);
+    const std::int32_t hash = HashBytes(KeyOf("user" + std::to_string(k)));
+    const int index = WorkFileIndex(hash, 83);
+    EXPECT_EQ(index, (hash % 581) / 83);
     expectedFiles.insert(std::filesystem::path(rejects_.FileName(0, index)).filename().string());
   }
   const auto onDisk = folder_.WorkFiles();
@@ -99,30 +105,33 @@ TEST_F(RejectProcessorTest, SameKeySameFileAndEveryRecordComesBackOnce) {
   EXPECT_EQ(rejects_.WriteSet(), 1);
   EXPECT_FALSE(rejects_.AtEOF());
   std::multiset<std::pair<std::string, std::string>> seen;
-  ResourceRecord record;
-  while (rejects_.GetEntry(record)) {
-    seen.insert({record.IdentifierValues[0], record.ResourceValues[0].ToString()});
+  WorkEntry entry;
+  while (rejects_.GetEntry(entry)) {
+    EXPECT_EQ(entry.Key, KeyOf(std::string(entry.IdentifierValues[0])));
+    EXPECT_EQ(entry.KeyHash, static_cast<std::uint32_t>(HashBytes(entry.Key)));
+    EXPECT_EQ(entry.Layout->IdentifierNames, kNames);
+    seen.insert({std::string(entry.IdentifierValues[0]), entry.ResourceValues[0].ToString()});
   }
   EXPECT_EQ(rejects_.LastErrorMessage(), "No more records.");
   std::multiset<std::pair<std::string, std::string>> expected;
-  for (int i = 1; i <= 40; ++i) expected.insert({"user" + std::to_string(i % 10), std::to_string(i)});
+  for (int i = 0; i < 40; ++i) expected.insert({"user" + std::to_string(i % 10), std::to_string(i)});
   EXPECT_EQ(seen, expected);
   EXPECT_TRUE(rejects_.AtEOF());
   EXPECT_TRUE(folder_.WorkFiles().empty());
 }
 
 TEST_F(RejectProcessorTest, SetsRotateAndAPassWritesTheNextSet) {
-  ASSERT_TRUE(Add(rejects_, Record("a", 1)));
+  ASSERT_TRUE(Add(rejects_, "a", 1));
   ASSERT_TRUE(rejects_.PrepareForNextPass());
-  ResourceRecord record;
-  ASSERT_TRUE(rejects_.GetEntry(record));
-  ASSERT_TRUE(Add(rejects_, record));  // re-rejected during the pass
-  EXPECT_FALSE(rejects_.GetEntry(record));
+  WorkEntry entry;
+  ASSERT_TRUE(rejects_.GetEntry(entry));
+  ASSERT_TRUE(AddAgain(rejects_, entry));  // re-rejected during the pass
+  EXPECT_FALSE(rejects_.GetEntry(entry));
   ASSERT_TRUE(rejects_.PrepareForNextPass());
   EXPECT_EQ(rejects_.ReadSet(), 1);
   EXPECT_EQ(rejects_.WriteSet(), 2);
-  ASSERT_TRUE(rejects_.GetEntry(record));
-  EXPECT_EQ(record.IdentifierValues[0], "a");
+  ASSERT_TRUE(rejects_.GetEntry(entry));
+  EXPECT_EQ(entry.IdentifierValues[0], "a");
   ASSERT_TRUE(rejects_.PrepareForNextPass());
   ASSERT_TRUE(rejects_.PrepareForNextPass());
   EXPECT_EQ(rejects_.ReadSet(), 0);  // wrapped
@@ -136,7 +145,7 @@ TEST_F(RejectProcessorTest, ReadOrderFollowsTheRecordCounts) {
   int found = 0;
   for (int i = 0; found < 3 && i < 10000; ++i) {
     const std::string user = "key-" + std::to_string(i * 7919) + "-" + std::to_string(i);
-    const int index = WorkFileIndex(HashBytes("HDR" + user), 83);
+    const int index = WorkFileIndex(HashBytes(KeyOf(user)), 83);
     if (index < 3 && keys[static_cast<std::size_t>(index)].empty()) {
       keys[static_cast<std::size_t>(index)] = user;
       ++found;
@@ -145,17 +154,17 @@ TEST_F(RejectProcessorTest, ReadOrderFollowsTheRecordCounts) {
   ASSERT_EQ(found, 3);
   const int counts[] = {5, 1, 3};
   for (int f = 0; f < 3; ++f) {
-    for (int n = 1; n <= counts[f]; ++n) ASSERT_TRUE(Add(rejects_, Record(keys[static_cast<std::size_t>(f)], n)));
+    for (int n = 1; n <= counts[f]; ++n) ASSERT_TRUE(Add(rejects_, keys[static_cast<std::size_t>(f)], n));
   }
   ASSERT_TRUE(rejects_.PrepareForNextPass());
   EXPECT_EQ(rejects_.ReadOrder(), (std::array<int, 7> {6, 5, 4, 3, 1, 2, 0}));
-  ResourceRecord record;
-  ASSERT_TRUE(rejects_.GetEntry(record));
-  EXPECT_EQ(record.IdentifierValues[0], keys[1]);
+  WorkEntry entry;
+  ASSERT_TRUE(rejects_.GetEntry(entry));
+  EXPECT_EQ(entry.IdentifierValues[0], keys[1]);
 }
 
 TEST_F(RejectProcessorTest, WorkFilePathIsKeptWhileAFileIsOpen) {
-  ASSERT_TRUE(Add(rejects_, Record("a", 1)));
+  ASSERT_TRUE(Add(rejects_, "a", 1));
   rejects_.SetWorkFilePath("elsewhere");
   EXPECT_NE(rejects_.WorkFilePath(), std::string("elsewhere") + kPathSeparator);
   rejects_.Initialize();
@@ -164,7 +173,7 @@ TEST_F(RejectProcessorTest, WorkFilePathIsKeptWhileAFileIsOpen) {
 }
 
 TEST_F(RejectProcessorTest, InitializeRemovesOpenWorkFiles) {
-  ASSERT_TRUE(Add(rejects_, Record("a", 1)));
+  ASSERT_TRUE(Add(rejects_, "a", 1));
   ASSERT_EQ(folder_.WorkFiles().size(), 1u);
   rejects_.Initialize();
   EXPECT_TRUE(folder_.WorkFiles().empty());
@@ -175,7 +184,7 @@ TEST_F(RejectProcessorTest, AWrittenFileThatCannotBeReopenedIsReported) {
   GTEST_SKIP() << "Windows does not remove a file that is open for writing, so the lost file "
                   "is provoked only on POSIX";
 #else
-  ASSERT_TRUE(Add(rejects_, Record("a", 1)));
+  ASSERT_TRUE(Add(rejects_, "a", 1));
   const auto files = folder_.WorkFiles();
   ASSERT_EQ(files.size(), 1u);
   std::filesystem::remove(folder_.File(files[0]));
@@ -189,7 +198,7 @@ TEST_F(RejectProcessorTest, AnUnwritableFolderFailsWithTheFileName) {
   CRejectProcessor rejects;
   rejects.SetWorkFilePath(folder_.File("missing"));
   rejects.Initialize();
-  EXPECT_FALSE(Add(rejects, Record("a", 1)));
+  EXPECT_FALSE(Add(rejects, "a", 1));
   EXPECT_EQ(rejects.LastErrorMessage().rfind("Unable to open reject file '" + folder_.File("missing"), 0), 0u)
       << rejects.LastErrorMessage();
   EXPECT_NE(rejects.LastErrorMessage().find("' for writing: "), std::string::npos);

@@ -104,6 +104,61 @@ TEST_F(TypedEngineTest, FixedDatesOverrideTheArgumentsAndMissingDatesMeanToday) 
   EXPECT_NEAR(end - start, 86399.0 / 86400.0, 1e-9);
 }
 
+// Today's and the keyword's dates hold for a whole run, across midnight;
+// Initialize and a new keyword or fixed date work them out again.
+TEST_F(TypedEngineTest, ResolvedDatesHoldForARunAndAreWorkedOutAgainForTheNext) {
+  double today = Day(2024, 3, 31);
+  engine_.SetLocalToday([&today] { return today; });
+  const std::string_view ids[] = {"u", "h"};
+  const Decimal values[] = {Decimal(1), Decimal(1)};
+  const auto startOfLastRow = [this] {
+    const AggregationListView list = engine_.AggregationList();
+    return std::get<double>(list.At(1, list.Rows - 1));
+  };
+  const auto endOfLastRow = [this] {
+    const AggregationListView list = engine_.AggregationList();
+    return std::get<double>(list.At(2, list.Rows - 1));
+  };
+
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  today = Day(2024, 4, 1);  // midnight passes during the run
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 1);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 3, 31));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 3, 31, 23, 59, 59));
+
+  Reset(0);  // a new run on the new day
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 4, 1));
+
+  // A keyword set after entries applies to the entries after it.
+  engine_.SetDateKeyword("PREVIOUS");
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 3, 1));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 3, 31, 23, 59, 59));
+  today = Day(2024, 5, 2);
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(engine_.AggregationList().Rows, 2);  // still March
+  engine_.SetDateKeyword("previous");
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 4, 1));
+
+  // Setting or clearing a fixed date also starts afresh.
+  engine_.SetDateKeyword("");
+  today = Day(2024, 6, 10);
+  engine_.SetDateEnd(Day(2024, 6, 30));
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 6, 10));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 6, 30));
+  today = Day(2024, 6, 11);
+  engine_.SetDateEnd(kNoDate);
+  engine_.SetDateStart(kNoDate);
+  ASSERT_EQ(engine_.AddEntry(ids, values), 0);
+  EXPECT_EQ(startOfLastRow(), Day(2024, 6, 11));
+  EXPECT_EQ(endOfLastRow(), Day(2024, 6, 11, 23, 59, 59));
+}
+
 TEST_F(TypedEngineTest, DateKeywordsAreCheckedAndStoredUpperCase) {
   engine_.SetDateKeyword("**curmon");
   EXPECT_EQ(engine_.DateKeyword(), "**CURMON");
@@ -219,6 +274,46 @@ TEST_F(TypedEngineTest, SumsAboveTheCapSpillIntoFurtherSets) {
   EXPECT_EQ(ReadRecords(output_).size(), 5u);
 }
 
+// One aggregate holds at most kMaximumResourceSets sets; an entry that would
+// need more is refused with its value named, and nothing changes.
+TEST_F(TypedEngineTest, AnEntryNeedingTooManySetsIsRefusedAndChangesNothing) {
+  const Decimal cap = TypedEngine::MaximumSummedValue();
+  const Decimal largest = cap * Decimal::FromInt64(TypedEngine::kMaximumResourceSets);
+  const Decimal tenToThe16 = Decimal::Parse("10000000000000000");
+  ASSERT_EQ(Add("hostile", "h", tenToThe16), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(),
+            "Resource value '10000000000000000' for 'CPU' would need more than 10000 output "
+            "records of at most 99999999999; the entry was not added.");
+  ASSERT_EQ(Add("hostile", "h", 1, Decimal::Parse("1000000000000000000000")), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("'1000000000000000000000' for 'IO'"), std::string::npos);
+  EXPECT_EQ(engine_.AggregationList().Rows, 0);
+
+  // Exactly the bound fits a new entry; one unit more on top of it is refused
+  // and leaves every sum and date as it was, also of the resources before it.
+  ASSERT_EQ(Add("u", "h", 1, largest, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+  ASSERT_EQ(engine_.AggregationList().Rows, TypedEngine::kMaximumResourceSets);
+  ASSERT_EQ(Add("u", "h", 5, 1, Day(2024, 1, 31, 7), Day(2024, 1, 31, 10)), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("'1' for 'IO'"), std::string::npos);
+  AggregationListView list = engine_.AggregationList();
+  ASSERT_EQ(list.Rows, TypedEngine::kMaximumResourceSets);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(1));
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2024, 1, 31, 8));
+  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(2024, 1, 31, 9));
+  // Negative values still fit, and make room for positive ones again.
+  ASSERT_EQ(Add("u", "h", 1, -cap), 0);
+  ASSERT_EQ(Add("u", "h", 1, cap), 0);
+  list = engine_.AggregationList();
+  EXPECT_EQ(list.Rows, TypedEngine::kMaximumResourceSets);
+  EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(3));
+
+  // A value refused before it reaches the work files.
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  EXPECT_EQ(Add("b", "h", tenToThe16), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.Counters().RejectRecordsCount(), 0);
+  EXPECT_TRUE(folder_.WorkFiles().empty());
+}
+
 TEST_F(TypedEngineTest, DataValidationReportsCountsAndTextThatIsNoNumber) {
   engine_.SetDataValidation(true);
   const std::string_view three[] = {"a", "b", "c"};
@@ -235,6 +330,28 @@ TEST_F(TypedEngineTest, DataValidationReportsCountsAndTextThatIsNoNumber) {
   EXPECT_EQ(engine_.AggregationList().Rows, 0);
   engine_.SetDataValidation(false);
   EXPECT_THROW(engine_.AddEntryText(ids, texts), DecimalTypeMismatch);
+}
+
+// The identifier count is checked first, then the resource count, then the
+// numbers, whichever of them an entry gets wrong.
+TEST_F(TypedEngineTest, DataValidationChecksIdentifiersThenResourcesThenNumbers) {
+  engine_.SetDataValidation(true);
+  engine_.SetEnableDebugCounters(true);
+  const std::string_view threeIds[] = {"a", "b", "c"};
+  const std::string_view twoIds[] = {"a", "b"};
+  const std::string_view oneText[] = {"abc"};
+  const std::string_view twoTexts[] = {"abc", "1"};
+  EXPECT_EQ(engine_.AddEntryText(threeIds, oneText), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 identifiers; received 3 identifiers");
+  EXPECT_EQ(engine_.AddEntryText(threeIds, twoTexts), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 identifiers; received 3 identifiers");
+  EXPECT_EQ(engine_.AddEntryText(twoIds, oneText), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Expected 2 resources; received 1 resources");
+  EXPECT_EQ(engine_.AddEntryText(twoIds, twoTexts), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Resource value 'abc is not numeric.");
+  EXPECT_EQ(engine_.Counters().CallCount_AddEntry(), 4);
+  EXPECT_EQ(engine_.Counters().InputRecordsCount(), 4);
+  EXPECT_EQ(engine_.AggregationList().Rows, 0);
 }
 
 TEST_F(TypedEngineTest, AnEntryWithMoreResourcesThanTheFirstKeepsEveryValue) {
@@ -358,6 +475,67 @@ TEST_F(TypedEngineTest, MaxEntriesOneWritesThreeKeysOverThreePasses) {
   }
   EXPECT_TRUE(folder_.WorkFiles().empty());
   EXPECT_EQ(engine_.EntryCount(), 0);
+}
+
+// Values with more places than the output's six, and values a conversion
+// factor leaves with many places, give the same aggregate whether it was
+// summed in memory or through the work files.
+TEST_F(TypedEngineTest, WorkFilesGiveTheAggregatesOfMemory) {
+  struct Example {
+    const char* What;
+    double Factor;
+    Decimal Value;
+    int Count;
+    const char* Written;
+  };
+  const Example examples[] = {
+      {"ten values of 0.0000004", 1.0, Decimal::Parse("0.0000004"), 10, "0.000004"},
+      {"three values of 0.3333333", 1.0, Decimal::Parse("0.3333333"), 3, "1.000000"},
+      {"600 seconds at factor 60", 60.0, Decimal(1), 600, "10.000000"},
+  };
+  for (const Example& example : examples) {
+    for (const std::int32_t maxEntries : {0, 1}) {
+      // With one entry allowed, "a" holds the table and "b" goes through the
+      // work files.
+      Reset(maxEntries);
+      engine_.ClearResourceList();
+      engine_.DefineResource("TIME", example.Factor, -1);
+      const std::string_view a[] = {"a", "h"};
+      const std::string_view b[] = {"b", "h"};
+      const Decimal one[] = {Decimal(1)};
+      const Decimal value[] = {example.Value};
+      ASSERT_EQ(engine_.AddEntry(a, one, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+      for (int i = 0; i < example.Count; ++i) {
+        ASSERT_EQ(engine_.AddEntry(b, value, Day(2024, 1, 31), Day(2024, 1, 31)), 0);
+      }
+      ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+      EXPECT_EQ(engine_.Counters().RejectPassesCount(), maxEntries);
+      const std::string lineOfB = "HDR,20240131,20240131,00:00:00,00:00:00,,2,\"USER\",\"b\",\"HOST\",\"h\",1,TIME," +
+                                  std::string(example.Written) + "\r\n";
+      EXPECT_NE(OutputText().find(lineOfB), std::string::npos)
+          << example.What << ", MaxEntries " << maxEntries << ":\n" << OutputText();
+    }
+  }
+}
+
+// An entry in a work file keeps the key and dates it was added with, as an
+// entry in memory does, whatever the settings are when the file is read.
+TEST_F(TypedEngineTest, WorkFileEntriesKeepTheirKeysAndDatesWhenSettingsChangeLater) {
+  for (const std::int32_t maxEntries : {0, 1}) {
+    Reset(maxEntries);
+    engine_.SetDateStart(Day(2024, 1, 1));
+    ASSERT_EQ(Add("a", "h", 1, 1, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+    ASSERT_EQ(Add("b", "h", 1, 1, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), 0);
+    ASSERT_EQ(Add("b", "h", 1, 1, Day(2024, 2, 1, 8), Day(2024, 2, 1, 9)), 0);
+    engine_.SetDateStart(Day(2024, 6, 1));
+    engine_.SetDateAggregation(EDateAggregation_None);
+    ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+    const auto records = ReadRecords(output_);
+    ASSERT_EQ(records.size(), 3u) << "MaxEntries " << maxEntries;  // b apart on two end days
+    for (const ResourceRecord& record : records) {
+      EXPECT_EQ(record.Start, Day(2024, 1, 1)) << "MaxEntries " << maxEntries;
+    }
+  }
 }
 
 TEST_F(TypedEngineTest, WorkFileValuesAreNotConvertedTwice) {

@@ -1,43 +1,41 @@
-// quaxaggregate: sums a resource record file by key with the aggregation
-// engine and appends the aggregates to an output file. Exit codes follow the
+// quaxaggregate: sums resource record files by key with the aggregation
+// engine and writes the aggregates to an output file. Exit codes follow the
 // engine's return codes: 0 done, 8 the command line was not understood
-// (nothing was done), 16 the aggregation failed.
-#include <algorithm>
+// (nothing was done), 16 the aggregation failed; 130 after Ctrl+C. Whenever
+// it does not exit 0, OUTPUT is as it was.
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "engine/file_aggregator.h"
-#include "platform/platform_files.h"
-#include "platform/platform_system.h"
+#include "tools/tool_support.h"
 
 namespace {
 
 using quax::agg::CFileAggregator;
+using namespace quax::agg;
+using namespace quax::agg::tools;
 
-constexpr int kExitOk = quax::agg::EQUAX_RETURN_CODE_OK;
-constexpr int kExitUsage = quax::agg::EQUAX_RETURN_CODE_WARNING;
-constexpr int kExitFailed = quax::agg::EQUAX_RETURN_CODE_ERROR;
-constexpr std::int64_t kProgressInterval = 1000000;
+// Records between two looks at Ctrl+C and the progress line.
+constexpr std::int64_t kProgressInterval = 1 << 16;
 
 constexpr const char* kHelp =
-    "Usage: quaxaggregate [options] INPUT OUTPUT\n"
+    "Usage: quaxaggregate [options] INPUT... OUTPUT\n"
     "\n"
-    "Sums the resource records of INPUT whose header, identifier values and\n"
-    "dates are equal, and writes one record per aggregate to OUTPUT (which is\n"
-    "replaced unless --append is given). Entries that do not fit into memory\n"
-    "go to work files and are summed in further passes. OUTPUT changes only\n"
-    "when the whole run succeeds.\n"
+    "Sums the resource records of the INPUT files whose header, identifier\n"
+    "values and dates are equal, and writes one record per aggregate to OUTPUT\n"
+    "(which is replaced unless --append is given). Records of all inputs are\n"
+    "summed together. Entries that do not fit into memory go to work files and\n"
+    "are summed in further passes. OUTPUT changes only when the whole run\n"
+    "succeeds. \"-\" as INPUT reads standard input, as OUTPUT writes standard\n"
+    "output.\n"
+    "\n"
+    "Input is read strictly: a date that is not a calendar date, a time outside\n"
+    "00:00:00-23:59:59 or a value that is not a plain decimal number stops the\n"
+    "run. An existing OUTPUT that is not a resource record file is left alone.\n"
     "\n"
     "Options:\n"
     "  --drop-identifier NAME  leave out the identifier NAME (any case); repeatable\n"
@@ -52,13 +50,24 @@ constexpr const char* kHelp =
     "  --date-aggregation HOW  which dates are part of the key: none, start,\n"
     "                          end or both (default both)\n"
     "  --append                append to OUTPUT instead of replacing it\n"
+    "  --lenient               read malformed fields the forgiving way (digits\n"
+    "                          taken as they come) instead of stopping\n"
+    "  --force                 replace (or append to) an OUTPUT that is not a\n"
+    "                          resource record file\n"
+    "  --quiet                 no progress line and no results, only errors\n"
+    "                          and warnings\n"
     "  --debug-counters        also print the internal statistics of the run\n"
     "  --help                  show this text\n"
     "\n"
-    "Exit codes: 0 done, 8 command line not understood, 16 aggregation failed.\n";
+    "A progress line (pass, records read, records per second) is shown on\n"
+    "standard error when it is a terminal. The results go to standard output,\n"
+    "or to standard error when OUTPUT is \"-\" or a device.\n"
+    "\n"
+    "Exit codes: 0 done, 8 command line not understood, 16 aggregation failed,\n"
+    "130 interrupted (Ctrl+C).\n";
 
 struct Options {
-  std::string Input;
+  std::vector<std::string> Inputs;
   std::string Output;
   std::vector<std::string> DropIdentifiers;
   std::vector<std::string> DropResources;
@@ -68,8 +77,10 @@ struct Options {
   std::string WorkPath;
   std::int32_t DateAggregation = quax::agg::EDateAggregation_Both;
   bool Append = false;
+  bool Lenient = false;
+  bool Force = false;
+  bool Quiet = false;
   bool DebugCounters = false;
-  bool Help = false;
 };
 
 bool ParseCount(std::string_view text, std::int32_t& out) {
@@ -92,98 +103,56 @@ bool ParseDateAggregation(std::string_view text, std::int32_t& out) {
   return true;
 }
 
-constexpr char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // The aggregator matches the names to drop in any case and refuses one it
 // already holds; naming one again on the command line changes nothing.
 void AddNameOnce(std::vector<std::string>& names, std::string_view name) {
-  const auto sameName = [name](const std::string& known) {
-    return std::ranges::equal(known, name, {}, AsciiUpper, AsciiUpper);
-  };
-  if (std::ranges::none_of(names, sameName)) names.emplace_back(name);
+  for (const std::string& known : names) {
+    if (SameNameIgnoringCase(known, name)) return;
+  }
+  names.emplace_back(name);
 }
 
-// False with a message on standard error when the line is not understood.
-bool ParseArguments(int argc, char** argv, Options& options) {
-  std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const auto value = [&](std::string_view& out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "quaxaggregate: %s needs a value\n", argv[i]);
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string_view text;
-    if (arg == "--help" || arg == "-h") {
-      options.Help = true;
-    } else if (arg == "--append") {
+bool ParseArguments(CommandLine& line, Options& options) {
+  std::string_view option;
+  std::string_view text;
+  while (line.NextOption(option)) {
+    if (option == "--append") {
       options.Append = true;
-    } else if (arg == "--debug-counters") {
+    } else if (option == "--lenient") {
+      options.Lenient = true;
+    } else if (option == "--force") {
+      options.Force = true;
+    } else if (option == "--quiet") {
+      options.Quiet = true;
+    } else if (option == "--debug-counters") {
       options.DebugCounters = true;
-    } else if (arg == "--drop-identifier") {
-      if (!value(text)) return false;
+    } else if (option == "--drop-identifier") {
+      if (!line.Value(text)) return false;
       AddNameOnce(options.DropIdentifiers, text);
-    } else if (arg == "--drop-resource") {
-      if (!value(text)) return false;
+    } else if (option == "--drop-resource") {
+      if (!line.Value(text)) return false;
       AddNameOnce(options.DropResources, text);
-    } else if (arg == "--work-path") {
-      if (!value(text)) return false;
+    } else if (option == "--work-path") {
+      if (!line.Value(text)) return false;
       options.WorkPath = text;
-    } else if (arg == "--max-entries" || arg == "--memory-min" || arg == "--memory-max") {
-      if (!value(text)) return false;
-      std::int32_t& target = arg == "--max-entries"  ? options.MaxEntries
-                             : arg == "--memory-min" ? options.MemoryMinimum
-                                                     : options.MemoryMaximum;
+    } else if (option == "--max-entries" || option == "--memory-min" || option == "--memory-max") {
+      if (!line.Value(text)) return false;
+      std::int32_t& target = option == "--max-entries"  ? options.MaxEntries
+                             : option == "--memory-min" ? options.MemoryMinimum
+                                                        : options.MemoryMaximum;
       if (!ParseCount(text, target)) {
-        std::fprintf(stderr, "quaxaggregate: %s wants a whole number, not '%.*s'\n", argv[i - 1],
-                     static_cast<int>(text.size()), text.data());
-        return false;
+        return line.Refuse(std::string(option) + " wants a whole number, not '" + std::string(text) + "'");
       }
-    } else if (arg == "--date-aggregation") {
-      if (!value(text)) return false;
+    } else if (option == "--date-aggregation") {
+      if (!line.Value(text)) return false;
       if (!ParseDateAggregation(text, options.DateAggregation)) {
-        std::fprintf(stderr, "quaxaggregate: --date-aggregation wants none, start, end or both\n");
-        return false;
+        return line.Refuse("--date-aggregation wants none, start, end or both");
       }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "quaxaggregate: unknown option %s (see --help)\n", argv[i]);
-      return false;
     } else {
-      positional.emplace_back(arg);
+      return line.Unknown(option);
     }
   }
-  if (options.Help) return true;
-  if (positional.size() != 2) {
-    std::fprintf(stderr, "quaxaggregate: name one input and one output file (see --help)\n");
-    return false;
-  }
-  options.Input = positional[0];
-  options.Output = positional[1];
-  return true;
-}
-
-// The engine's texts use CR LF; a terminal line ends in the platform's way.
-void PrintText(std::FILE* stream, const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  std::fprintf(stream, "%s\n", out.c_str());
-}
-
-bool StandardErrorIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
+  return line.Help() || line.TakeInputsAndOutput("input", options.Inputs, options.Output);
 }
 
 #ifndef _WIN32
@@ -196,68 +165,36 @@ class SilentReporter final : public quax::agg::EventReporter {
 };
 #endif
 
-// The file the aggregates are written to before they reach the output. It
-// is removed however the run ends.
-class StagedOutput {
- public:
-  explicit StagedOutput(std::string output)
-      : output_(std::move(output)),
-        path_(output_ + "." + std::to_string(quax::agg::platform::CurrentProcessId()) + ".partial") {}
-  ~StagedOutput() {
-    quax::agg::platform::FileError ignored;  // gone already when it was moved
-    quax::agg::platform::RemoveFile(path_, ignored);
+int Fail(const std::string& message) { return tools::Fail("quaxaggregate", message); }
+
+// Everything that can be checked is checked before any work: the inputs can
+// be opened, the folders exist, and OUTPUT may be written.
+int CheckBeforeWork(const Options& options) {
+  if (auto unopened = CheckInputs(options.Inputs)) return Fail(*unopened);
+  if (!options.WorkPath.empty()) {
+    if (auto refused = CheckFolder(options.WorkPath, "the work path")) return Fail(*refused);
   }
-  StagedOutput(const StagedOutput&) = delete;
-  StagedOutput& operator=(const StagedOutput&) = delete;
-
-  const std::string& Path() const noexcept { return path_; }
-
-  // An empty file: a run without records still has an output.
-  bool Create() {
-    quax::agg::platform::File file;
-    quax::agg::platform::FileError error;
-    if (file.Open(path_, quax::agg::platform::OpenMode::Write, error)) return true;
-    return Failed("Unable to open file '" + path_ + "'", error);
+  if (auto refused = CheckOutput(options.Output, options.Force, IsResourceRecordLine, "a resource record file")) {
+    return Fail(*refused);
   }
+  return kExitOk;
+}
 
-  // Replaces the output with the staged file, or appends the staged file to it.
-  bool Publish(bool append) {
-    quax::agg::platform::FileError error;
-    if (!append) {
-      return quax::agg::platform::MoveOver(path_, output_, error) ||
-             Failed("Unable to replace '" + output_ + "'", error);
-    }
-    quax::agg::platform::File from;
-    quax::agg::platform::File to;
-    if (!from.Open(path_, quax::agg::platform::OpenMode::Read, error)) {
-      return Failed("Unable to open file '" + path_ + "'", error);
-    }
-    if (!to.Open(output_, quax::agg::platform::OpenMode::Append, error)) {
-      return Failed("Unable to open file '" + output_ + "'", error);
-    }
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-      const std::ptrdiff_t n = from.Read(buffer.data(), buffer.size(), error);
-      if (n < 0) return Failed("Unable to read '" + path_ + "'", error);
-      if (n == 0) return true;
-      if (!to.Write(buffer.data(), static_cast<std::size_t>(n), error)) {
-        return Failed("Unable to append to '" + output_ + "'", error);
+void WarnOfUnmatched(const std::vector<std::string>& given, const std::vector<std::string>& unmatched,
+                     const char* option, const char* what) {
+  for (const std::string& name : given) {
+    for (const std::string& none : unmatched) {
+      if (SameNameIgnoringCase(name, none)) {
+        std::fprintf(stderr, "quaxaggregate: warning: %s %s matched no %s of the input\n", option,
+                     name.c_str(), what);
       }
     }
   }
-
- private:
-  static bool Failed(const std::string& what, const quax::agg::platform::FileError& error) {
-    std::fprintf(stderr, "quaxaggregate: %s: Error #%d: %s\n", what.c_str(), static_cast<int>(error.Number),
-                 error.Description.c_str());
-    return false;
-  }
-
-  std::string output_;
-  std::string path_;
-};
+}
 
 int Run(const Options& options) {
+  if (const int refused = CheckBeforeWork(options); refused != kExitOk) return refused;
+
   CFileAggregator aggregator;
   quax::agg::TypedEngine& engine = aggregator.Engine();
 #ifndef _WIN32
@@ -271,60 +208,62 @@ int Run(const Options& options) {
   if (options.MemoryMaximum >= 0) engine.SetMemoryMaximum(options.MemoryMaximum);
   engine.SetDateAggregation(options.DateAggregation);
   engine.SetEnableDebugCounters(options.DebugCounters);
-  engine.SetOutputFileName(options.Output);
-  aggregator.SetInputFileName(options.Input);
+  aggregator.SetStrictInput(!options.Lenient);
 
-  // The aggregates go to a file beside the output first, which replaces the
-  // output (or is appended to it) only when the whole run succeeded: a run
-  // that fails leaves the output as it was.
-  StagedOutput staged(options.Output);
-  if (!staged.Create()) return kExitFailed;
+  // The aggregates go to a staged file first, which becomes OUTPUT only
+  // when the whole run succeeded: a run that fails leaves OUTPUT as it was.
+  StagedOutput staged(options.Output, options.WorkPath);
+  std::string message;
+  if (!staged.Create(options.Append, message)) return Fail(message);
   engine.SetOutputFileName(staged.Path());
-  const bool showProgress = StandardErrorIsTerminal();
-  if (showProgress) {
-    aggregator.SetProgress(
-        [](std::int64_t records) {
-          std::fprintf(stderr, "\r%lld records read", static_cast<long long>(records));
-          std::fflush(stderr);
-        },
-        kProgressInterval);
-  }
-  const bool succeeded = aggregator.AggregateFile();
-  if (showProgress) std::fprintf(stderr, "\r");
-  if (!succeeded) {
-    std::fprintf(stderr, "quaxaggregate: ");
-    PrintText(stderr, aggregator.LastErrorMessage());
-  }
-  PrintText(stdout, options.DebugCounters ? engine.DebugMessage() : engine.ResultsMessage());
-  if (!succeeded) return kExitFailed;
-  return staged.Publish(options.Append) ? kExitOk : kExitFailed;
-}
 
-// Replacing or appending to the file being read would lose its records or
-// read the aggregates back in. A name that cannot be examined (an output
-// not yet there) names another file.
-bool SameFile(const std::string& input, const std::string& output) {
-  std::error_code unexamined;
-  return std::filesystem::equivalent(input, output, unexamined);
+  ProgressLine progress(!options.Quiet && StandardErrorIsTerminal());
+  aggregator.SetProgress(
+      [&progress](std::int64_t records, bool allRead) {
+        progress.Show(1, records, allRead);
+        return !InterruptRequested();
+      },
+      kProgressInterval);
+  engine.SetPassProgress(
+      [&progress](std::int64_t pass, std::int64_t records) {
+        progress.Show(pass, records, records == 0);
+        return !InterruptRequested();
+      },
+      kProgressInterval);
+
+  std::vector<quax::agg::AggregationInput> inputs;
+  for (const std::string& input : options.Inputs) inputs.push_back({input, IsStandardStream(input)});
+  std::string failure;
+  try {
+    if (!aggregator.AggregateInputs(inputs)) failure = aggregator.LastErrorMessage();
+  } catch (const std::exception& error) {  // an unreadable record or a failed write
+    failure = error.what();
+  }
+  progress.Clear();
+  if (InterruptRequested()) return ReportInterrupted("quaxaggregate", options.Output);
+  std::FILE* results = WritesThrough(options.Output) ? stderr : stdout;
+  const auto printResults = [&] {
+    if (!options.Quiet) PrintText(results, options.DebugCounters ? engine.DebugMessage() : engine.ResultsMessage());
+  };
+  if (!failure.empty()) {
+    const int failed = Fail(staged.InUserTerms(failure));
+    printResults();
+    return failed;
+  }
+  if (!staged.Publish(message)) return InterruptRequested() ? ReportInterrupted("quaxaggregate", options.Output) : Fail(message);
+  printResults();
+  WarnOfUnmatched(options.DropIdentifiers, aggregator.UnmatchedIdentifiersToRemove(), "--drop-identifier",
+                  "identifier");
+  WarnOfUnmatched(options.DropResources, aggregator.UnmatchedResourcesToRemove(), "--drop-resource",
+                  "resource");
+  return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseArguments(argc, argv, options)) return kExitUsage;
-  if (options.Help) {
-    std::fputs(kHelp, stdout);
-    return kExitOk;
-  }
-  if (SameFile(options.Input, options.Output)) {
-    std::fprintf(stderr, "quaxaggregate: %s is both the input and the output\n", options.Output.c_str());
-    return kExitUsage;
-  }
-  try {
-    return Run(options);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "quaxaggregate: %s\n", error.what());
-    return kExitFailed;
-  }
+  return ToolMain(
+      "quaxaggregate", argc, argv, kHelp, [&options](CommandLine& line) { return ParseArguments(line, options); },
+      [&options] { return Run(options); }, options.Output);
 }

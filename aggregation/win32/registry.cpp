@@ -144,10 +144,8 @@ bool CRegValue::Refresh() {
   unique_hkey root;
   if (!Connect(root, nullptr)) return Succeeded(false);
 
-  const bool queryOnly = readOnly_ && reporting_ == FailureReporting::LastErrorMessage;
   unique_hkey key;
-  LONG result = RegOpenKeyExA(root.get(), subKey_.c_str(), 0, queryOnly ? KEY_QUERY_VALUE : KEY_ALL_ACCESS,
-                              key.put());
+  LONG result = RegOpenKeyExA(root.get(), subKey_.c_str(), 0, KEY_QUERY_VALUE, key.put());
   if (result != ERROR_SUCCESS) {
     Fail(kRefreshOpenFailed, nullptr, result);
     return Succeeded(false);
@@ -199,7 +197,7 @@ bool CRegValue::Update() {
   unique_hkey key;
   char emptyClass[] = "";
   LONG result = RegCreateKeyExA(root.get(), subKey_.c_str(), 0, emptyClass, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+                                KEY_SET_VALUE, nullptr, key.put(), nullptr);
   if (result != ERROR_SUCCESS) {
     Fail(kUpdateCreateFailed, kAdminCreateFailed, result);
     return Succeeded(false);
@@ -246,7 +244,8 @@ bool CRegValue::Delete() {
   unique_hkey root;
   if (!Connect(root, nullptr)) return Succeeded(false);
   unique_hkey key;
-  LONG result = RegOpenKeyExA(root.get(), subKey_.c_str(), 0, KEY_ALL_ACCESS, key.put());
+  // Deleting a value is a change of the key's values.
+  LONG result = RegOpenKeyExA(root.get(), subKey_.c_str(), 0, KEY_SET_VALUE, key.put());
   if (result != ERROR_SUCCESS) {
     Fail(kDeleteOpenFailed, nullptr, result);
     return Succeeded(false);
@@ -260,10 +259,6 @@ bool CRegValue::Delete() {
 }
 
 // ---- CRegKey -----------------------------------------------------------
-
-namespace {
-constexpr REGSAM kKeyFullAccess = 0xF003F;
-}  // namespace
 
 void CRegKey::SetTargetMachine(std::string_view machine) { targetMachine_ = NormalizeTargetMachine(machine); }
 
@@ -279,7 +274,8 @@ bool CRegKey::Create() const {
   if (ConnectToRegistry(targetMachine_, rootKey_, root) != ERROR_SUCCESS) return false;
   unique_hkey key;
   char emptyClass[] = "";
-  return RegCreateKeyExA(root.get(), Path().c_str(), 0, emptyClass, REG_OPTION_NON_VOLATILE, kKeyFullAccess,
+  // The new key is not used through this handle: the least access will do.
+  return RegCreateKeyExA(root.get(), Path().c_str(), 0, emptyClass, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE,
                          nullptr, key.put(), nullptr) == ERROR_SUCCESS;
 }
 
@@ -287,7 +283,9 @@ bool CRegKey::Delete() const {
   unique_hkey root;
   if (ConnectToRegistry(targetMachine_, rootKey_, root) != ERROR_SUCCESS) return false;
   unique_hkey parent;
-  if (RegOpenKeyExA(root.get(), parentKey_.c_str(), 0, kKeyFullAccess, parent.put()) != ERROR_SUCCESS) {
+  // The parent handle's rights do not matter to the deletion; the key itself
+  // must grant DELETE.
+  if (RegOpenKeyExA(root.get(), parentKey_.c_str(), 0, KEY_QUERY_VALUE, parent.put()) != ERROR_SUCCESS) {
     return false;
   }
   return RegDeleteKeyA(parent.get(), subKey_.c_str()) == ERROR_SUCCESS;

@@ -54,6 +54,9 @@ class CRegValue {
   HKEY Key() const noexcept { return rootKey_; }
   void SetKey(HKEY root) noexcept { rootKey_ = root; }
   const std::string& LastErrorMessage() const noexcept { return lastErrorMessage_; }
+  // Kept for callers that set it: every operation asks only for the access
+  // it needs (query values to read, set values to write or delete), so a
+  // reader is never refused for rights it does not use.
   bool ReadOnly() const noexcept { return readOnly_; }
   void SetReadOnly(bool readOnly) noexcept { readOnly_ = readOnly; }
   const std::string& SubKey() const noexcept { return subKey_; }
@@ -98,7 +101,7 @@ class CRegValue {
 };
 
 // The administration programs' registry value: the same operations without
-// LastErrorMessage and ReadOnly; Refresh always opens with full access.
+// LastErrorMessage and ReadOnly.
 class CAdminRegValue : private CRegValue {
  public:
   CAdminRegValue() noexcept : CRegValue(FailureReporting::MessageBox) {}

@@ -119,6 +119,58 @@ TEST(ServiceEventLog, RealEventLogAcceptsAReport) {
   EXPECT_TRUE(WriteEvent({"QUAX", EVENTLOG_INFORMATION_TYPE, kCollectorCategory, kEventIdInformation, strings, 1}));
 }
 
+// Console mode (-debug) for the length of a test.
+class ConsoleMode {
+ public:
+  ConsoleMode() : saved_(Service().ConsoleMode) { Service().ConsoleMode = true; }
+  ~ConsoleMode() { Service().ConsoleMode = saved_; }
+
+ private:
+  bool saved_;
+};
+
+TEST(Console, InDebugModeErrorsWarningsAndFailedOperationsReachTheOperator) {
+  CapturedTrace trace;
+  CapturedEvents events;
+  test::CapturedConsole console;
+  ConsoleMode debug;
+  CServiceEventLog log;
+  log.SetLabel("QUAXWINPROCESS");
+  log.ReportInformation("%s has been started.", kServiceDisplayName);
+  log.ReportWarning("The log file field delimiter %d cannot separate fields", 48);
+  log.ReportError("Internal error: %s.\n\nThe collector is terminating.", "out of memory");
+  CTraceScope scope("QUAXWINPROCESS: Test::Operation", false);
+  scope.Trace("Pid=%d", 7);
+  // The system's texts end with a line end; the console line does not.
+  scope.TraceFailure("The interval command failed: (%d): %s", 2, "File not found.\r\n");
+
+  EXPECT_EQ(console.Lines(),
+            (std::vector<std::string>{
+                "WARNING: QUAXWINPROCESS: The log file field delimiter 48 cannot separate fields",
+                "ERROR: QUAXWINPROCESS: Internal error: out of memory.\n\nThe collector is terminating.",
+                "QUAXWINPROCESS: Test::Operation: The interval command failed: (2): File not found."}));
+  // The other channels are unchanged.
+  ASSERT_EQ(events.Events().size(), 3u);
+  EXPECT_EQ(events.Events()[1].Type, EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(events.Events()[1].EventId, kEventIdWarning);
+  EXPECT_TRUE(trace.Contains("\nQUAXWINPROCESS: Test::Operation: The interval command failed: (2): File not found.\r\n"));
+  EXPECT_TRUE(trace.Contains("\nQUAXWINPROCESS: Event Log WARNING: QUAXWINPROCESS: The log file field delimiter 48 "
+                             "cannot separate fields"));
+}
+
+TEST(Console, AsAServiceNothingIsPrinted) {
+  CapturedTrace trace;
+  CapturedEvents events;
+  test::CapturedConsole console;
+  ASSERT_FALSE(Service().ConsoleMode);
+  CServiceEventLog log;
+  log.ReportError("Unable to create default log file path '%s'", "C:\\x");
+  GlobalTrace().TraceFailure("WaitForMultipleObjects failed: %s", "Access denied.");
+  EXPECT_TRUE(console.Lines().empty());
+  EXPECT_EQ(events.Events().size(), 1u);
+  EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: WaitForMultipleObjects failed: Access denied."));
+}
+
 TEST(ServiceStatus, CheckPointsAdvanceOnlyWhilePending) {
   ServiceState service;
   SERVICE_STATUS status = NextServiceStatus(service, SERVICE_START_PENDING, NO_ERROR, 3000);
@@ -133,7 +185,15 @@ TEST(ServiceStatus, CheckPointsAdvanceOnlyWhilePending) {
   status = NextServiceStatus(service, SERVICE_STOPPED, ERROR_PATH_NOT_FOUND, 0);
   EXPECT_EQ(status.dwCheckPoint, 0u);
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
   EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+}
+
+TEST(ServiceStatus, AnInternalErrorStopsWithTheServiceSpecificCode) {
+  ServiceState service;
+  const SERVICE_STATUS status = NextServiceStatus(service, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  EXPECT_EQ(status.dwServiceSpecificExitCode, kInternalErrorExitCode);
 }
 
 TEST(ServiceStatus, ConsoleModeReportsNothing) {
@@ -146,6 +206,25 @@ TEST(ServiceStatus, ConsoleModeReportsNothing) {
   ReportServiceError("StartServiceCtrlDispatcher failed.");
   EXPECT_TRUE(events.Events().empty());
   EXPECT_EQ(service.serviceExitCode, saved.serviceExitCode);
+  service = saved;
+}
+
+TEST(ServiceStatus, NothingIsReportedOnceTheServiceHasStopped) {
+  // The control handler may answer a stop after the run has ended: its
+  // stop-pending must not follow the final stopped report.
+  CapturedEvents events;
+  ServiceState& service = Service();
+  const ServiceState saved = service;
+  service.ConsoleMode = false;
+  service.StatusHandle = nullptr;  // every report that is sent fails and is reported
+  service.Status.dwCurrentState = SERVICE_RUNNING;
+  EXPECT_FALSE(ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0));
+  EXPECT_EQ(events.Events().size(), 1u);
+  service.Status.dwCurrentState = SERVICE_STOPPED;
+  EXPECT_TRUE(ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0));
+  EXPECT_TRUE(ReportServiceStatus(SERVICE_STOPPED, NO_ERROR, 0));
+  EXPECT_EQ(events.Events().size(), 1u);
+  EXPECT_EQ(service.Status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   service = saved;
 }
 
@@ -187,6 +266,15 @@ TEST(ErrorText, ConsoleTextHasCodeInHexAndNoLineEnd) {
   EXPECT_EQ(text.find('\r'), std::string::npos);
   SetLastError(0x2345678);
   EXPECT_STREQ(ConsoleErrorText(), "");
+}
+
+TEST(ErrorText, ConsoleTextKeepsInsertsItHasNoArgumentsFor) {
+  // "%1 is not a valid Win32 application." (Wine: "Bad EXE format for %1.")
+  SetLastError(ERROR_BAD_EXE_FORMAT);
+  const std::string text = ConsoleErrorText();
+  EXPECT_NE(text.find("%1"), std::string::npos) << text;
+  ASSERT_GE(text.size(), 7u);
+  EXPECT_EQ(text.substr(text.size() - 7), " (0xc1)");
 }
 
 TEST(Privilege, DebugPrivilegeCanBeEnabledAndDisabled) {

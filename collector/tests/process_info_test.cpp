@@ -30,6 +30,12 @@ class HeldChild {
                               environment, creationFlags);
     ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
+  // An environment beyond the ANSI code page.
+  HeldChild(const std::wstring& program, const std::vector<std::wstring>& environment)
+      : base_(UniqueBase()), ready_(base_ + ".ready"), go_(base_ + ".go") {
+    child_ = test::StartChild(L"\"" + program + L"\" hold 0 " + test::Wide(base_), environment);
+    ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
+  }
   ~HeldChild() {
     Release();
     WaitForSingleObject(child_.Process.get(), 30000);
@@ -119,6 +125,28 @@ TEST(ProcessInfo, EndedChildCarriesExitCodeAndExitTime) {
   EXPECT_LE(info.ExitTime, info.IntervalEnd);
   EXPECT_DOUBLE_EQ(info.ElapsedSeconds.Current, SecondsBetween(info.ExitTime, info.CreationTime));
   EXPECT_STREQ(info.ProcessName, "quax_test_child.exe");  // not read again
+}
+
+std::wstring SystemRootVariable() {
+  wchar_t systemRoot[MAX_PATH];
+  GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
+  return std::wstring(L"SystemRoot=") + systemRoot;
+}
+
+TEST(ProcessInfo, TextsComeInTheSystemsAnsiCodePage) {
+  // collector_tests run with the Cyrillic code page 1251 (see
+  // collector/CMakeLists.txt): a Cyrillic project name survives, a
+  // character the code page lacks becomes "?". (Wine's file names are ASCII
+  // only in that setting, as no Russian Unix locale is installed.)
+  ASSERT_EQ(GetACP(), 1251u);
+  HeldChild child(test::Wide(test::BinaryDirectory()) + L"\\quax_test_child.exe",
+                  {SystemRootVariable(), L"QUAXU_CURRPROJ=\u041f\u0440\u043e\u0435\u043a\u0442-\u03a9"});
+  ASSERT_TRUE(child.ready);
+  CProcessInfo info;
+  info.SetProcessId(child.Id());
+  ASSERT_TRUE(info.Refresh());
+  EXPECT_STREQ(info.ProjectName, "\xcf\xf0\xee\xe5\xea\xf2-?");
+  EXPECT_STREQ(info.ProcessName, "quax_test_child.exe");
 }
 
 TEST(ProcessInfo, ChildWithoutProjectVariableHasEmptyProject) {

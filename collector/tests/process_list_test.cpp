@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -118,7 +119,7 @@ TEST(ProcessList, FullRefreshFlagsVanishedProcessesAndRefreshListAddsNewOnes) {
   CapturedTrace trace;
   ASSERT_TRUE(list.RefreshList());
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: RefreshList: PID " + std::to_string(added.ProcessId) + " is new"));
-  EXPECT_EQ(Ids(list, &CProcessList::NextNewEntry).back(), added.ProcessId);
+  EXPECT_TRUE(Contains(Ids(list, &CProcessList::NextNewEntry), added.ProcessId));  // ids are reused: not the last
   EXPECT_TRUE(Ids(list, &CProcessList::NextTerminatedEntry).empty());  // RefreshList flags nothing
 
   ASSERT_TRUE(list.FullRefresh());
@@ -165,6 +166,28 @@ TEST(ProcessList, LargeSystemsDoubleTheBufferUntilAllIdsAreSeen) {
   g_bufferSizes.clear();
   ASSERT_TRUE(list.RefreshList());
   EXPECT_EQ(g_bufferSizes, (std::vector<DWORD>{1024, 2048}));
+}
+
+// A source that fills every buffer it is given, however large.
+int g_fillingCalls = 0;
+BOOL WINAPI FillingProcessIds(DWORD* ids, DWORD bufferBytes, DWORD* returnedBytes) {
+  ++g_fillingCalls;
+  std::fill_n(ids, bufferBytes / sizeof(DWORD), DWORD{0x7FFF0000});
+  *returnedBytes = bufferBytes;
+  return TRUE;
+}
+
+TEST(ProcessList, ASourceThatNeverFitsIsGivenUpAtABound) {
+  CProcessList list;
+  ASSERT_TRUE(list.AddEntry(GetCurrentProcessId()));
+  list.SetProcessIdSource(&FillingProcessIds);
+  g_fillingCalls = 0;
+  EXPECT_FALSE(list.FullRefresh());
+  // 256 ids doubled up to a million: 13 buffers of at most 4 MB.
+  EXPECT_EQ(g_fillingCalls, 13);
+  EXPECT_FALSE(list.RefreshList());
+  EXPECT_EQ(Ids(list, &CProcessList::NextEntry), std::vector<DWORD>{GetCurrentProcessId()});
+  EXPECT_TRUE(Ids(list, &CProcessList::NextTerminatedEntry).empty());
 }
 
 TEST(ProcessList, FailedEnumerationChangesNothing) {

@@ -128,6 +128,16 @@ TEST_F(LogWriter, PrefixExtensionAndDelimiter) {
   EXPECT_EQ(ReadLines(FileOf("20261206")).size(), 2u);
 }
 
+TEST_F(LogWriter, ADelimiterThatOtherFieldsHoldIsNotTaken) {
+  writer.SetLogFileFieldDelimiter(';');
+  writer.SetLogFileFieldDelimiter('5');  // would split every number and date
+  ASSERT_TRUE(writer.WriteProcessEntry('S', &self));
+  const std::vector<std::string> lines = ReadLines(FileOf("20261206"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(SplitFields(lines[0], ';').size(), kFieldCount);
+  EXPECT_EQ(SplitFields(lines[1], ';').size(), kFieldCount);
+}
+
 TEST_F(LogWriter, OverlongSettingsAreCutNotOverrun) {
   const std::string longPrefix(400, 'p');
   EXPECT_EQ(writer.SetLogFilePrefix(longPrefix.c_str()), kTextFieldSize);

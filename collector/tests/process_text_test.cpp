@@ -8,6 +8,8 @@
 namespace quax {
 namespace {
 
+using namespace std::string_literals;
+
 std::vector<std::uint16_t> Units(const std::u16string& text) { return {text.begin(), text.end()}; }
 
 // An environment block: each variable NUL-terminated, an empty one at the end.
@@ -21,90 +23,81 @@ std::vector<std::uint16_t> Block(const std::vector<std::u16string>& variables) {
   return block;
 }
 
-std::string Scan(const std::vector<std::uint16_t>& block, ProjectVariableScanner::State* final = nullptr) {
+std::u16string Text(Utf16Units units) { return std::u16string(units.begin(), units.end()); }
+
+std::u16string Scan(const std::vector<std::uint16_t>& block, ProjectVariableScanner::State* final = nullptr) {
   ProjectVariableScanner scanner;
   for (std::uint16_t unit : block) {
     if (scanner.Feed(unit) != ProjectVariableScanner::State::Scanning) break;
   }
   if (final != nullptr) *final = scanner.Current();
-  return scanner.Project();
-}
-
-TEST(Narrowing, KeepsAsciiAndLatin1AndReplacesTheRest) {
-  const auto units = Units(u"Caf\u00e9 \u0141\u00f3d\u017a \U0001F600!");
-  char text[64];
-  EXPECT_EQ(NarrowText(text, sizeof text, units.data(), units.size()), units.size());
-  EXPECT_STREQ(text, "Caf\xe9 ?\xf3" "d? ?" "?!");  // a surrogate pair is two units
-}
-
-TEST(Narrowing, StopsAtNulAndCutsAtCapacity) {
-  const auto units = Units(u"abc\0def");
-  char text[8];
-  EXPECT_EQ(NarrowText(text, sizeof text, units.data(), 7), 3u);
-  EXPECT_STREQ(text, "abc");
-  const auto longer = Units(u"0123456789");
-  EXPECT_EQ(NarrowText(text, sizeof text, longer.data(), longer.size()), 7u);
-  EXPECT_STREQ(text, "0123456");
+  return Text(scanner.Project());
 }
 
 TEST(ImagePath, SplitsAtTheLastBackslash) {
-  TextField name, directory;
-  SplitImagePath("C:\\Tools\\app.exe", name, directory);
-  EXPECT_STREQ(name, "app.exe");
-  EXPECT_STREQ(directory, "C:\\Tools");
-  SplitImagePath("\\??\\C:\\a\\b\\c.exe", name, directory);
-  EXPECT_STREQ(name, "c.exe");
-  EXPECT_STREQ(directory, "\\??\\C:\\a\\b");
+  const auto path = Units(u"C:\\Tools\\app.exe");
+  ImagePathParts parts = SplitImagePath(path);
+  EXPECT_EQ(Text(parts.Name), u"app.exe");
+  EXPECT_EQ(Text(parts.Directory), u"C:\\Tools");
+  const auto nt = Units(u"\\??\\C:\\a\\b\\c.exe");
+  parts = SplitImagePath(nt);
+  EXPECT_EQ(Text(parts.Name), u"c.exe");
+  EXPECT_EQ(Text(parts.Directory), u"\\??\\C:\\a\\b");
 }
 
 TEST(ImagePath, WithoutBackslashBothAreTheWholePath) {
-  TextField name, directory;
-  SplitImagePath("app.exe", name, directory);
-  EXPECT_STREQ(name, "app.exe");
-  EXPECT_STREQ(directory, "app.exe");
+  const auto path = Units(u"app.exe");
+  const ImagePathParts parts = SplitImagePath(path);
+  EXPECT_EQ(Text(parts.Name), u"app.exe");
+  EXPECT_EQ(Text(parts.Directory), u"app.exe");
 }
 
-TEST(ImagePath, LongPartsAreCutToTheField) {
-  const std::string deepDirectory = "C:\\" + std::string(400, 'd');
-  const std::string longName = std::string(300, 'n') + ".exe";
-  TextField name, directory;
-  SplitImagePath((deepDirectory + "\\" + longName).c_str(), name, directory);
-  EXPECT_EQ(std::string(directory), deepDirectory.substr(0, kTextFieldSize - 1));
-  EXPECT_EQ(std::string(name), longName.substr(0, kTextFieldSize - 1));
+TEST(ImagePath, OnlyTheBackslashItselfSplitsAndANulEndsThePath) {
+  // A fullwidth backslash or a character whose code page bytes hold 0x5C
+  // is part of a name.
+  const auto path = Units(u"C:\\\u8868\\quax\uff3chost.exe\0C:\\x"s);
+  const ImagePathParts parts = SplitImagePath(path);
+  EXPECT_EQ(Text(parts.Name), u"quax\uff3chost.exe");
+  EXPECT_EQ(Text(parts.Directory), u"C:\\\u8868");
+  EXPECT_EQ(Text(UntilNul(path)), u"C:\\\u8868\\quax\uff3chost.exe");
 }
 
 TEST(ProjectVariable, FirstOfTheTwoNamesWinsWhateverTheCase) {
-  EXPECT_EQ(Scan(Block({u"PATH=C:\\bin", u"vorne_currproj=A", u"QUAXU_CURRPROJ=B"})), "A");
-  EXPECT_EQ(Scan(Block({u"Quaxu_CurrProj=B", u"VORNE_CURRPROJ=A"})), "B");
+  EXPECT_EQ(Scan(Block({u"PATH=C:\\bin", u"vorne_currproj=A", u"QUAXU_CURRPROJ=B"})), u"A");
+  EXPECT_EQ(Scan(Block({u"Quaxu_CurrProj=B", u"VORNE_CURRPROJ=A"})), u"B");
 }
 
 TEST(ProjectVariable, AbsentOrLookalikeGivesEmpty) {
   ProjectVariableScanner::State state;
-  EXPECT_EQ(Scan(Block({u"PATH=x", u"QUAXU_CURRPROJECT=X", u"XQUAXU_CURRPROJ=Y", u"QUAXU_CURRPROJ"}), &state), "");
+  EXPECT_EQ(Scan(Block({u"PATH=x", u"QUAXU_CURRPROJECT=X", u"XQUAXU_CURRPROJ=Y", u"QUAXU_CURRPROJ"}), &state), u"");
   EXPECT_EQ(state, ProjectVariableScanner::State::Finished);
-  EXPECT_EQ(Scan(Block({})), "");
+  EXPECT_EQ(Scan(Block({})), u"");
+  // Only ASCII letters match without regard to case: a letter whose low
+  // byte is an ASCII one ("\u014f", 0x4F) is another name.
+  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPR\u014fJ=no", u"QUAXU_CURRPROJ=yes"})), u"yes");
 }
 
 TEST(ProjectVariable, EmptyValueIsAMatch) {
   ProjectVariableScanner::State state;
-  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=", u"VORNE_CURRPROJ=late"}), &state), "");
+  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=", u"VORNE_CURRPROJ=late"}), &state), u"");
   EXPECT_EQ(state, ProjectVariableScanner::State::Found);
 }
 
-TEST(ProjectVariable, ValueIsCutToTheField) {
+TEST(ProjectVariable, ValueIsCutToWhatTheFieldCanTake) {
   const std::u16string value(1000, u'v');
-  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=" + value})), std::string(kTextFieldSize - 1, 'v'));
+  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=" + value})), std::u16string(kTextFieldSize - 1, u'v'));
 }
 
 TEST(ProjectVariable, VeryLongVariableIsSkippedAsOne) {
   // Longer than a variable is ever taken into account: its tail must not be
   // read as the start of another variable.
   const std::u16string filler(ProjectVariableScanner::kMaxVariableLength + 10, u'x');
-  EXPECT_EQ(Scan(Block({u"A=" + filler + u"QUAXU_CURRPROJ=no", u"VORNE_CURRPROJ=yes"})), "yes");
+  EXPECT_EQ(Scan(Block({u"A=" + filler + u"QUAXU_CURRPROJ=no", u"VORNE_CURRPROJ=yes"})), u"yes");
 }
 
-TEST(ProjectVariable, NonLatinValueIsNarrowedLikeOtherText) {
-  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=\u0141\u00f3d\u017a"})), "?\xf3" "d?");
+TEST(ProjectVariable, NonLatinValueKeepsEveryUnit) {
+  EXPECT_EQ(Scan(Block({u"QUAXU_CURRPROJ=\u041f\u0440\u043e\u0435\u043a\u0442-\u03a9"})),
+            u"\u041f\u0440\u043e\u0435\u043a\u0442-\u03a9");
 }
 
 TEST(FixedText, CopyAndFormatNeverOverrun) {

@@ -2,9 +2,57 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <sstream>
+
+namespace quax::test {
+
+namespace {
+
+std::atomic<DWORD> g_failingThread{0};
+// Set while the capture below allocates on the failing thread.
+thread_local bool t_allocationsExempt = false;
+
+class AllocationExemption {
+ public:
+  AllocationExemption() noexcept : previous_(t_allocationsExempt) { t_allocationsExempt = true; }
+  ~AllocationExemption() { t_allocationsExempt = previous_; }
+  AllocationExemption(const AllocationExemption&) = delete;
+  AllocationExemption& operator=(const AllocationExemption&) = delete;
+
+ private:
+  bool previous_;
+};
+
+}  // namespace
+
+FailingAllocations::FailingAllocations(DWORD threadId) { g_failingThread = threadId; }
+
+FailingAllocations::~FailingAllocations() { g_failingThread = 0; }
+
+// Whether this allocation must fail (used by the allocator below).
+bool AllocationFails() noexcept;
+bool AllocationFails() noexcept {
+  const DWORD failing = g_failingThread.load(std::memory_order_relaxed);
+  return failing != 0 && failing == GetCurrentThreadId() && !t_allocationsExempt;
+}
+
+}  // namespace quax::test
+
+// The test programs' allocator: malloc, unless the thread's allocations are
+// made to fail.
+void* operator new(std::size_t size) {
+  if (quax::test::AllocationFails()) throw std::bad_alloc();
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace quax::test {
 
@@ -95,6 +143,29 @@ ChildProcess StartChild(const std::string& commandLine, const std::vector<std::s
   return child;
 }
 
+ChildProcess StartChild(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                        DWORD creationFlags) {
+  std::wstring block;
+  for (const std::wstring& entry : environment) block += entry + L'\0';
+  block += L'\0';
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  std::wstring mutableLine = commandLine;
+  ChildProcess child;
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_UNICODE_ENVIRONMENT,
+                      environment.empty() ? nullptr : block.data(), nullptr, &startup, &started)) {
+    ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << ")";
+    return child;
+  }
+  child.Process.reset(started.hProcess);
+  child.Thread.reset(started.hThread);
+  child.ProcessId = started.dwProcessId;
+  return child;
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 DWORD WaitForExitCode(const ChildProcess& child, DWORD milliseconds) {
   DWORD code = kNoExitCode;
   if (WaitForSingleObject(child.Process.get(), milliseconds) != WAIT_OBJECT_0 ||
@@ -144,14 +215,17 @@ namespace {
 std::mutex g_captureMutex;
 std::vector<std::string> g_traceLines;
 std::vector<CapturedEvent> g_events;
+std::vector<std::string> g_consoleLines;
 EventWriteResult g_eventAnswer;
 
 void CollectTrace(const char* line) {
+  AllocationExemption exempt;
   std::lock_guard lock(g_captureMutex);
   g_traceLines.emplace_back(line);
 }
 
 EventWriteResult CollectEvent(const EventReport& report) {
+  AllocationExemption exempt;
   CapturedEvent event{report.Source, report.Type, report.Category, report.EventId, {}};
   for (WORD i = 0; i < report.StringCount; ++i) event.Strings.emplace_back(report.Strings[i]);
   std::lock_guard lock(g_captureMutex);
@@ -159,7 +233,34 @@ EventWriteResult CollectEvent(const EventReport& report) {
   return g_eventAnswer;
 }
 
+void CollectConsoleLine(const char* line) {
+  AllocationExemption exempt;
+  std::lock_guard lock(g_captureMutex);
+  g_consoleLines.emplace_back(line);
+}
+
 }  // namespace
+
+CapturedConsole::CapturedConsole() {
+  {
+    std::lock_guard lock(g_captureMutex);
+    g_consoleLines.clear();
+  }
+  SetConsoleSink(&CollectConsoleLine);
+}
+
+CapturedConsole::~CapturedConsole() { SetConsoleSink(nullptr); }
+
+std::vector<std::string> CapturedConsole::Lines() const {
+  std::lock_guard lock(g_captureMutex);
+  return g_consoleLines;
+}
+
+std::size_t CapturedConsole::Count(const std::string& text) const {
+  std::size_t count = 0;
+  for (const std::string& candidate : Lines()) count += candidate.find(text) != std::string::npos;
+  return count;
+}
 
 CapturedTrace::CapturedTrace() {
   {

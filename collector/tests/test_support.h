@@ -45,6 +45,14 @@ struct ChildProcess {
 ChildProcess StartChild(const std::string& commandLine, const std::vector<std::string>& environment = {},
                         DWORD creationFlags = 0);
 
+// The same for texts beyond the ANSI code page: a UTF-16 command line and
+// environment.
+ChildProcess StartChild(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                        DWORD creationFlags = 0);
+
+// An ASCII text as UTF-16.
+std::wstring Wide(const std::string& ascii);
+
 // Waits for a child to end and returns its exit code; kNoExitCode when it
 // did not end in time.
 inline constexpr DWORD kNoExitCode = 0xFFFFFFFF;
@@ -73,6 +81,28 @@ class CapturedTrace {
   std::size_t Count(const std::string& text) const;
   // Waits until `count` lines contain the text; false after the time-out.
   bool WaitFor(const std::string& text, DWORD timeoutMilliseconds, std::size_t count = 1) const;
+};
+
+// Collects the lines meant for the operator's console (-debug) while alive;
+// standard error is used again afterwards.
+class CapturedConsole {
+ public:
+  CapturedConsole();
+  ~CapturedConsole();
+  std::vector<std::string> Lines() const;
+  // Lines that contain the text.
+  std::size_t Count(const std::string& text) const;
+};
+
+// While alive, every allocation through operator new on one thread fails
+// (std::bad_alloc; the nothrow forms give null), as when memory runs out
+// there. The trace and event capture above go on working on that thread.
+class FailingAllocations {
+ public:
+  explicit FailingAllocations(DWORD threadId);
+  ~FailingAllocations();
+  FailingAllocations(const FailingAllocations&) = delete;
+  FailingAllocations& operator=(const FailingAllocations&) = delete;
 };
 
 struct CapturedEvent {

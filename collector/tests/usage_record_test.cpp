@@ -141,14 +141,59 @@ TEST(UsageRecord, CountersUseTheirLow32Bits) {
   EXPECT_NE(interval.find("\t0\t3\t7\t0\t-\t"), std::string::npos) << interval;
 }
 
-TEST(UsageRecord, CommaDelimiterAndUnquotedTexts) {
+std::size_t Count(const std::string& line, char c) {
+  std::size_t count = 0;
+  for (char each : line) count += each == c;
+  return count;
+}
+
+TEST(UsageRecord, TextsNeverHoldTheDelimiterOrALineEnd) {
   ProcessFigures f = SampleFigures();
-  CopyText(f.ImageDirectory, "C:\\Program Files, Old");
+  CopyText(f.ProcessName, "a,b.exe");
+  CopyText(f.ImageDirectory, "C:\\dir, with comma");
+  CopyText(f.MachineName, "HOST\r\n");
+  CopyText(f.UserName, "CORP\\al\nice");
+  CopyText(f.ProjectName, "P,7;x");
   const std::string line = Record(RecordType::Start, f, SampleDates(), true, ',');
-  EXPECT_EQ(line.substr(0, 37), "S,4242,17,app.exe,C:\\Program Files, O");
-  std::size_t commas = 0;
-  for (char c : line) commas += c == ',';
-  EXPECT_EQ(commas, kFieldCount);  // one more than the header has
+  EXPECT_EQ(line.substr(0, 67), "S,4242,17,a_b.exe,C:\\dir_ with comma,HOST__,CORP\\al_ice,1,20261206 ");
+  EXPECT_EQ(line.substr(line.size() - 8), ",P_7;x\r\n");
+  EXPECT_EQ(Count(line, ','), kFieldCount - 1);
+  EXPECT_EQ(Count(line, '\n'), 1u);
+
+  // Texts keep whatever is not the delimiter: the tab of a comma file.
+  CopyText(f.ProjectName, "tab\there");
+  EXPECT_NE(Record(RecordType::Start, f, SampleDates(), true, ',').find(",tab\there\r\n"), std::string::npos);
+}
+
+TEST(UsageRecord, WithAnUnderscoreDelimiterTextsGetSpaces) {
+  ProcessFigures f = SampleFigures();
+  CopyText(f.ProcessName, "quax_hook_host.exe");
+  CopyText(f.ProjectName, "a_b\r\n");
+  const std::string line = Record(RecordType::End, f, SampleDates(), false, '_', RecordColumns::WithoutProject);
+  EXPECT_EQ(line.substr(0, 29), "E_4242_17_quax hook host.exe_");
+  EXPECT_EQ(Count(line, '_'), kFieldCount - 2);
+  const std::string withProject = Record(RecordType::End, f, SampleDates(), false, '_');
+  EXPECT_EQ(withProject.substr(withProject.size() - 8), "_a b  \r\n");
+  EXPECT_EQ(Count(withProject, '_'), kFieldCount - 1);
+}
+
+TEST(UsageRecord, DelimitersThatOtherFieldsHoldAreRefused) {
+  // Digits, letters and the characters of dates, seconds and "-" appear in
+  // fields that cannot be changed; a line end or NUL cannot separate fields.
+  for (char delimiter : {'0', '7', 'a', 'S', 'N', ' ', '-', '.', ':', '\r', '\n', '\0'}) {
+    EXPECT_FALSE(IsUsableDelimiter(delimiter)) << int{delimiter};
+    char line[kMaxRecordLineSize];
+    EXPECT_EQ(FormatUsageRecord(line, sizeof line, RecordType::Start, SampleFigures(), SampleDates(), true,
+                                delimiter, RecordColumns::WithProject),
+              0u)
+        << int{delimiter};
+    EXPECT_EQ(FormatHeaderRecord(line, sizeof line, delimiter, RecordColumns::WithProject), 0u) << int{delimiter};
+  }
+  for (char delimiter : {'\t', ',', ';', '|', '_', '\\', '\x01', '\xa6'}) {
+    EXPECT_TRUE(IsUsableDelimiter(delimiter)) << int{delimiter};
+    const std::string line = Record(RecordType::Interval, SampleFigures(), SampleDates(), true, delimiter);
+    EXPECT_EQ(Count(line, delimiter), kFieldCount - 1) << int{delimiter};
+  }
 }
 
 TEST(UsageRecord, InProcessRecordLeavesOutTheProject) {

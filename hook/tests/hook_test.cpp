@@ -82,11 +82,16 @@ enum class HostEnd { Unload, ProcessExit };
 // A host process with the library loaded, driven through named events.
 class Host {
  public:
-  Host(const std::string& library, HostEnd end)
+  // `program`: a copy of the host program under another name.
+  Host(const std::string& library, HostEnd end, const std::wstring& program = {})
       : end_(end), base_(UniqueBase()), loaded_(base_ + ".loaded"), ending_(base_ + ".end"),
         freed_(base_ + ".freed"), quit_(base_ + ".quit") {
-    child_ = test::StartChild("\"" + test::BinaryDirectory() + "\\quax_hook_host.exe\" \"" + library + "\" " +
-                              base_ + (end == HostEnd::Unload ? " free" : " exit"));
+    const std::string arguments = " \"" + library + "\" " + base_ + (end == HostEnd::Unload ? " free" : " exit");
+    if (program.empty()) {
+      child_ = test::StartChild("\"" + test::BinaryDirectory() + "\\quax_hook_host.exe\"" + arguments);
+    } else {
+      child_ = test::StartChild(L"\"" + program + L"\"" + test::Wide(arguments), {});
+    }
     loaded = WaitForSingleObject(loaded_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
   ~Host() {
@@ -96,6 +101,8 @@ class Host {
   }
   // Asks the host to unload the library or to exit with it loaded.
   void End() { SetEvent(ending_.Handle.get()); }
+  // After End: whether the host's own FreeLibrary has returned.
+  bool WaitUntilFreed() { return WaitForSingleObject(freed_.Handle.get(), 30000) == WAIT_OBJECT_0; }
   // After End: an unloading host goes on running until told to quit.
   void ExpectItEndedAsAsked() {
     if (end_ == HostEnd::Unload) {
@@ -119,6 +126,14 @@ class Host {
   test::NamedEvent loaded_, ending_, freed_, quit_;
   test::ChildProcess child_;
 };
+
+// The name of the one log file (.txt) in a directory, or empty.
+std::string LogFileName(const ScratchDirectory& directory) {
+  for (const std::string& name : directory.FileNames()) {
+    if (name.starts_with("QUAXProcessLog-")) return name;
+  }
+  return {};
+}
 
 // The lines of the one log file in a directory.
 std::vector<std::string> LogLines(const ScratchDirectory& directory) {
@@ -206,6 +221,52 @@ TEST(HookCollector, WithoutIntervalAccountingOnlyTheEndRecordIsWrittenAtDetach) 
   EXPECT_NE(atExit[0][kExitTime], "-");
   EXPECT_NE(atExit[0][kExitCode], "-");
   EXPECT_EQ(lines.size(), 3u);
+}
+
+TEST(HookCollector, AnUnderscoreDelimiterTurnsTheUnderscoresOfTextsIntoSpaces) {
+  ScratchDirectory directory("hook-underscore");
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "0");
+  settings.Set("LogFileFieldDelimiter", "95");
+  Host host(Library("quaxcolhook"), HostEnd::Unload);
+  ASSERT_TRUE(host.loaded);
+  host.End();
+  host.ExpectItEndedAsAsked();
+
+  const std::vector<std::string> lines = LogLines(directory);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(SplitFields(lines[0], '_').size(), kHookFieldCount);
+  const Record record = SplitFields(lines[1], '_');
+  ASSERT_EQ(record.size(), kHookFieldCount) << lines[1];
+  EXPECT_EQ(record[kType], "E");
+  EXPECT_EQ(record[kPid], host.Id());
+  EXPECT_EQ(record[kName], "quax hook host.exe");
+}
+
+TEST(HookCollector, AHostNameNeverSplitsAtALookAlikeOfABackslash) {
+  // The system's ANSI texts of the module list would give a best fit, a
+  // backslash, for the fullwidth one in the program's name.
+  ScratchDirectory directory("hook-wide");
+  ScratchDirectory folder("hook-wide-host");
+  const std::wstring program = test::Wide(folder.Path()) + L"\\quax\uff3chost.exe";
+  ASSERT_TRUE(CopyFileW((test::Wide(test::BinaryDirectory()) + L"\\quax_hook_host.exe").c_str(), program.c_str(),
+                        FALSE));
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "0");
+  {
+    Host host(Library("quaxcolhook"), HostEnd::Unload, program);
+    ASSERT_TRUE(host.loaded);
+    host.End();
+    host.ExpectItEndedAsAsked();
+    const std::vector<Record> records = RecordsOf(LogLines(directory), host.Id());
+    ASSERT_EQ(Types(records), "E");
+    ASSERT_EQ(records[0].size(), kHookFieldCount);
+    EXPECT_EQ(records[0][kName], "quax?host.exe");
+    EXPECT_TRUE(EqualsIgnoreCase(records[0][kPath].c_str(), folder.Path().c_str())) << records[0][kPath];
+  }
+  DeleteFileW(program.c_str());
 }
 
 TEST(HookCollector, ShortIntervalWritesStartAndSpacedIntervalRecordsAndTheClosingOnes) {
@@ -369,6 +430,38 @@ TEST(HookCollector, ProcessExitDuringABlockedRecordIsNotHeldUpByTheWritersRetrie
   // The worker died inside its record and its handle keeps the file until
   // the process is gone: the closing records try without pausing.
   EXPECT_LT(GetTickCount() - ending, 3000u);
+}
+
+TEST(HookCollector, AnUnloadThatTheStartReferenceLetsHappenWaitsForTheWorkersLastStep) {
+  // The host frees the library while the worker writes its start record, so
+  // the worker's own release of the start reference unloads it. The test
+  // build holds the worker just after that release has begun: the unload
+  // must not end the worker inside it.
+  ScratchDirectory directory("hook-handover");
+  const std::string steps = directory.Path() + "\\steps.txt";
+  test::NamedEvent handover("quax-hook-handover-" + std::to_string(GetCurrentProcessId()));
+  SettingsKey settings;
+  settings.Set("LogFilePath", directory.Path());
+  settings.Set("AccountingInterval", "60");
+  settings.Set("WriteIntervalEndRecords", "YES");
+  ASSERT_TRUE(SetEnvironmentVariableA("QUAX_HOOK_HANDOVER", (handover.Name + "|" + steps).c_str()));
+  Host host(Library("quaxcolhook_seamed"), HostEnd::Unload);
+  SetEnvironmentVariableA("QUAX_HOOK_HANDOVER", nullptr);
+  ASSERT_TRUE(host.loaded);
+  host.End();
+  ASSERT_TRUE(host.WaitUntilFreed());
+  SetEvent(handover.Handle.get());
+
+  std::vector<Record> records;
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  while (Types(records) != "SIE" && GetTickCount64() < deadline) {
+    Sleep(50);
+    const std::string log = LogFileName(directory);
+    if (!log.empty()) records = RecordsOf(ReadLines(directory.Path() + "\\" + log), host.Id());
+  }
+  EXPECT_EQ(Types(records), "SIE");
+  EXPECT_EQ(ReadLines(steps), std::vector<std::string>{"handed over"});
+  host.ExpectItEndedAsAsked();
 }
 
 TEST(HookCollector, LoadingAndUnloadingAtAnyMomentNeverHangsAndClosesEveryAttach) {

@@ -3,6 +3,7 @@
 // processes, and the log files it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <regex>
@@ -63,7 +64,9 @@ class CollectorRun : public ::testing::Test {
 
   void Start() {
     finished = false;
+    runThread = 0;
     runner = std::thread([this] {
+      runThread = GetCurrentThreadId();
       RunCollector(0, nullptr, &exitCode);
       finished = true;
     });
@@ -87,11 +90,11 @@ class CollectorRun : public ::testing::Test {
     runner.join();
   }
 
-  std::vector<Record> Records() const {
+  std::vector<Record> Records(char delimiter = '\t') const {
     std::vector<Record> records;
     for (const std::string& name : logs.FileNames()) {
       const std::vector<std::string> lines = test::ReadLines(logs.Path() + "\\" + name);
-      for (std::size_t i = 1; i < lines.size(); ++i) records.push_back({test::SplitFields(lines[i], '\t')});
+      for (std::size_t i = 1; i < lines.size(); ++i) records.push_back({test::SplitFields(lines[i], delimiter)});
     }
     return records;
   }
@@ -118,22 +121,32 @@ class CollectorRun : public ::testing::Test {
   Settings settings;
   CapturedTrace trace;
   CapturedEvents events;
+  test::CapturedConsole console;
   std::thread runner;
   std::atomic<bool> finished{false};
+  std::atomic<DWORD> runThread{0};
   DWORD exitCode = 99;
 };
 
 // A child that waits for its "go" event to exit with a code.
 class HeldChild {
  public:
-  HeldChild(int exitCode, std::vector<std::string> environment = {})
+  HeldChild(int exitCode, std::vector<std::string> environment = {}, const std::string& program = ChildProgram())
       : base_("quax-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)),
         ready_(base_ + ".ready"),
         go_(base_ + ".go") {
     char systemRoot[MAX_PATH];
     GetEnvironmentVariableA("SystemRoot", systemRoot, sizeof systemRoot);
     environment.push_back(std::string("SystemRoot=") + systemRoot);
-    child_ = test::StartChild(ChildProgram() + " hold " + std::to_string(exitCode) + " " + base_, environment);
+    child_ = test::StartChild(program + " hold " + std::to_string(exitCode) + " " + base_, environment);
+    ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
+  }
+  // A program whose name is beyond the ANSI code page.
+  explicit HeldChild(const std::wstring& program)
+      : base_("quax-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)),
+        ready_(base_ + ".ready"),
+        go_(base_ + ".go") {
+    child_ = test::StartChild(L"\"" + program + L"\" hold 0 " + test::Wide(base_), {});
     ready = WaitForSingleObject(ready_.Handle.get(), 30000) == WAIT_OBJECT_0;
   }
   ~HeldChild() { End(); }
@@ -176,6 +189,80 @@ TEST_F(CollectorRun, WithoutIntervalAccountingEachEndedProcessGetsOneEndRecord) 
   }
   EXPECT_TRUE(trace.WaitFor("Interval Accounting DISABLED", 0));
   EXPECT_EQ(trace.Count("Process #" + std::to_string(child.Id()) + ": quax_test_child.exe has terminated."), 1u);
+}
+
+TEST_F(CollectorRun, ADelimiterInAPathNeverAddsAField) {
+  ScratchDirectory folder("dir, with comma");
+  const std::string program = folder.Path() + "\\quax_test_child.exe";
+  ASSERT_TRUE(CopyFileA((test::BinaryDirectory() + "\\quax_test_child.exe").c_str(), program.c_str(), FALSE));
+  settings("LogFileFieldDelimiter", "44");
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  HeldChild child(4, {}, "\"" + program + "\"");
+  ASSERT_TRUE(child.ready);
+  ASSERT_TRUE(trace.WaitFor("First refresh entered for PID#" + std::to_string(child.Id()) + "...", 5000));
+  child.End();
+  const auto ended = [&] {
+    for (const Record& record : Records(',')) {
+      if (record.Fields.size() > 1 && record.ProcessId() == std::to_string(child.Id())) return true;
+    }
+    return false;
+  };
+  for (const ULONGLONG deadline = GetTickCount64() + 10000; !ended() && GetTickCount64() < deadline;) Sleep(50);
+  Stop();
+
+  bool found = false;
+  for (const Record& record : Records(',')) {
+    ASSERT_EQ(record.Fields.size(), 32u);
+    if (record.ProcessId() != std::to_string(child.Id())) continue;
+    found = true;
+    std::string path = folder.Path();
+    std::replace(path.begin(), path.end(), ',', '_');
+    EXPECT_TRUE(EqualsIgnoreCase(record.Fields[4].c_str(), path.c_str())) << record.Fields[4];
+    EXPECT_EQ(record.Fields[10], "4");
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(CollectorRun, AProgramNameNeverSplitsAtALookAlikeOfABackslash) {
+  // A best fit would make the fullwidth backslash a backslash; every
+  // single-byte code page lacks it, so it is written as "?".
+  ScratchDirectory folder("wide-name");
+  const std::wstring program = test::Wide(folder.Path()) + L"\\quax\uff3cchild.exe";
+  ASSERT_TRUE(CopyFileW((test::Wide(test::BinaryDirectory()) + L"\\quax_test_child.exe").c_str(), program.c_str(),
+                        FALSE));
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  {
+    HeldChild child(program);
+    ASSERT_TRUE(child.ready);
+    ASSERT_TRUE(trace.WaitFor("First refresh entered for PID#" + std::to_string(child.Id()) + "...", 5000));
+    child.End();
+    EXPECT_TRUE(WaitForTypes(child.Id(), "E", 10000));
+    Stop();
+    for (const Record& record : Records()) {
+      if (record.ProcessId() != std::to_string(child.Id())) continue;
+      EXPECT_EQ(record.Fields[3], "quax?child.exe");
+      EXPECT_TRUE(EqualsIgnoreCase(record.Fields[4].c_str(), folder.Path().c_str())) << record.Fields[4];
+    }
+  }
+  DeleteFileW(program.c_str());
+}
+
+TEST_F(CollectorRun, ADelimiterThatOtherFieldsHoldIsReportedAndTabIsUsed) {
+  settings("LogFileFieldDelimiter", "48");  // "0"
+  settings("AccountingInterval", "3600");
+  StartAndWait();
+  Stop();
+  bool warned = false;
+  for (const test::CapturedEvent& event : events.Events()) {
+    warned |= event.Type == EVENTLOG_WARNING_TYPE &&
+              event.Strings[0] == "QUAXWINPROCESS: The log file field delimiter 48 cannot separate fields; TAB (9) "
+                                  "is used instead.";
+  }
+  EXPECT_TRUE(warned);
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SI");
+  for (const Record& record : Records()) EXPECT_EQ(record.Fields.size(), 32u);
 }
 
 TEST_F(CollectorRun, IntervalAccountingWritesStartIntervalAndEndRecords) {
@@ -252,6 +339,8 @@ TEST_F(CollectorRun, InvalidLogFilePathEndsTheRunWithExitCode3) {
   }
   EXPECT_TRUE(reported);
   EXPECT_EQ(trace.Count("has been started."), 0u);
+  EXPECT_EQ(console.Lines(),
+            std::vector<std::string>{"ERROR: QUAXWINPROCESS: The log file path '" + missing + "' is not valid."});
 }
 
 TEST_F(CollectorRun, DefaultLogDirectoryIsCreatedOrReused) {
@@ -316,6 +405,14 @@ TEST_F(CollectorRun, MissingIntervalProgramIsTracedAndTheRunGoesOn) {
   Stop();
   EXPECT_GE(trace.Count(failure), 2u);  // tried again at the next interval
   EXPECT_EQ(exitCode, 0u);
+  // In -debug mode the operator sees each failure, without the line end of
+  // the system's text.
+  EXPECT_EQ(console.Count(failure), trace.Count(failure));
+  for (const std::string& line : console.Lines()) {
+    if (line.find(failure) == std::string::npos) continue;
+    EXPECT_EQ(line.rfind("QUAXWinProcess: The interval command failed: (2): ", 0), 0u) << line;
+    EXPECT_NE(line.back(), '\n');
+  }
 }
 
 TEST_F(CollectorRun, OverlongExpansionIsRefused) {
@@ -340,6 +437,78 @@ TEST_F(CollectorRun, StartAndStopAreReported) {
   EXPECT_EQ(texts[1], "QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped.");
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Event Notification: STOP..."));
   EXPECT_TRUE(trace.Contains("\nQUAXWinProcess: Service stop event set"));
+}
+
+TEST_F(CollectorRun, RunningOutOfMemoryEndsTheRunWithAnErrorTheClosingRecordsAndItsOwnCode) {
+  settings("AccountingInterval", "3600");
+  settings("WriteIntervalEndRecords", "YES");
+  StartAndWait();
+  HeldChild child(0);
+  ASSERT_TRUE(child.ready);
+  ASSERT_TRUE(WaitForTypes(child.Id(), "S", 5000));
+  {
+    // The next sampling asks for the process list and cannot get memory.
+    test::FailingAllocations failing(runThread);
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!finished && GetTickCount64() < deadline) Sleep(20);
+  }
+  ASSERT_TRUE(finished) << "the run went on without memory";
+  runner.join();
+
+  EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  std::vector<std::string> texts;
+  for (const test::CapturedEvent& event : events.Events()) {
+    if (event.Type == EVENTLOG_ERROR_TYPE) texts.push_back("ERROR " + event.Strings[0]);
+    if (event.Type == EVENTLOG_INFORMATION_TYPE) texts.push_back("INFORMATION " + event.Strings[0]);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been started.",
+                       "ERROR QUAXWINPROCESS: Internal error: out of memory.\n\nThe collector is terminating.",
+                       "INFORMATION QUAXWINPROCESS: QUAX Process Collector with Debug Logging has been stopped."}));
+  // Every process the run knew is closed as at a stop.
+  EXPECT_EQ(TypesOf(child.Id()), "SIE");
+  EXPECT_EQ(TypesOf(GetCurrentProcessId()), "SIE");
+}
+
+// A stop request held inside its hand-over: the trace sink stands in for a
+// requesting thread that is preempted there, and notes whether the run ended
+// meanwhile.
+std::atomic<bool> g_runFinished{false};
+std::atomic<bool> g_requestHeld{false};
+std::atomic<bool> g_runEndedDuringRequest{false};
+std::atomic<int> g_stopTraces{0};
+
+void HoldStopRequest(const char* line) {
+  if (std::string(line).find("Service stop event set") == std::string::npos) return;
+  ++g_stopTraces;
+  if (g_requestHeld.exchange(false)) {
+    const ULONGLONG deadline = GetTickCount64() + 1000;
+    while (!g_runFinished && GetTickCount64() < deadline) Sleep(10);
+    g_runEndedDuringRequest = g_runFinished.load();
+  }
+}
+
+TEST_F(CollectorRun, TheRunNeverEndsWhileAStopIsBeingHandedOverAndLaterStopsFindNothing) {
+  settings("AccountingInterval", "0");
+  StartAndWait();
+  g_runFinished = false;
+  g_runEndedDuringRequest = false;
+  g_stopTraces = 0;
+  g_requestHeld = true;
+  SetTraceSink(&HoldStopRequest);
+  std::thread watcher([this] {
+    runner.join();
+    g_runFinished = true;
+  });
+  EXPECT_TRUE(RequestStop());
+  watcher.join();
+  EXPECT_FALSE(g_runEndedDuringRequest) << "the run closed its stop event under a request in flight";
+  EXPECT_EQ(exitCode, 0u);
+
+  // Once the run has ended, a request finds nothing to stop.
+  EXPECT_FALSE(RequestStop());
+  EXPECT_EQ(g_stopTraces, 1);
+  SetTraceSink(nullptr);
 }
 
 }  // namespace

@@ -110,6 +110,53 @@ TEST_F(InstalledService, InvalidLogFilePathStopsTheServiceWithExitCode3) {
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+TEST(ServiceCommandLine, InstalledFromAFolderWithASpaceTheImagePathIsQuotedAndStarts) {
+  // Unquoted, C:\Program Files\QUAX\quaxcolsvc.exe could start C:\Program.exe instead.
+  ScratchDirectory folder("service path");
+  ScratchDirectory logs("service-quoted");
+  const std::string program = folder.Path() + "\\quaxcolsvc.exe";
+  ASSERT_NE(program.find(' '), std::string::npos);
+  ASSERT_TRUE(CopyFileA((test::BinaryDirectory() + "\\quaxcolsvc.exe").c_str(), program.c_str(), FALSE));
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  SetSetting("LogFilePath", logs.Path());
+  SetSetting("AccountingInterval", "0");
+  std::string output;
+  ASSERT_EQ(test::RunAndCapture("\"" + program + "\" -install", &output), 0u) << output;
+
+  unique_service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  unique_service_handle service(OpenServiceA(manager.get(), "QUAXWinProcess", SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service);
+  union {
+    QUERY_SERVICE_CONFIGA config;
+    char bytes[8192];
+  } answer;
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(service.get(), &answer.config, sizeof answer, &needed));
+  EXPECT_EQ(std::string(answer.config.lpBinaryPathName), "\"" + program + "\"");
+
+  SERVICE_STATUS status;
+  EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr));
+  EXPECT_TRUE(WaitForState(service.get(), SERVICE_RUNNING, &status, 30000));
+  ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  EXPECT_TRUE(WaitForState(service.get(), SERVICE_STOPPED, &status, 30000));
+  service.reset();
+  test::RunAndCapture("\"" + program + "\" -remove", &output);
+  EXPECT_EQ(output, "QUAX Process Collector with Debug Logging removed.\n");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
+TEST(ServiceCommandLine, DebugRunThatCannotStartSaysWhyAndExitsWithItsCode) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  SetSetting("LogFilePath", "C:\\quax-no-such-directory");
+  std::string output;
+  EXPECT_EQ(test::RunAndCapture(ServiceProgram() + " -debug", &output), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(output,
+            "Debugging QUAX Process Collector with Debug Logging...Press Ctrl+C to stop.\n"
+            "Use DebugView or other debug output viewer to see trace details.\n\n"
+            "ERROR: QUAXWINPROCESS: The log file path 'C:\\quax-no-such-directory' is not valid.\n");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
 TEST(ServiceCommandLine, UnknownCommandPrintsUsageAndFailsOutsideTheManager) {
   std::string output;
   EXPECT_EQ(test::RunAndCapture(ServiceProgram() + " install", &output), 1u);

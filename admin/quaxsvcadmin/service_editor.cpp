@@ -1,0 +1,272 @@
+#include "service_editor.h"
+
+#include <array>
+#include <cstdio>
+
+#include "control_ids.h"
+#include "interval_text.h"
+
+namespace quax {
+
+namespace {
+
+constexpr char kDefaultLogFolderName[] = "QUAXWinProcessLogs";
+constexpr char kDefaultLogFilePrefix[] = "QUAXProcessLog-";
+constexpr std::int64_t kNewAccountingInterval = 86400;
+
+constexpr char kAccountingBelowSampling[] = "The accounting interval is less than the sampling interval.";
+constexpr char kFolderCreated[] = "Log file path created.";
+
+// The controls that follow "Enable Interval Accounting".
+constexpr std::array<int, 7> kAccountingControls = {
+    IDC_txtAccountingInterval,      IDC_cmbTimeScaleAccounting,     IDC_chkWriteIntervalEndRecords,
+    IDC_optWriteAccountingRecords0, IDC_optWriteAccountingRecords1, IDC_dtpAccountingInterval,
+    IDC_txtAccountingIntervalCommand};
+
+const char* YesNo(bool value) { return value ? "Yes" : "No"; }
+
+std::string MissingFolderText(const std::string& path) { return "The log file path '" + path + "' does not exist."; }
+
+// The stored time of day when it is one the picker can show, else 00:00.
+TimeOfDay StoredTime(const std::string& text) {
+  const TimeOfDay time = ParseTimeOfDay(text.c_str());
+  if (time.Hour < 0 || time.Hour > 23 || time.Minute < 0 || time.Minute > 59) return {};
+  return time;
+}
+
+// The log folder of a new installation: InstallLocation and the default
+// folder name; empty (the collector's own default) when the installation is
+// not registered.
+std::string NewInstallationLogPath(SettingsStore& store) {
+  std::string location = ReadText(store, setting::InstallLocation);
+  if (location.empty()) return {};
+  if (location.back() != '\\') location += '\\';
+  return location + kDefaultLogFolderName;
+}
+
+}  // namespace
+
+void ServiceSettingsEditor::Load() {
+  for (const int list : {IDC_cmbTimeScaleSampling, IDC_cmbTimeScaleAccounting}) {
+    view_.FillList(list, kTimeScaleNames);
+    view_.SetSelection(list, kSeconds);
+  }
+  view_.SetTime(IDC_dtpAccountingInterval, TimeOfDay{});
+  LoadSettings();
+}
+
+void ServiceSettingsEditor::LoadSettings() {
+  const bool keyExists = store_.KeyExists(kCollectorSettingsKey);
+  std::string path;
+  std::string prefix;
+  std::int64_t accountingInterval = kNewAccountingInterval;
+  std::string command;
+  std::string timeText;
+  bool useTime = false;
+  bool writeEndRecords = false;
+  bool useLocalTime = true;
+  std::int64_t samplingInterval = 1;
+  if (keyExists) {
+    path = ReadText(store_, setting::LogFilePath);
+    prefix = ReadText(store_, setting::LogFilePrefix);
+    accountingInterval = ReadNumber(store_, setting::AccountingInterval, kMissingAccountingInterval);
+    command = ReadText(store_, setting::AccountingIntervalCommand);
+    timeText = ReadText(store_, setting::AccountingIntervalTime);
+    useTime = ReadFlag(store_, setting::UseAccountingIntervalTime, false);
+    writeEndRecords = ReadFlag(store_, setting::WriteIntervalEndRecords, false);
+    useLocalTime = ReadFlag(store_, setting::UseLocalTime, true);
+    samplingInterval = ReadNumber(store_, setting::SamplingInterval, 1);
+  } else {
+    path = NewInstallationLogPath(store_);
+    prefix = kDefaultLogFilePrefix;
+    timeText = "00:00";
+  }
+
+  view_.SetText(IDC_txtLogFilePath, path);
+  view_.SetText(IDC_txtLogFilePrefix, prefix);
+
+  const int mode = useTime ? 1 : 0;
+  if (accountingInterval < 1) {
+    view_.SetChecked(IDC_chkEnableIntervalAccounting, false);
+    EnableAccountingControls();
+    view_.SetChecked(IDC_optWriteAccountingRecords0, mode == 0);
+    view_.SetChecked(IDC_optWriteAccountingRecords1, mode == 1);
+    view_.SetEnabled(IDC_btnApply, false);
+    for (const int control : kAccountingControls) view_.SetEnabled(control, false);
+  } else {
+    view_.SetChecked(IDC_chkEnableIntervalAccounting, true);
+    EnableAccountingControls();
+    view_.SetEnabled(IDC_btnApply, false);
+    SelectAccountingMode(mode);
+  }
+
+  if (useTime && !timeText.empty()) view_.SetTime(IDC_dtpAccountingInterval, StoredTime(timeText));
+  ShowNamedInterval(IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, accountingInterval);
+  view_.SetText(IDC_txtAccountingIntervalCommand, command);
+  view_.SetChecked(IDC_chkWriteIntervalEndRecords, writeEndRecords);
+  ShowNamedInterval(IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling, samplingInterval < 1 ? 60 : samplingInterval);
+  view_.SetChecked(IDC_chkUseLocalTime, useLocalTime);
+  // A new installation starts with unsaved defaults.
+  view_.SetEnabled(IDC_btnApply, !keyExists);
+}
+
+void ServiceSettingsEditor::ShowNamedInterval(int box, int scaleList, std::int64_t seconds) {
+  const ShownInterval shown = ShowInterval(seconds);
+  view_.SetText(box, shown.Number);
+  view_.SetSelection(scaleList, shown.ScaleIndex);
+}
+
+std::optional<std::int32_t> ServiceSettingsEditor::CheckedInterval(int box, int scaleList, const char* name) {
+  const std::optional<std::int64_t> number = WholeNumber(view_.Text(box));
+  const std::optional<std::int32_t> seconds = IntervalSeconds(number.value_or(0), view_.Selection(scaleList));
+  if (!seconds) {
+    view_.ShowMessage(IntervalTooLargeText(name), kServiceEditorTitle, MessageIcon::Error, MessageButtons::Ok);
+    view_.Focus(box);
+    return std::nullopt;
+  }
+  if (*seconds <= 0) {
+    view_.ShowMessage(std::string(name) + " cannot be less than 1 second.", kServiceEditorTitle, MessageIcon::Error,
+                      MessageButtons::Ok);
+    view_.SetText(box, "1");
+    view_.Focus(box);
+    return std::nullopt;
+  }
+  return seconds;
+}
+
+bool ServiceSettingsEditor::ValidateSettings() {
+  // An empty path leaves the log folder to the collector's default.
+  const std::string path = view_.Text(IDC_txtLogFilePath);
+  if (!path.empty() && !system_.FolderExists(path)) {
+    const MessageAnswer answer =
+        view_.ShowMessage(MissingFolderText(path) + "\r\n\r\nWould you like to create it?", kServiceEditorTitle,
+                          MessageIcon::Question, MessageButtons::YesNo);
+    if (answer != MessageAnswer::Yes) {
+      view_.Focus(IDC_txtLogFilePath);
+      return false;
+    }
+    system_.CreateFolder(path);
+    if (!system_.FolderExists(path)) {
+      view_.ShowMessage(MissingFolderText(path), kServiceEditorTitle, MessageIcon::Error, MessageButtons::Ok);
+      view_.Focus(IDC_txtLogFilePath);
+      return false;
+    }
+    view_.ShowMessage(kFolderCreated, kServiceEditorTitle, MessageIcon::Information, MessageButtons::Ok);
+  }
+
+  const std::optional<std::int32_t> sampling =
+      CheckedInterval(IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling, kSamplingIntervalName);
+  if (!sampling) return false;
+  if (!view_.Checked(IDC_chkEnableIntervalAccounting)) return true;
+
+  // Checked whichever option is selected.
+  const std::optional<std::int32_t> accounting =
+      CheckedInterval(IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, kAccountingIntervalName);
+  if (!accounting) return false;
+  if (*accounting < *sampling) {
+    view_.ShowMessage(kAccountingBelowSampling, kServiceEditorTitle, MessageIcon::Error, MessageButtons::Ok);
+    view_.Focus(IDC_txtAccountingInterval);
+    return false;
+  }
+  return true;
+}
+
+bool ServiceSettingsEditor::SaveSettings() {
+  const std::optional<std::int32_t> accounting =
+      StoredInterval(view_.Text(IDC_txtAccountingInterval), view_.Selection(IDC_cmbTimeScaleAccounting),
+                     view_.Checked(IDC_chkEnableIntervalAccounting));
+  const std::optional<std::int32_t> sampling =
+      StoredInterval(view_.Text(IDC_txtSamplingInterval), view_.Selection(IDC_cmbTimeScaleSampling), true);
+  if (!accounting || !sampling) {
+    view_.ShowMessage(IntervalTooLargeText(accounting ? kSamplingIntervalName : kAccountingIntervalName), kServiceEditorTitle,
+                      MessageIcon::Error, MessageButtons::Ok);
+    return false;
+  }
+  const TimeOfDay time = view_.Time(IDC_dtpAccountingInterval);
+  char timeText[16];
+  std::snprintf(timeText, sizeof timeText, "%02d:%02d", static_cast<int>(time.Hour), static_cast<int>(time.Minute));
+
+  const PendingValue values[] = {
+      {setting::LogFilePath, WithoutTrailingBackslashes(view_.Text(IDC_txtLogFilePath))},
+      {setting::LogFilePrefix, view_.Text(IDC_txtLogFilePrefix)},
+      {setting::AccountingInterval, std::to_string(*accounting)},
+      {setting::AccountingIntervalCommand, view_.Text(IDC_txtAccountingIntervalCommand)},
+      {setting::AccountingIntervalTime, timeText},
+      {setting::UseAccountingIntervalTime, YesNo(SelectedAccountingMode() == 1)},
+      {setting::WriteIntervalEndRecords, YesNo(view_.Checked(IDC_chkWriteIntervalEndRecords))},
+      {setting::UseLocalTime, YesNo(view_.Checked(IDC_chkUseLocalTime))},
+      {setting::SamplingInterval, std::to_string(*sampling)},
+  };
+  return WriteAllOrNothing(store_, values);
+}
+
+void ServiceSettingsEditor::OnOk() {
+  view_.SetStatus(kStatusSaving);
+  if (ValidateSettings() && SaveSettings()) {
+    view_.Close();
+    return;
+  }
+  view_.SetStatus("");
+}
+
+void ServiceSettingsEditor::OnApply() {
+  view_.SetStatus(kStatusSaving);
+  if (!ValidateSettings()) return;
+  if (!SaveSettings()) {
+    view_.SetStatus("");
+    return;
+  }
+  view_.SetStatus(kStatusReady);
+  view_.SetEnabled(IDC_btnApply, false);
+  view_.Focus(IDC_txtLogFilePath);
+}
+
+void ServiceSettingsEditor::CloseWithPrompt() {
+  if (view_.Enabled(IDC_btnApply)) {
+    const MessageAnswer answer = view_.ShowMessage(kSaveChangesPrompt, kSaveChangesCaption, MessageIcon::Question,
+                                                   MessageButtons::YesNoCancel);
+    if (answer == MessageAnswer::Cancel) return;
+    // A refused or failed save keeps the form open with the changes.
+    if (answer == MessageAnswer::Yes && !(ValidateSettings() && SaveSettings())) return;
+  }
+  view_.Close();
+}
+
+std::string ServiceSettingsEditor::BrowseStartFolder() const { return view_.Text(IDC_txtLogFilePath); }
+
+
+int ServiceSettingsEditor::SelectedAccountingMode() const {
+  return view_.Checked(IDC_optWriteAccountingRecords1) ? 1 : 0;
+}
+
+void ServiceSettingsEditor::EnableAccountingControls() {
+  view_.SetEnabled(IDC_btnApply, true);
+  const bool enabled = view_.Checked(IDC_chkEnableIntervalAccounting);
+  for (const int control : kAccountingControls) view_.SetEnabled(control, enabled);
+  if (enabled) {
+    view_.SetGreyBackground(IDC_txtAccountingIntervalCommand, false);
+    SelectAccountingMode(SelectedAccountingMode());
+  } else {
+    for (const int control : {IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, IDC_txtAccountingIntervalCommand}) {
+      view_.SetGreyBackground(control, true);
+    }
+  }
+}
+
+void ServiceSettingsEditor::SelectAccountingMode(int index) {
+  view_.SetEnabled(IDC_btnApply, true);
+  const bool timeOfDay = index == 1;
+  view_.SetChecked(IDC_optWriteAccountingRecords0, !timeOfDay);
+  view_.SetChecked(IDC_optWriteAccountingRecords1, timeOfDay);
+  for (const int control : {IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting}) {
+    view_.SetEnabled(control, !timeOfDay);
+    view_.SetGreyBackground(control, timeOfDay);
+  }
+  view_.SetEnabled(IDC_dtpAccountingInterval, timeOfDay);
+}
+
+void ServiceSettingsEditor::OnEdit() { view_.SetEnabled(IDC_btnApply, true); }
+
+
+
+}  // namespace quax

@@ -1,0 +1,168 @@
+// A form for the logic tests: every control's state as plain data, message
+// boxes recorded and answered from a script.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "form_view.h"
+#include "service_control_form.h"
+#include "settings_store.h"
+
+namespace quax::test {
+
+struct ShownMessage {
+  std::string Text;
+  std::string Caption;
+  MessageIcon Icon;
+  MessageButtons Buttons;
+};
+
+class FakeForm : public ServiceControlView {
+ public:
+  std::string Text(int control) const override { return Lookup(texts, control, std::string()); }
+  void SetText(int control, std::string_view text) override { texts[control] = std::string(text); }
+  bool Checked(int control) const override { return Lookup(checks, control, false); }
+  void SetChecked(int control, bool checked) override { checks[control] = checked; }
+  void FillList(int control, std::span<const char* const> items) override {
+    lists[control].assign(items.begin(), items.end());
+  }
+  int Selection(int control) const override { return Lookup(selections, control, -1); }
+  void SetSelection(int control, int index) override { selections[control] = index; }
+  bool Enabled(int control) const override { return Lookup(enabled, control, true); }
+  void SetEnabled(int control, bool on) override { enabled[control] = on; }
+  void SetGreyBackground(int control, bool grey) override { greyed[control] = grey; }
+  void Focus(int control) override { focused = control; }
+  TimeOfDay Time(int control) const override { return Lookup(times, control, TimeOfDay{}); }
+  void SetTime(int control, TimeOfDay time) override { times[control] = time; }
+  void SetStatus(std::string_view text) override { status.emplace_back(text); }
+  MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    messages.push_back({std::string(text), std::string(caption), icon, buttons});
+    if (answers.empty()) return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+    const MessageAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void Beep() override { ++beeps; }
+  void Close() override { closed = true; }
+
+  void SetIndicatorColour(std::uint32_t colorRef) override { indicator = colorRef; }
+  void SetBusyCursor(bool busy) override { busyCursor = busy; }
+  void Hide() override { hidden = true; }
+  bool RunProgram(const std::string& commandLine) override {
+    programs.push_back(commandLine);
+    return programsStart;
+  }
+  std::optional<std::string> ExpandEnvironment(const std::string& text) override {
+    if (!expands) return std::nullopt;
+    std::string expanded = text;
+    for (std::size_t at; (at = expanded.find("%SystemRoot%")) != std::string::npos;) {
+      expanded.replace(at, 12, "C:\\windows");
+    }
+    return expanded;
+  }
+
+  std::string LastStatus() const { return status.empty() ? "<none>" : status.back(); }
+  bool Greyed(int control) const { return Lookup(greyed, control, false); }
+
+  std::map<int, std::string> texts;
+  std::map<int, bool> checks;
+  std::map<int, std::vector<std::string>> lists;
+  std::map<int, int> selections;
+  std::map<int, bool> enabled;
+  std::map<int, bool> greyed;
+  std::map<int, TimeOfDay> times;
+  std::optional<int> focused;
+  std::vector<std::string> status;
+  std::vector<ShownMessage> messages;
+  std::deque<MessageAnswer> answers;
+  int beeps = 0;
+  bool closed = false;
+  std::uint32_t indicator = 0xFFFFFFFF;
+  bool busyCursor = false;
+  bool hidden = false;
+  std::vector<std::string> programs;
+  bool programsStart = true;
+  bool expands = true;
+
+ private:
+  template <class Map, class Value>
+  static Value Lookup(const Map& map, int control, Value otherwise) {
+    const auto found = map.find(control);
+    return found == map.end() ? otherwise : found->second;
+  }
+};
+
+// The registry as a map of "subkey\name" to text; a write to a value named
+// in failWrites fails. Every write and removal is logged in order.
+class FakeStore : public SettingsStore {
+ public:
+  static std::string Name(const RegistryValueRef& value) { return std::string(value.SubKey) + "\\" + value.Name; }
+
+  bool KeyExists(const char* subKey) override {
+    const std::string prefix = std::string(subKey) + "\\";
+    for (const auto& [name, text] : values) {
+      if (name.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return emptyKeys.count(subKey) != 0;
+  }
+  std::optional<std::string> Read(const RegistryValueRef& value) override {
+    const auto found = values.find(Name(value));
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  }
+  bool Write(const RegistryValueRef& value, const std::string& text) override {
+    log.push_back("write " + std::string(value.Name) + "=" + text);
+    if (failWrites.count(value.Name) != 0) return false;
+    values[Name(value)] = text;
+    return true;
+  }
+  bool Remove(const RegistryValueRef& value) override {
+    log.push_back("remove " + std::string(value.Name));
+    return values.erase(Name(value)) != 0;
+  }
+
+  // A value of the collector settings key.
+  void Set(const char* name, const std::string& text) {
+    values[std::string("SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess\\") + name] = text;
+  }
+  std::optional<std::string> Get(const char* name) const {
+    const auto found = values.find(std::string("SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess\\") + name);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  }
+
+  std::map<std::string, std::string> values;
+  std::map<std::string, bool> emptyKeys;
+  std::map<std::string, bool> failWrites;
+  std::vector<std::string> log;
+};
+
+class FakeSystem : public AdminSystem {
+ public:
+  bool FolderExists(const std::string& path) override { return folders.count(path) != 0; }
+  bool CreateFolder(const std::string& path) override {
+    created.push_back(path);
+    if (!canCreate) return false;
+    folders[path] = true;
+    return true;
+  }
+  bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+  std::optional<std::string> EnvironmentVariable(const char* name) override {
+    const auto found = environment.find(name);
+    if (found == environment.end()) return std::nullopt;
+    return found->second;
+  }
+
+  std::map<std::string, bool> folders;
+  std::map<std::string, bool> files;
+  std::map<std::string, std::string> environment;
+  std::vector<std::string> created;
+  bool canCreate = true;
+};
+
+}  // namespace quax::test

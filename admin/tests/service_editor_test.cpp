@@ -1,0 +1,448 @@
+#include "service_editor.h"
+
+#include <gtest/gtest.h>
+
+#include "control_ids.h"
+#include "fake_form.h"
+
+namespace quax {
+namespace {
+
+using test::FakeForm;
+using test::FakeStore;
+using test::FakeSystem;
+
+class ServiceEditor : public ::testing::Test {
+ protected:
+  void Load() {
+    editor.Load();
+    form.messages.clear();
+    form.status.clear();
+  }
+  // A key with the given values (and a log folder that exists).
+  void Stored(std::initializer_list<std::pair<const char*, const char*>> settings) {
+    store.emptyKeys[kCollectorSettingsKey] = true;
+    for (const auto& [name, text] : settings) store.Set(name, text);
+  }
+  void Type(int control, const char* text) {
+    form.SetText(control, text);
+    editor.OnEdit();
+  }
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& message : form.messages) texts.push_back(message.Text);
+    return texts;
+  }
+
+  FakeForm form;
+  FakeStore store;
+  FakeSystem system;
+  ServiceSettingsEditor editor{form, store, system};
+};
+
+TEST_F(ServiceEditor, NewInstallationShowsUnsavedDefaults) {
+  store.values["SOFTWARE\\QUAX\\Admin\\InstallLocation"] = "C:\\Program Files\\QUAX";
+  Load();
+  EXPECT_EQ(form.lists[IDC_cmbTimeScaleSampling], (std::vector<std::string>{"Seconds", "Minutes", "Hours"}));
+  EXPECT_EQ(form.lists[IDC_cmbTimeScaleAccounting], (std::vector<std::string>{"Seconds", "Minutes", "Hours"}));
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), "C:\\Program Files\\QUAX\\QUAXWinProcessLogs");
+  EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), "QUAXProcessLog-");
+  EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting));
+  EXPECT_TRUE(form.Checked(IDC_optWriteAccountingRecords0));
+  EXPECT_FALSE(form.Checked(IDC_optWriteAccountingRecords1));
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "24");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 2);
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), 0);
+  EXPECT_EQ(form.Text(IDC_txtAccountingIntervalCommand), "");
+  EXPECT_FALSE(form.Checked(IDC_chkWriteIntervalEndRecords));
+  EXPECT_TRUE(form.Checked(IDC_chkUseLocalTime));
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 0);
+  EXPECT_TRUE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_FALSE(form.Enabled(IDC_dtpAccountingInterval));
+  EXPECT_TRUE(form.Enabled(IDC_btnApply));  // the defaults can be saved at once
+}
+
+TEST_F(ServiceEditor, NewInstallationLogFolderFollowsInstallLocation) {
+  store.values["SOFTWARE\\QUAX\\Admin\\InstallLocation"] = "D:\\QUAX\\";
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), "D:\\QUAX\\QUAXWinProcessLogs");
+  // Without an installation the collector's own default is kept (empty),
+  // not a folder in the root of the current drive.
+  store.values.clear();
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), "");
+}
+
+TEST_F(ServiceEditor, StoredIntervalsShowInTheirLargestUnit) {
+  const struct {
+    const char* Stored;
+    const char* Number;
+    int Scale;
+  } cases[] = {{"5400", "90", 1}, {"86400", "24", 2}, {"61", "61", 0}};
+  for (const auto& c : cases) {
+    Stored({{"AccountingInterval", c.Stored}, {"SamplingInterval", c.Stored}});
+    Load();
+    EXPECT_EQ(form.Text(IDC_txtAccountingInterval), c.Number) << c.Stored;
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), c.Scale) << c.Stored;
+    EXPECT_EQ(form.Text(IDC_txtSamplingInterval), c.Number) << c.Stored;
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), c.Scale) << c.Stored;
+    EXPECT_TRUE(form.Checked(IDC_chkEnableIntervalAccounting));
+    EXPECT_FALSE(form.Enabled(IDC_btnApply));
+  }
+  // A sampling interval below one second shows as one minute.
+  Stored({{"SamplingInterval", "0"}});
+  Load();
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleSampling), 1);
+}
+
+TEST_F(ServiceEditor, NegativeAccountingIntervalLoadsDisabledAndIsRestoredWhenEnabled) {
+  Stored({{"AccountingInterval", "-3600"}, {"LogFilePath", "C:\\Logs"}});
+  system.folders["C:\\Logs"] = true;
+  Load();
+  EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 2);
+  for (const int control : {IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, IDC_chkWriteIntervalEndRecords,
+                            IDC_optWriteAccountingRecords0, IDC_optWriteAccountingRecords1,
+                            IDC_dtpAccountingInterval, IDC_txtAccountingIntervalCommand, IDC_btnApply}) {
+    EXPECT_FALSE(form.Enabled(control)) << control;
+  }
+  EXPECT_TRUE(form.Greyed(IDC_txtAccountingInterval));
+  EXPECT_TRUE(form.Greyed(IDC_txtAccountingIntervalCommand));
+
+  form.SetChecked(IDC_chkEnableIntervalAccounting, true);
+  editor.EnableAccountingControls();
+  EXPECT_TRUE(form.Enabled(IDC_btnApply));
+  EXPECT_TRUE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_FALSE(form.Greyed(IDC_txtAccountingInterval));
+  EXPECT_FALSE(form.Greyed(IDC_txtAccountingIntervalCommand));
+  EXPECT_FALSE(form.Enabled(IDC_dtpAccountingInterval));
+  editor.OnApply();
+  EXPECT_EQ(store.Get("AccountingInterval"), "3600");
+}
+
+TEST_F(ServiceEditor, MissingOrUnreadableAccountingIntervalLoadsAsDisabledFifteenMinutes) {
+  for (const char* stored : {static_cast<const char*>(nullptr), "15s", ""}) {
+    store.values.clear();
+    Stored({{"LogFilePath", "C:\\Logs"}});
+    if (stored != nullptr) store.Set("AccountingInterval", stored);
+    Load();
+    EXPECT_FALSE(form.Checked(IDC_chkEnableIntervalAccounting));
+    EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "15");
+    EXPECT_EQ(form.Selection(IDC_cmbTimeScaleAccounting), 1);
+  }
+}
+
+TEST_F(ServiceEditor, FlagsAreReadLikeTheCollectorReadsThem) {
+  // "YES" in any case is true for every flag, anything else false.
+  for (const char* yes : {"YES", "Yes", "yes"}) {
+    Stored({{"WriteIntervalEndRecords", yes}, {"UseLocalTime", yes}, {"UseAccountingIntervalTime", yes}});
+    Load();
+    EXPECT_TRUE(form.Checked(IDC_chkWriteIntervalEndRecords)) << yes;
+    EXPECT_TRUE(form.Checked(IDC_chkUseLocalTime)) << yes;
+    EXPECT_TRUE(form.Checked(IDC_optWriteAccountingRecords1)) << yes;
+  }
+  for (const char* no : {"No", "Y", "y", "1", "true", ""}) {
+    Stored({{"WriteIntervalEndRecords", no}, {"UseLocalTime", no}, {"UseAccountingIntervalTime", no}});
+    Load();
+    EXPECT_FALSE(form.Checked(IDC_chkWriteIntervalEndRecords)) << no;
+    EXPECT_FALSE(form.Checked(IDC_chkUseLocalTime)) << no;
+    EXPECT_TRUE(form.Checked(IDC_optWriteAccountingRecords0)) << no;
+  }
+  // Missing: the collector's defaults (local time on, the others off).
+  store.values.clear();
+  Stored({{"LogFilePath", "C:\\Logs"}});
+  Load();
+  EXPECT_TRUE(form.Checked(IDC_chkUseLocalTime));
+  EXPECT_FALSE(form.Checked(IDC_chkWriteIntervalEndRecords));
+  EXPECT_TRUE(form.Checked(IDC_optWriteAccountingRecords0));
+}
+
+TEST_F(ServiceEditor, TimeOfDayModeShowsTheStoredTime) {
+  Stored({{"AccountingInterval", "3600"}, {"UseAccountingIntervalTime", "Yes"}, {"AccountingIntervalTime", "23:45"},
+          {"AccountingIntervalCommand", "cmd /c echo %QUAXDATE%"}});
+  Load();
+  EXPECT_TRUE(form.Checked(IDC_optWriteAccountingRecords1));
+  EXPECT_FALSE(form.Checked(IDC_optWriteAccountingRecords0));
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 23);
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Minute, 45);
+  EXPECT_TRUE(form.Enabled(IDC_dtpAccountingInterval));
+  EXPECT_FALSE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_TRUE(form.Greyed(IDC_txtAccountingInterval));
+  EXPECT_EQ(form.Text(IDC_txtAccountingIntervalCommand), "cmd /c echo %QUAXDATE%");
+
+  // Times the collector would not read as written, or out of range: 00:00.
+  for (const char* text : {"7:30", "25:00", "12:60"}) {
+    Stored({{"UseAccountingIntervalTime", "Yes"}, {"AccountingIntervalTime", text}});
+    Load();
+    EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 0) << text;
+    EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Minute, 0) << text;
+  }
+  // The stored time is shown only in time-of-day mode.
+  Stored({{"UseAccountingIntervalTime", "No"}, {"AccountingIntervalTime", "06:15"}});
+  Load();
+  EXPECT_EQ(form.Time(IDC_dtpAccountingInterval).Hour, 0);
+}
+
+TEST_F(ServiceEditor, ModeSelectionSwitchesBetweenIntervalAndTimePicker) {
+  Stored({{"AccountingInterval", "3600"}});
+  Load();
+  editor.SelectAccountingMode(1);
+  EXPECT_TRUE(form.Enabled(IDC_btnApply));
+  EXPECT_FALSE(form.Checked(IDC_optWriteAccountingRecords0));
+  EXPECT_FALSE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_FALSE(form.Enabled(IDC_cmbTimeScaleAccounting));
+  EXPECT_TRUE(form.Greyed(IDC_cmbTimeScaleAccounting));
+  EXPECT_TRUE(form.Enabled(IDC_dtpAccountingInterval));
+  editor.SelectAccountingMode(0);
+  EXPECT_FALSE(form.Checked(IDC_optWriteAccountingRecords1));
+  EXPECT_TRUE(form.Enabled(IDC_txtAccountingInterval));
+  EXPECT_FALSE(form.Greyed(IDC_cmbTimeScaleAccounting));
+  EXPECT_FALSE(form.Enabled(IDC_dtpAccountingInterval));
+}
+
+TEST_F(ServiceEditor, SavesTheNineValuesInOrderAsText) {
+  Stored({{"LogFilePath", "C:\\Logs"}, {"LogFileExtension", ".log"}, {"LogFileFieldDelimiter", "44"}});
+  system.folders["C:\\Logs\\\\"] = true;
+  Load();
+  Type(IDC_txtLogFilePath, "C:\\Logs\\\\");
+  Type(IDC_txtLogFilePrefix, "Proc-");
+  form.SetChecked(IDC_chkEnableIntervalAccounting, true);
+  editor.EnableAccountingControls();
+  editor.SelectAccountingMode(1);
+  form.SetTime(IDC_dtpAccountingInterval, {7, 5});
+  Type(IDC_txtAccountingInterval, "2");
+  form.SetSelection(IDC_cmbTimeScaleAccounting, 2);
+  Type(IDC_txtAccountingIntervalCommand, "run.cmd");
+  form.SetChecked(IDC_chkWriteIntervalEndRecords, true);
+  form.SetChecked(IDC_chkUseLocalTime, false);
+  Type(IDC_txtSamplingInterval, "5");
+  form.SetSelection(IDC_cmbTimeScaleSampling, 0);
+  store.log.clear();
+
+  editor.OnApply();
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_EQ(store.log, (std::vector<std::string>{
+                           "write LogFilePath=C:\\Logs",
+                           "write LogFilePrefix=Proc-",
+                           "write AccountingInterval=7200",
+                           "write AccountingIntervalCommand=run.cmd",
+                           "write AccountingIntervalTime=07:05",
+                           "write UseAccountingIntervalTime=Yes",
+                           "write WriteIntervalEndRecords=Yes",
+                           "write UseLocalTime=No",
+                           "write SamplingInterval=5",
+                       }));
+  // The values the editor does not show are left alone.
+  EXPECT_EQ(store.Get("LogFileExtension"), ".log");
+  EXPECT_EQ(store.Get("LogFileFieldDelimiter"), "44");
+  EXPECT_EQ(form.status, (std::vector<std::string>{"Saving configuration...", "Ready."}));
+  EXPECT_FALSE(form.Enabled(IDC_btnApply));
+  EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+  EXPECT_FALSE(form.closed);
+}
+
+TEST_F(ServiceEditor, DisabledAccountingIsSavedNegatedAndEmptyBoxesAsSixty) {
+  Stored({{"AccountingInterval", "-60"}});
+  Load();
+  form.SetText(IDC_txtAccountingInterval, "");
+  form.SetSelection(IDC_cmbTimeScaleAccounting, 1);
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_EQ(store.Get("AccountingInterval"), "-3600");
+  EXPECT_EQ(store.Get("UseAccountingIntervalTime"), "No");
+  EXPECT_EQ(store.Get("AccountingIntervalTime"), "00:00");
+}
+
+TEST_F(ServiceEditor, MissingLogFolderIsCreatedOnlyWhenTheAdministratorAgrees) {
+  Stored({{"LogFilePath", "C:\\NewLogs"}});
+  Load();
+  form.answers = {MessageAnswer::No};
+  editor.OnOk();
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text,
+            "The log file path 'C:\\NewLogs' does not exist.\r\n\r\nWould you like to create it?");
+  EXPECT_EQ(form.messages[0].Caption, kServiceEditorTitle);
+  EXPECT_EQ(form.messages[0].Icon, MessageIcon::Question);
+  EXPECT_EQ(form.messages[0].Buttons, MessageButtons::YesNo);
+  EXPECT_TRUE(system.created.empty());
+  EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+  EXPECT_FALSE(form.closed);
+  EXPECT_EQ(form.LastStatus(), "");  // OK clears the status of a refused save
+
+  form.messages.clear();
+  form.answers = {MessageAnswer::Yes};
+  editor.OnOk();
+  EXPECT_EQ(system.created, std::vector<std::string>{"C:\\NewLogs"});
+  ASSERT_EQ(form.messages.size(), 2u);
+  EXPECT_EQ(form.messages[1].Text, "Log file path created.");
+  EXPECT_EQ(form.messages[1].Icon, MessageIcon::Information);
+  EXPECT_TRUE(form.closed);
+  EXPECT_EQ(store.Get("LogFilePath"), "C:\\NewLogs");
+}
+
+TEST_F(ServiceEditor, LogFolderThatCannotBeCreatedIsRefused) {
+  Stored({{"LogFilePath", "Q:\\No\\Such"}});
+  Load();
+  system.canCreate = false;
+  form.answers = {MessageAnswer::Yes};
+  store.log.clear();
+  editor.OnApply();
+  ASSERT_EQ(form.messages.size(), 2u);
+  EXPECT_EQ(form.messages[1].Text, "The log file path 'Q:\\No\\Such' does not exist.");
+  EXPECT_EQ(form.messages[1].Icon, MessageIcon::Error);
+  EXPECT_TRUE(store.log.empty());
+  EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+  EXPECT_EQ(form.LastStatus(), "Saving configuration...");  // Apply leaves the status of a refusal
+}
+
+TEST_F(ServiceEditor, IntervalsAreCheckedInOrderWithTheirMessages) {
+  Stored({{"AccountingInterval", "60"}});
+  Load();
+  const auto validate = [&](const char* sampling, int samplingScale, const char* accounting, int accountingScale) {
+    form.messages.clear();
+    form.focused.reset();
+    form.SetText(IDC_txtSamplingInterval, sampling);
+    form.SetSelection(IDC_cmbTimeScaleSampling, samplingScale);
+    form.SetText(IDC_txtAccountingInterval, accounting);
+    form.SetSelection(IDC_cmbTimeScaleAccounting, accountingScale);
+    return editor.ValidateSettings();
+  };
+  EXPECT_FALSE(validate("0", 0, "0", 0));
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "Sampling Interval cannot be less than 1 second.");
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1");
+  EXPECT_EQ(form.focused, IDC_txtSamplingInterval);
+
+  EXPECT_FALSE(validate("5", 0, "", 0));
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "Accounting Interval cannot be less than 1 second.");
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(form.focused, IDC_txtAccountingInterval);
+
+  EXPECT_FALSE(validate("2", 1, "60", 0));
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "The accounting interval is less than the sampling interval.");
+  EXPECT_EQ(form.messages[0].Icon, MessageIcon::Error);
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "60");
+  EXPECT_EQ(form.focused, IDC_txtAccountingInterval);
+
+  EXPECT_TRUE(validate("2", 1, "2", 1));
+  EXPECT_TRUE(form.messages.empty());
+
+  // Beyond a 32-bit setting: refused, nothing changed in the box.
+  EXPECT_FALSE(validate("596524", 2, "1", 2));
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "Sampling Interval cannot be more than 2147483647 seconds.");
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "596524");
+  EXPECT_FALSE(validate("1", 0, "99999999999", 1));
+  EXPECT_EQ(form.messages[0].Text, "Accounting Interval cannot be more than 2147483647 seconds.");
+
+  // The time-of-day option still checks the (disabled) interval box...
+  editor.SelectAccountingMode(1);
+  EXPECT_FALSE(validate("2", 1, "60", 0));
+  // ...but with interval accounting off only the sampling interval counts.
+  form.SetChecked(IDC_chkEnableIntervalAccounting, false);
+  EXPECT_TRUE(validate("2", 1, "60", 0));
+}
+
+TEST_F(ServiceEditor, IntervalTooLargeForASettingIsRefusedBeforeAnythingIsWritten) {
+  Stored({{"AccountingInterval", "-60"}});
+  Load();
+  // Interval accounting is off, so validation passes the box; saving still
+  // refuses a product beyond 32 bits.
+  form.SetText(IDC_txtAccountingInterval, "600000");
+  form.SetSelection(IDC_cmbTimeScaleAccounting, 2);
+  store.log.clear();
+  editor.OnOk();
+  EXPECT_TRUE(store.log.empty());
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "Accounting Interval cannot be more than 2147483647 seconds.");
+  EXPECT_EQ(form.messages[0].Caption, kServiceEditorTitle);
+  EXPECT_FALSE(form.closed);
+}
+
+TEST_F(ServiceEditor, RegistryFailureLeavesTheSettingsAsTheyWereAndTheFormOpen) {
+  Stored({{"LogFilePath", "C:\\Logs"}, {"LogFilePrefix", "Old-"}});
+  system.folders["C:\\Logs"] = true;
+  Load();
+  Type(IDC_txtLogFilePrefix, "New-");
+  store.failWrites["UseLocalTime"] = true;
+  editor.OnOk();
+  EXPECT_FALSE(form.closed);
+  EXPECT_TRUE(form.Enabled(IDC_btnApply));
+  EXPECT_EQ(store.Get("LogFilePrefix"), "Old-");
+  EXPECT_EQ(store.Get("LogFilePath"), "C:\\Logs");
+  for (const char* written : {"AccountingInterval", "AccountingIntervalCommand", "AccountingIntervalTime",
+                              "UseAccountingIntervalTime", "WriteIntervalEndRecords", "SamplingInterval"}) {
+    EXPECT_FALSE(store.Get(written).has_value()) << written;
+  }
+  EXPECT_EQ(form.LastStatus(), "");
+}
+
+TEST_F(ServiceEditor, ClosingAsksAboutUnsavedChanges) {
+  Stored({{"LogFilePath", "C:\\Logs"}});
+  system.folders["C:\\Logs"] = true;
+  Load();
+  editor.CloseWithPrompt();  // nothing changed: no question
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_TRUE(form.closed);
+
+  form.closed = false;
+  Type(IDC_txtLogFilePrefix, "Changed-");
+  form.answers = {MessageAnswer::Cancel};
+  editor.CloseWithPrompt();
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_EQ(form.messages[0].Text, "Save changes before exiting?");
+  EXPECT_EQ(form.messages[0].Caption, "Save Changes");
+  EXPECT_EQ(form.messages[0].Buttons, MessageButtons::YesNoCancel);
+  EXPECT_FALSE(form.closed);
+
+  form.answers = {MessageAnswer::No};
+  editor.CloseWithPrompt();
+  EXPECT_TRUE(form.closed);
+  EXPECT_FALSE(store.Get("LogFilePrefix").has_value());
+
+  form.closed = false;
+  form.SetText(IDC_txtSamplingInterval, "0");
+  form.answers = {MessageAnswer::Yes};
+  editor.CloseWithPrompt();
+  EXPECT_FALSE(form.closed);  // refused by the checks: stays open
+  EXPECT_EQ(form.messages.back().Text, "Sampling Interval cannot be less than 1 second.");
+
+  form.answers = {MessageAnswer::Yes};
+  editor.CloseWithPrompt();
+  EXPECT_TRUE(form.closed);
+  EXPECT_EQ(store.Get("LogFilePrefix"), "Changed-");
+}
+
+TEST_F(ServiceEditor, IntervalBoxesTakeDigitsOnlyAndFallBackToOne) {
+  Stored({});
+  Load();
+  EXPECT_TRUE(editor.OnIntervalKey('7'));
+  EXPECT_TRUE(editor.OnIntervalKey(8));
+  EXPECT_EQ(form.beeps, 0);
+  EXPECT_FALSE(editor.OnIntervalKey('x'));
+  EXPECT_EQ(form.beeps, 1);
+  form.SetText(IDC_txtSamplingInterval, "0");
+  editor.OnIntervalBoxLeft(IDC_txtSamplingInterval);
+  EXPECT_EQ(form.Text(IDC_txtSamplingInterval), "1");
+  form.SetText(IDC_txtAccountingInterval, "45");
+  editor.OnIntervalBoxLeft(IDC_txtAccountingInterval);
+  EXPECT_EQ(form.Text(IDC_txtAccountingInterval), "45");
+}
+
+TEST_F(ServiceEditor, ChosenFolderReplacesThePath) {
+  Stored({{"LogFilePath", "C:\\Logs"}});
+  Load();
+  EXPECT_EQ(editor.BrowseStartFolder(), "C:\\Logs");
+  editor.OnFolderChosen(std::nullopt);
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), "C:\\Logs");
+  editor.OnFolderChosen(std::string("D:\\Other"));
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), "D:\\Other");
+  EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+}
+
+}  // namespace
+}  // namespace quax

@@ -1,0 +1,217 @@
+// The script clients under Wine's script host: every example of examples/
+// on generated inputs, and the edge-case script of the engine facades. Each
+// script checks Err.Number after every step and quits with 1 on failure (the
+// host would swallow the error); the tests check the exit code, what the
+// script printed and the files it wrote.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "com_test_support.h"
+#include "test_support.h"
+#include "usage_record.h"
+
+namespace quax::com {
+namespace {
+
+using test::ReadFile;
+using testing::WriteText;
+
+struct ScriptRun {
+  DWORD ExitCode = 0;
+  std::string Output;  // LF line ends
+};
+
+// A path of the source tree as Wine sees it.
+std::string SourcePath(const std::string& relative) {
+  std::string path = std::string("Z:") + QUAX_SOURCE_DIR + "/" + relative;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+ScriptRun RunScript(const std::string& script, const std::vector<std::string>& arguments) {
+  std::string commandLine = "cscript.exe //nologo \"" + SourcePath(script) + "\"";
+  for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
+  ScriptRun run;
+  run.ExitCode = test::RunAndCapture(commandLine, &run.Output);
+  return run;
+}
+
+class ScriptExamples : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return scratch_.Path() + "\\" + name; }
+  test::ScratchDirectory scratch_ {"scripts"};
+};
+
+TEST_F(ScriptExamples, AggregateFileSumsTheRecordsAndDropsTheNamedIdentifiers) {
+  WriteText(Path("in.txt"),
+            "A,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"u\",\"HOST\",\"h1\",1,CPU,1.5\r\n"
+            "A,20240131,20240131,08:00:00,10:00:00,,2,\"USER\",\"u\",\"HOST\",\"h2\",1,CPU,2\r\n"
+            "A,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"v\",\"HOST\",\"h1\",1,CPU,4\r\n");
+  WriteText(Path("out.txt"), "an older output\r\n");
+  const ScriptRun run = RunScript("examples/aggregate_file.vbs", {Path("in.txt"), Path("out.txt"), "host"});
+  EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+  EXPECT_EQ(run.Output,
+            "Input Records: 3\nOutput Records: 2\nNumber of Aggregates: 2\nExternal Passes Count: 0\n"
+            "External Passes Record Count: 0\n");
+  EXPECT_EQ(ReadFile(Path("out.txt")),
+            "A,20240131,20240131,08:00:00,10:00:00,,1,\"USER\",\"u\",1,CPU,3.500000\r\n"
+            "A,20240131,20240131,08:00:00,09:00:00,,1,\"USER\",\"v\",1,CPU,4\r\n");
+
+  const ScriptRun missing = RunScript("examples/aggregate_file.vbs", {Path("missing.txt"), Path("out.txt")});
+  EXPECT_EQ(missing.ExitCode, 1u);
+  EXPECT_EQ(missing.Output.rfind("Aggregation failed: Unable to open input file '" + Path("missing.txt") + "': ", 0), 0u)
+      << missing.Output;
+}
+
+TEST_F(ScriptExamples, UsageLinesFedOneByOneBecomeAResourceFile) {
+  WriteText(Path("usage.csv"),
+            "# when,user,project,cpu seconds,kilobytes read\r\n"
+            "20240131 08:15:00,alice,payroll,90,2048\r\n"
+            "20240131 17:45:00,alice,payroll,30,1024\r\n"
+            "20240201 09:00:00,alice,payroll,6,512\r\n"
+            "20240131 10:00:00,bob,web,1,1\r\n");
+  const ScriptRun run = RunScript("examples/usage_to_resource_file.vbs", {Path("usage.csv"), Path("usage.txt")});
+  EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+  EXPECT_EQ(run.Output.rfind("Input Records: 4\nOutput Records: 3\n", 0), 0u) << run.Output;
+  EXPECT_EQ(ReadFile(Path("usage.txt")),
+            "USAGE,20240131,20240131,08:15:00,17:45:00,,2,\"USER\",\"alice\",\"PROJECT\",\"payroll\",2,CPUMIN,2,MBREAD,3\r\n"
+            "USAGE,20240201,20240201,09:00:00,09:00:00,,2,\"USER\",\"alice\",\"PROJECT\",\"payroll\",2,CPUMIN,0.100000,"
+            "MBREAD,0.500000\r\n"
+            "USAGE,20240131,20240131,10:00:00,10:00:00,,2,\"USER\",\"bob\",\"PROJECT\",\"web\",2,CPUMIN,0.020000,"
+            "MBREAD,0.001000\r\n");
+
+  WriteText(Path("bad.csv"), "20240131 08:15:00,alice,payroll,90,2048\r\n20240131 08:16:00,alice,payroll,lots,1\r\n");
+  const ScriptRun bad = RunScript("examples/usage_to_resource_file.vbs", {Path("bad.csv"), Path("bad.txt")});
+  EXPECT_EQ(bad.ExitCode, 1u);
+  EXPECT_EQ(bad.Output, "Line 2 was not added: Numeric value not specified at resource value index0\n");
+}
+
+TEST_F(ScriptExamples, QuaxEventsListsTheLastDayOrNamesAnUnreachableMachine) {
+  const ScriptRun run = RunScript("examples/quax_events.vbs", {});
+  EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+  // Wine keeps no event log: the list is empty.
+  EXPECT_EQ(run.Output.rfind("0 QUAX events since ", 0), 0u) << run.Output;
+
+  const ScriptRun offline = RunScript("examples/quax_events.vbs", {"QUAXNOSUCHMACHINE"});
+  EXPECT_EQ(offline.ExitCode, 1u);
+  EXPECT_EQ(offline.Output,
+            "Reading the event log failed: The event log on machine 'QUAXNOSUCHMACHINE' is not available. "
+            "The machine may be offline.\n");
+}
+
+// One usage record line of the collector's own format.
+std::string LogLine(RecordType type, const char* machine, const char* user, const char* project,
+                    const char* process, double cpu, double elapsed, std::uint64_t kbRead, std::uint64_t kbWritten,
+                    DateTimeParts exited, RecordColumns columns) {
+  ProcessFigures figures;
+  CopyText(figures.MachineName, machine);
+  CopyText(figures.UserName, user);
+  CopyText(figures.ProjectName, project);
+  CopyText(figures.ProcessName, process);
+  figures.CpuSeconds.Current = cpu;
+  figures.ElapsedSeconds.Current = elapsed;
+  figures.BytesRead.Current = kbRead * 1024;
+  figures.BytesWritten.Current = kbWritten * 1024;
+  RecordDates dates;
+  dates.Created = {1, 31, 2024, 7, 0, 0, 0};
+  dates.Exited = exited;
+  char line[kMaxRecordLineSize];
+  const std::size_t length = FormatUsageRecord(line, sizeof line, type, figures, dates, false, '\t', columns);
+  return std::string(line, length);
+}
+
+std::string LogHeader(RecordColumns columns) {
+  char line[kMaxRecordLineSize];
+  return std::string(line, FormatHeaderRecord(line, sizeof line, '\t', columns));
+}
+
+TEST_F(ScriptExamples, ProcessLogFilesBecomeABillPerUserProjectAndDay) {
+  CreateDirectoryA(Path("logs").c_str(), nullptr);
+  const DateTimeParts morning {1, 31, 2024, 9, 0, 0, 500};
+  const DateTimeParts evening {1, 31, 2024, 18, 30, 0, 0};
+  const DateTimeParts nextDay {2, 1, 2024, 8, 0, 0, 0};
+  const RecordColumns service = RecordColumns::WithProject;
+  const RecordColumns hook = RecordColumns::WithoutProject;
+  WriteText(Path("logs\\QUAXProcessLog-20240131.txt"),
+            LogHeader(service) +
+                LogLine(RecordType::Start, "M1", "alice", "payroll", "notepad.exe", 0, 0, 0, 0, {}, service) +
+                LogLine(RecordType::End, "M1", "alice", "payroll", "notepad.exe", 1.5, 7200, 100, 5, morning, service) +
+                LogLine(RecordType::Interval, "M2", "alice", "payroll", "calc.exe", 9, 9, 9, 9, {}, service) +
+                LogLine(RecordType::End, "M2", "alice", "payroll", "calc.exe", 0.25, 60, 1, 0, evening, service) +
+                LogLine(RecordType::End, "M1", "bob", "web", "cmd.exe", 2, 30, 7, 3, evening, service));
+  WriteText(Path("logs\\QUAXProcessLog-20240201.txt"),
+            LogHeader(hook) +
+                LogLine(RecordType::End, "M1", "alice", "", "word.exe", 4, 100, 50, 60, nextDay, hook));
+  WriteText(Path("logs\\unrelated.txt"), "not a log\r\n");
+  WriteText(Path("bill.txt"), "last month's bill\r\n");
+
+  const ScriptRun run = RunScript("examples/process_log_to_bill.vbs",
+                                  {Path("logs"), Path("records.txt"), Path("bill.txt")});
+  EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+  EXPECT_EQ(run.Output.rfind("4 end records from 2 log files\nInput Records: 4\nOutput Records: 3\n", 0), 0u)
+      << run.Output;
+  EXPECT_EQ(test::ReadLines(Path("records.txt")).size(), 4u);
+  EXPECT_EQ(ReadFile(Path("bill.txt")),
+            "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"alice\",\"ProjectName\",\"payroll\",4,"
+            "CPUSECS,1.750000,ELAPSED,7260,KBREAD,101,KBWRITE,5\r\n"
+            "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"bob\",\"ProjectName\",\"web\",4,"
+            "CPUSECS,2,ELAPSED,30,KBREAD,7,KBWRITE,3\r\n"
+            "QUAXPROC,20240201,20240201,00:00:00,08:00:00,,2,\"UserName\",\"alice\",\"ProjectName\",\"-\",4,"
+            "CPUSECS,4,ELAPSED,100,KBREAD,50,KBWRITE,60\r\n");
+}
+
+TEST(ScriptEdgeCases, EveryCheckOfTheEngineFacadesPassesInTheScriptHost) {
+  const test::ScratchDirectory scratch("edge");
+  const ScriptRun run = RunScript("aggregation/com/tests/scripting_edge_cases.vbs", {scratch.Path()});
+  EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+  const std::vector<std::string> checks = {
+      "Initialize answers True",
+      "a date text sets the start date",
+      "a short date text is refused",
+      "the start date stays",
+      "with validation a letter fails the date",
+      "without validation a letter raises a type mismatch [quaxagg.ScriptingEngine: Type mismatch:",
+      "a value that is not a number refuses the entry",
+      "the refusal names its index",
+      "a short start date refuses the entry",
+      "the start date is named",
+      "AddEntries with 0 entries adds nothing",
+      "AddEntries stops at the failing entry",
+      "the entry before it stays added",
+      "its value is exact",
+      "a one-dimensional list is refused",
+      "the refusal names the list",
+      "too few columns are refused",
+      "the refusal counts the columns",
+      "the engine writes",
+      "a rate code alone is not rounded, decimal positions 0 round half up",
+      "a name removed twice raises an error [quaxagg.VTXAggregator: This key is already associated",
+      "the layouts A, B, A aggregate",
+      "three groups, each appended, removals matched ignoring case",
+      "a missing input fails",
+      "the input is named",
+      "after DataValidation the engine's message shows",
+      "an empty input succeeds",
+      "a record without identifiers fails",
+      "and says so",
+      "an unreadable line raises the reader's error [quaxagg.VTXAggregator: Unreadable resource record at line 2",
+  };
+  std::istringstream lines(run.Output);
+  std::string line;
+  std::size_t k = 0;
+  while (std::getline(lines, line) && line != "done") {
+    ASSERT_LT(k, checks.size()) << "unexpected: " << line;
+    EXPECT_EQ(line.rfind("ok: " + checks[k], 0), 0u) << "expected ok: " << checks[k] << "\ngot: " << line;
+    ++k;
+  }
+  EXPECT_EQ(k, checks.size());
+  EXPECT_EQ(line, "done");
+}
+
+}  // namespace
+}  // namespace quax::com

@@ -1,0 +1,255 @@
+// quaxlog2rr and quaxbill, the real programs, on process logs with known
+// usage: from the logs to a bill in three commands, standard streams, the
+// report, and outputs they must not replace.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_test_support.h"
+#include "process_log_builder.h"
+#include "tool_runner.h"
+
+namespace quax::agg {
+namespace {
+
+using testing::LogFiles;
+using testing::ReadText;
+using testing::RunTool;
+using testing::ScratchFolder;
+using testing::SimulatedProcess;
+using testing::ToolRun;
+using testing::WriteText;
+
+// Two days of three machines: HOST1 and HOST2 with daily interval
+// accounting (intervals end at midnight), HOST3 without (end records only).
+LogFiles TwoDaysOfLogs() {
+  LogFiles logs;
+  SimulatedProcess nightly("HOST1", 4242, "CORP\\alice", "Apollo", "nightly.exe", 1200);
+  nightly.Use(0.5, 0.25);
+  nightly.Refresh(1201);
+  logs.Write(RecordType::Start, nightly);
+  nightly.Use(3, 1.5, 100, 7);
+  nightly.Refresh(1440);
+  logs.Write(RecordType::Interval, nightly);
+  nightly.Use(10, 5, 1000);
+  nightly.Exit(1560);
+  logs.Write(RecordType::Interval, nightly);
+  logs.Write(RecordType::End, nightly);
+
+  SimulatedProcess report("HOST2", 4242, "CORP\\bob", "Zeus", "report.exe", 840);
+  report.Use(1, 1);
+  report.Refresh(841);
+  logs.Write(RecordType::Start, report);
+  report.Use(2.25, 0.75, 512, 64);
+  report.Exit(900);
+  logs.Write(RecordType::Interval, report);
+  logs.Write(RecordType::End, report);
+
+  SimulatedProcess build("HOST3", 7, "CORP\\carol", "Hermes", "build.exe", 1380);
+  build.Use(30, 10, 4096, 1024);
+  build.Exit(1500);
+  logs.Write(RecordType::End, build);
+  return logs;
+}
+
+// The usage above, day by day.
+constexpr const char* kDailyBill =
+    "Period,User,Project,CPU seconds,Kernel seconds,User seconds,Elapsed seconds,KB read,KB written\n"
+    "2026-12-08,CORP\\alice,Apollo,5.25,3.5,1.75,14400,100,7\n"
+    "2026-12-08,CORP\\bob,Zeus,5,3.25,1.75,3600,512,64\n"
+    "2026-12-09,CORP\\alice,Apollo,15,10,5,7200,1000,0\n"
+    "2026-12-09,CORP\\carol,Hermes,40,30,10,7200,4096,1024\n"
+    "Total,,,65.25,46.75,18.5,32400,5708,1095\n";
+
+constexpr const char* kReport =
+    "Records read: 8\n"
+    "Records written: 6\n"
+    "Records skipped: 2\n"
+    "  2 end records of processes billed by their start and interval records\n"
+    "Conservation: 2 processes checked, 0 mismatches\n";
+
+std::string WithoutCarriageReturns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+class BillingTools : public ::testing::Test {
+ protected:
+  BillingTools() {
+    for (const auto& [file, text] : logs_.Files()) {
+      const std::string path = folder_.File(file.first + "-QUAXProcessLog-" + file.second + ".txt");
+      WriteText(path, text);
+      logPaths_.push_back(path);
+    }
+  }
+  ToolRun Run(const std::string& tool, const std::vector<std::string>& arguments,
+              const std::string& standardInput = "") const {
+    return RunTool(tool, arguments, folder_, standardInput);
+  }
+
+  ScratchFolder folder_;
+  LogFiles logs_ = TwoDaysOfLogs();
+  std::vector<std::string> logPaths_;  // each machine's in date order
+  std::string usage_ = folder_.File("usage.txt");
+  std::string sums_ = folder_.File("sums.txt");
+  std::string bill_ = folder_.File("bill.csv");
+};
+
+TEST_F(BillingTools, ThreeCommandsTurnADaysLogsIntoABill) {
+  std::vector<std::string> convert = logPaths_;
+  convert.push_back(usage_);
+  const ToolRun converted = Run("quaxlog2rr", convert);
+  EXPECT_EQ(converted.ExitCode, 0) << converted.Errors;
+  EXPECT_EQ(converted.Output, kReport);
+  EXPECT_EQ(converted.Errors, "");
+
+  const ToolRun aggregated =
+      Run("quaxaggregate", {"--drop-identifier", "Machine", "--drop-identifier", "Process", usage_, sums_});
+  EXPECT_EQ(aggregated.ExitCode, 0) << aggregated.Errors;
+  EXPECT_EQ(aggregated.Output.rfind("Input Records: 6\n", 0), 0u) << aggregated.Output;
+
+  const ToolRun billed = Run("quaxbill", {"--period", "day", sums_, bill_});
+  EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
+  EXPECT_EQ(billed.Output + billed.Errors, "");
+  EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
+  EXPECT_NE(ReadText(bill_).find("\r\n"), std::string::npos) << "CSV lines end in CR LF";
+
+  const ToolRun monthly = Run("quaxbill", {"--by", "project", sums_, "-"});
+  EXPECT_EQ(monthly.ExitCode, 0) << monthly.Errors;
+  EXPECT_EQ(monthly.Output,
+            "Period,project,CPU seconds,Kernel seconds,User seconds,Elapsed seconds,KB read,KB written\n"
+            "2026-12,Apollo,20.25,13.5,6.75,21600,1100,7\n"
+            "2026-12,Hermes,40,30,10,7200,4096,1024\n"
+            "2026-12,Zeus,5,3.25,1.75,3600,512,64\n"
+            "Total,,65.25,46.75,18.5,32400,5708,1095\n");
+}
+
+// Logs joined into one stream keep their header records; standard output
+// takes the records and the report goes to standard error.
+TEST_F(BillingTools, StandardInputAndOutputCarryLogsRecordsAndBills) {
+  std::string joined;
+  for (const std::string& path : logPaths_) joined += ReadText(path);
+  const std::string joinedPath = folder_.File("joined.txt");
+  WriteText(joinedPath, joined);
+  const ToolRun converted = Run("quaxlog2rr", {"-", "-"}, joinedPath);
+  EXPECT_EQ(converted.ExitCode, 0) << converted.Errors;
+  EXPECT_EQ(converted.Errors, kReport);
+  WriteText(usage_, converted.Output);
+  EXPECT_EQ(testing::ReadRecords(usage_).size(), 6u);
+
+  ASSERT_EQ(Run("quaxaggregate", {"--quiet", usage_, sums_}).ExitCode, 0);
+  const ToolRun billed = Run("quaxbill", {"--period", "day", "-", bill_}, sums_);
+  EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
+  EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
+}
+
+TEST_F(BillingTools, TheReportListsWhatWasSkippedAndWhatDoesNotAddUp) {
+  // The midnight interval record of the night job (line 2 of HOST1's
+  // second day) is lost, and a torn line follows.
+  const std::string day2 = folder_.File("HOST1-QUAXProcessLog-20261209.txt");
+  std::string text = ReadText(day2);
+  const std::size_t second = text.find('\n') + 1;
+  text.erase(second, text.find('\n', second) + 1 - second);
+  WriteText(day2, text + "I\t4242\r\n");
+  const ToolRun run = Run("quaxlog2rr", {folder_.File("HOST1-QUAXProcessLog-20261208.txt"), day2, usage_});
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  EXPECT_EQ(run.Output,
+            "Records read: 4\n"
+            "Records written: 2\n"
+            "Records skipped: 2\n"
+            "  1 end records of processes billed by their start and interval records\n"
+            "  1 lines whose field count differs from the header's\n"
+            "Lines that are not usage records (the first 20):\n"
+            "  " + day2 + ":4: lines whose field count differs from the header's\n"
+            "Conservation: 1 processes checked, 1 mismatches\n"
+            "  HOST1 process 4242 (nightly.exe, created 20261208 20:00:00.125): CPU seconds 15.75 in start and "
+            "interval records, 20.25 in the end record; kernel seconds 10.5 in start and interval records, 13.5 "
+            "in the end record; user seconds 5.25 in start and interval records, 6.75 in the end record; KB read "
+            "1000 in start and interval records, 1100 in the end record; KB written 0 in start and interval "
+            "records, 7 in the end record\n");
+}
+
+// The trial's mistake: the arguments swapped, which replaced a day's log
+// with a one-line result. Each tool leaves an OUTPUT that is not its own
+// kind alone unless --force is given.
+TEST_F(BillingTools, OutputsOfAnotherKindAreLeftAloneWithoutForce) {
+  const std::string log = logPaths_.front();
+  const std::string logText = ReadText(log);
+  WriteText(usage_, "PROCESS,20261208,20261208,20:00:00,20:01:00,,1,\"User\",\"u\",1,CPUSEC,1\r\n");
+  const std::vector<std::pair<std::string, std::vector<std::string>>> swapped = {
+      {"quaxlog2rr", {logPaths_.back(), log}},
+      {"quaxaggregate", {usage_, log}},
+      {"quaxbill", {usage_, log}},
+  };
+  for (const auto& [tool, arguments] : swapped) {
+    SCOPED_TRACE(tool);
+    const ToolRun run = Run(tool, arguments);
+    EXPECT_EQ(run.ExitCode, 16);
+    EXPECT_NE(run.Errors.find("'" + log + "' exists and is not a "), std::string::npos) << run.Errors;
+    EXPECT_EQ(ReadText(log), logText);
+  }
+  WriteText(bill_, "Period,User,CPU seconds\r\nTotal,,0\r\n");
+  EXPECT_EQ(Run("quaxbill", {usage_, bill_}).ExitCode, 0) << "a bill is replaced";
+  WriteText(bill_, "notes\r\n");
+  EXPECT_EQ(Run("quaxbill", {usage_, bill_}).ExitCode, 16);
+  EXPECT_EQ(Run("quaxbill", {"--force", usage_, bill_}).ExitCode, 0);
+  EXPECT_EQ(ReadText(bill_), "Period,User,Project,CPU seconds\r\n2026-12,u,,1\r\nTotal,,,1\r\n");
+
+  // A resource record file is not a process log.
+  const ToolRun notALog = Run("quaxlog2rr", {usage_, sums_});
+  EXPECT_EQ(notALog.ExitCode, 16);
+  EXPECT_EQ(notALog.Errors.rfind("quaxlog2rr: '" + usage_ + "' is not a process log: line 1: ", 0), 0u)
+      << notALog.Errors;
+  EXPECT_FALSE(std::filesystem::exists(sums_));
+}
+
+// docs/billing.md shows these logs going through these three commands: the
+// commands, the report and the bill it shows are the ones that run above.
+TEST(BillingDocs, TheWorkedExampleShowsWhatTheToolsDo) {
+  const std::string page = ReadText(std::string(QUAX_DOCS_DIR) + "/billing.md");
+  ASSERT_FALSE(page.empty()) << "docs/billing.md is missing";
+  const auto shown = [&page](const std::string& text) {
+    std::string indented;  // as a block of the page: each line indented by four spaces
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+      end = text.find('\n', start);
+      indented += "    " + text.substr(start, end - start) + "\n";
+    }
+    return page.find(indented) != std::string::npos;
+  };
+  EXPECT_TRUE(shown("$ quaxlog2rr HOST*/QUAXProcessLog-*.txt usage.txt\n" + std::string(kReport)));
+  EXPECT_TRUE(shown("$ quaxaggregate --drop-identifier Machine --drop-identifier Process usage.txt sums.txt\n"
+                    "Input Records: 6\n"));
+  EXPECT_TRUE(shown("$ quaxbill --period day sums.txt bill.csv\n"));
+  EXPECT_TRUE(shown(kDailyBill));
+}
+
+TEST_F(BillingTools, CommandLinesThatAreNotUnderstoodExitWith8) {
+  struct Case {
+    std::string Tool;
+    std::vector<std::string> Arguments;
+    std::string Message;
+  };
+  const std::vector<Case> cases = {
+      {"quaxlog2rr", {usage_}, "quaxlog2rr: name at least one log and the output file (see --help)\n"},
+      {"quaxlog2rr", {"-", "-", usage_}, "quaxlog2rr: standard input (-) can be read only once\n"},
+      {"quaxlog2rr", {logPaths_[0], logPaths_[0]}, "quaxlog2rr: " + logPaths_[0] + " is both a log and the output\n"},
+      {"quaxbill", {"--period", "week", usage_, bill_}, "quaxbill: --period wants day, month or whole\n"},
+      {"quaxbill", {"--by", "User,", usage_, bill_}, "quaxbill: --by wants identifier names separated by commas\n"},
+      {"quaxbill", {"--frobnicate", usage_, bill_}, "quaxbill: unknown option --frobnicate (see --help)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Message);
+    const ToolRun run = Run(c.Tool, c.Arguments);
+    EXPECT_EQ(run.ExitCode, 8);
+    EXPECT_EQ(run.Errors, c.Message);
+  }
+  for (const char* tool : {"quaxlog2rr", "quaxbill"}) {
+    const ToolRun help = Run(tool, {"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_EQ(help.Output.rfind(std::string("Usage: ") + tool + " [options] ", 0), 0u) << help.Output;
+  }
+}
+
+}  // namespace
+}  // namespace quax::agg

@@ -1,0 +1,195 @@
+// What the command-line tools (quaxaggregate, quaxlog2rr, quaxbill) share:
+// exit codes, "-" for the standard streams, Ctrl+C handling, the checks of
+// an output before any work, the staged output that reaches OUTPUT only when
+// a run succeeded, line input from a file or standard input, and the
+// progress line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform_files.h"
+#include "record/line_reader.h"
+
+namespace quax::agg::tools {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 8;         // the command line was not understood
+inline constexpr int kExitFailed = 16;       // the run failed; OUTPUT is as it was
+inline constexpr int kExitInterrupted = 130;  // Ctrl+C; OUTPUT is as it was
+
+// "-" names standard input as an input and standard output as OUTPUT.
+inline constexpr std::string_view kStandardStream = "-";
+inline bool IsStandardStream(std::string_view name) noexcept { return name == kStandardStream; }
+
+// From now on Ctrl+C (and the console break on Windows) only records the
+// request, which the run polls; a second Ctrl+C ends the process at once.
+void CatchInterrupts();
+bool InterruptRequested() noexcept;
+
+bool StandardErrorIsTerminal();
+
+// Prints a text whose lines end in CR LF (the engine's texts) with one line
+// end after it, every line ending in the platform's way.
+void PrintText(std::FILE* stream, std::string_view text);
+
+// ASCII case-insensitive equality (names of identifiers and rate codes).
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept;
+
+// Whether `a` and `b` name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Walks a tool's command line: its options, "--help" (or "-h"), and the
+// positional arguments INPUT... OUTPUT. What is not understood is told on
+// standard error after the tool's name.
+class CommandLine {
+ public:
+  CommandLine(std::string_view tool, int argc, char** argv) : tool_(tool), argc_(argc), argv_(argv) {}
+
+  // The next option; false at the end. Positional arguments are collected
+  // on the way, "--help" is noted.
+  bool NextOption(std::string_view& option);
+  // The value of the option just read; false (told) when there is none.
+  bool Value(std::string_view& value);
+  // Tells that the option is not known; false.
+  bool Unknown(std::string_view option);
+  // Tells the message; false.
+  bool Refuse(const std::string& message);
+  bool Help() const noexcept { return help_; }
+  // At least one input, standard input at most once, no input that is
+  // OUTPUT; `inputWord` names an input in the messages ("input", "log").
+  bool TakeInputsAndOutput(std::string_view inputWord, std::vector<std::string>& inputs, std::string& output);
+
+ private:
+  std::string tool_;
+  int argc_;
+  char** argv_;
+  int next_ = 1;
+  bool help_ = false;
+  std::vector<std::string> positional_;
+};
+
+// The main function of a tool: `parse` reads the command line (exit 8 when
+// it is not understood), --help prints `help`; otherwise Ctrl+C is caught
+// and `run` runs. An error that escapes it ends the run with its message and
+// exit 16, or 130 after Ctrl+C. `output` is the OUTPUT `parse` found.
+int ToolMain(std::string_view tool, int argc, char** argv, const char* help,
+             const std::function<bool(CommandLine&)>& parse, const std::function<int()>& run,
+             const std::string& output);
+
+// Tells a failure on standard error after the tool's name; exit 16.
+int Fail(std::string_view tool, std::string_view message);
+
+// Opens every input file (not standard input) once, before any work:
+// the message of the first that cannot be opened.
+std::optional<std::string> CheckInputs(const std::vector<std::string>& inputs);
+
+// Tells that Ctrl+C ended the run and OUTPUT is as it was.
+int ReportInterrupted(std::string_view tool, const std::string& output);
+
+// True when OUTPUT is written through rather than replaced: standard
+// output, a device or a pipe, or (POSIX) a path under /dev or /proc, which
+// may name standard output even when that is a regular file.
+bool WritesThrough(const std::string& output);
+
+// The folder part of a path ("." when it has none).
+std::string FolderOf(const std::string& path);
+
+// Checks, before any work, that a run may write `output`: its folder exists;
+// it is not a folder; an existing regular file that is not empty holds the
+// kind of data the tool writes (`isOwnKind` is asked about its first line)
+// unless `force` is set. What is written through is not examined. Answers
+// the message that refuses, or nothing.
+std::optional<std::string> CheckOutput(const std::string& output, bool force,
+                                       const std::function<bool(std::string_view)>& isOwnKind,
+                                       std::string_view kindName);
+
+// Checks that a folder given on the command line is one.
+std::optional<std::string> CheckFolder(const std::string& folder, std::string_view what);
+
+// True when the line is a resource record that strict reading accepts.
+bool IsResourceRecordLine(std::string_view line);
+
+// The file a run writes into before its output: beside OUTPUT, so that it
+// replaces OUTPUT in one step, or, for standard output and devices, in
+// `stagingFolder`, to be copied out at the end. It is removed however the
+// run ends.
+class StagedOutput {
+ public:
+  StagedOutput(std::string output, const std::string& stagingFolder);
+  ~StagedOutput();
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
+
+  const std::string& Path() const noexcept { return path_; }
+  const std::string& Output() const noexcept { return output_; }
+
+  // Creates the staged file: empty, or with OUTPUT's lines when appending
+  // to an existing file. The message names OUTPUT.
+  bool Create(bool append, std::string& message);
+  // Moves the staged file over OUTPUT, or copies it into standard output or
+  // the device; a copy stops when Ctrl+C is pressed.
+  bool Publish(std::string& message);
+  // A message with the staged file's name replaced by OUTPUT's.
+  std::string InUserTerms(std::string message) const;
+
+ private:
+  // Copies a file (OUTPUT or the staged file) to the end of `to`; stops
+  // when Ctrl+C is pressed.
+  bool Copy(const std::string& fromPath, platform::File& to, std::string& message) const;
+
+  std::string output_;
+  bool throughStream_;  // OUTPUT is standard output or a device
+  std::string path_;
+};
+
+// Lines of one input, a file or ("-") standard input, without their line ends.
+class LineInput {
+ public:
+  bool Open(const std::string& name, std::string& message);
+  // The next line; false at the end. A read failure or a line longer than
+  // the reader takes throws Error naming the input and the line.
+  bool Next(std::string_view& line);
+  const std::string& Name() const noexcept { return name_; }
+  long LineNumber() const noexcept { return lineNumber_; }
+
+ private:
+  static std::ptrdiff_t ReadFrom(void* context, char* buffer, std::size_t size);
+
+  std::string name_;
+  platform::File file_;
+  platform::FileError readError_;
+  LineReader reader_;
+  long lineNumber_ = 0;
+};
+
+// The progress line on standard error: "pass P: N records read, R records/s",
+// redrawn at most a few times a second, cleared at the end.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown) {}
+  ~ProgressLine() { Clear(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  // `force` draws even when the last drawing was a moment ago.
+  void Show(std::int64_t pass, std::int64_t records, bool force = false);
+  void Clear();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool shown_;
+  bool drawn_ = false;
+  std::int64_t pass_ = 0;
+  Clock::time_point passStart_;
+  Clock::time_point lastDrawn_;
+  std::size_t width_ = 0;
+};
+
+}  // namespace quax::agg::tools
