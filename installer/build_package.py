@@ -35,6 +35,8 @@ WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 PRODUCT_CODE_NAMESPACE = uuid.UUID("2b791351-9a4b-4d85-917a-e0d3bc52e381")
 PE_SUBSYSTEM_WINDOWS_GUI = 2
 PE_SUBSYSTEM_WINDOWS_CUI = 3
+PE_MACHINE_I386 = 0x14C
+PE_MACHINE_AMD64 = 0x8664
 
 
 class PackageError(Exception):
@@ -69,18 +71,38 @@ def product_code(arch, version):
     return "{" + str(uuid.uuid5(PRODUCT_CODE_NAMESPACE, f"QUAX {arch} {version}")).upper() + "}"
 
 
-def pe_subsystem(path):
-    """The subsystem field of a PE image (2 window program, 3 console
-    program), or None when the file is not one."""
+def _pe_headers(path):
+    """The first bytes of a PE image and the offset of its PE signature, or
+    None when the file is not one."""
     with open(path, "rb") as image:
         header = image.read(4096)
     if len(header) < 0x40 or header[:2] != b"MZ":
         return None
     pe_offset = int.from_bytes(header[0x3C:0x40], "little")
-    optional_header = pe_offset + 24
-    if optional_header + 70 > len(header) or header[pe_offset:pe_offset + 4] != b"PE\0\0":
+    if pe_offset + 24 + 70 > len(header) or header[pe_offset:pe_offset + 4] != b"PE\0\0":
         return None
+    return header, pe_offset
+
+
+def pe_subsystem(path):
+    """The subsystem field of a PE image (2 window program, 3 console
+    program), or None when the file is not one."""
+    headers = _pe_headers(path)
+    if headers is None:
+        return None
+    header, pe_offset = headers
+    optional_header = pe_offset + 24
     return int.from_bytes(header[optional_header + 68:optional_header + 70], "little")
+
+
+def pe_machine(path):
+    """The processor a PE image is built for (PE_MACHINE_...), or None when
+    the file is not one."""
+    headers = _pe_headers(path)
+    if headers is None:
+        return None
+    header, pe_offset = headers
+    return int.from_bytes(header[pe_offset + 4:pe_offset + 6], "little")
 
 
 def named_sources(source_tree, folder):
@@ -112,7 +134,7 @@ def _parents(tree):
     return {child: parent for parent in tree.iter() for child in parent}
 
 
-def com_server_component(source_tree, file_id, idl_path):
+def com_server_component(source_tree, file_id, library, library_values=True):
     """The registration component of the COM server file file_id, in the
     folder and registry view of the component that installs the file."""
     parents = _parents(source_tree)
@@ -123,11 +145,23 @@ def com_server_component(source_tree, file_id, idl_path):
     directory = parents[owner]
     if directory.tag != WIX + "Directory":
         raise PackageError(f"--com-server {file_id}: its component must sit in a Directory")
-    library = com_registration.parse_idl(Path(idl_path).read_text(encoding="utf-8"))
     win64 = owner.get("Win64") == "yes"
     component_id = owner.get("Id") + ".Registration"
     return directory.get("Id"), component_id, com_registration.component(
-        component_id, library, file_id, directory.get("Id"), win64)
+        component_id, library, file_id, directory.get("Id"), win64, library_values=library_values)
+
+
+def com_server_components(source_tree, com_servers):
+    """The registration components of every (file Id, IDL file) of
+    com_servers. A further copy of a type library (the 32-bit server beside
+    the 64-bit one) adds only its own path to the library's key, which both
+    registry views share."""
+    components, registered = [], set()
+    for file_id, idl_path in com_servers:
+        library = com_registration.parse_idl(Path(idl_path).read_text(encoding="utf-8"))
+        components.append(com_server_component(source_tree, file_id, library, library.uuid not in registered))
+        registered.add(library.uuid)
+    return components
 
 
 def generated_source(tools, win64, com_components):
@@ -177,7 +211,7 @@ def build(arch, version, stage, output, stage_32=None, com_servers=(), source=SO
     wixl_arch = ["-a", arch]
     source_tree = ET.fromstring(run(["wixl", "-E", *wixl_arch, *defines, str(source)]))
     tools = command_line_tools(Path(stage) / "bin", named_sources(source_tree, "bin"))
-    com_components = [com_server_component(source_tree, file_id, idl) for file_id, idl in com_servers]
+    com_components = com_server_components(source_tree, com_servers)
     output = Path(output).resolve()
     output.parent.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(dir=output.parent) as work:

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The package logic without Wine: versions and product codes, what the
-install folder may hold, the COM registration read from an IDL file, and the
-package for 32-bit Windows (which cannot be installed here).
+install folder may hold, the COM registration read from an IDL file, the
+shortcuts of the built package, and the package for 32-bit Windows (which
+cannot be installed here).
 
-  package_test.py --stage STAGE --report FILE.xml"""
+  package_test.py --package quax-V-x64.msi --stage STAGE --idl QUAXAGG.IDL --report FILE.xml"""
 import shutil
 import sys
 import tempfile
@@ -18,7 +19,7 @@ import com_registration  # noqa: E402
 import report  # noqa: E402
 from build_package import PackageError  # noqa: E402
 from com_registration import IdlError  # noqa: E402
-from wine_prefix import msi_table  # noqa: E402
+from wine_prefix import msi_table, quaxagg_servers  # noqa: E402
 
 OPTIONS = None  # set by report.main
 COMPONENT_64_BIT = 256
@@ -105,6 +106,7 @@ interface IPrivate : IUnknown { HRESULT Nothing(); };
 [
   uuid(11111111-0000-0000-0000-0000000000AA),
   version(1.10),
+  hidden,
   helpstring("Sample automation library")
 ]
 library sampleagg
@@ -131,6 +133,8 @@ class ComRegistrationFromIdl(unittest.TestCase):
         library = com_registration.parse_idl(SAMPLE_IDL)
         self.assertEqual((library.name, library.uuid, library.version, library.description),
                          ("sampleagg", "{11111111-0000-0000-0000-0000000000AA}", (1, 10), "Sample automation library"))
+        # hidden, and "has disk image" as every library read from a file
+        self.assertEqual(library.flags, 4 | 8)
         self.assertEqual([(cls.name, cls.uuid, cls.description) for cls in library.classes],
                          [("Engine", "{11111111-0000-0000-0000-000000000010}", "Engine"),
                           ("Formatter", "{11111111-0000-0000-0000-000000000011}", "Formatter")])
@@ -163,20 +167,38 @@ class ComRegistrationFromIdl(unittest.TestCase):
         for entry in [
             (clsid + r"\InprocServer32", None, "[#server]"),
             (clsid + r"\InprocServer32", "ThreadingModel", "Apartment"),
-            (clsid + r"\ProgID", None, "sampleagg.Engine"),
+            (clsid + r"\ProgID", None, "sampleagg.Engine.1"),
+            (clsid + r"\VersionIndependentProgID", None, "sampleagg.Engine"),
             (clsid + r"\TypeLib", None, library.uuid),
+            (clsid + r"\Version", None, "1.10"),
+            ("sampleagg.Engine", None, "Engine"),
             ("sampleagg.Engine\\CLSID", None, "{11111111-0000-0000-0000-000000000010}"),
+            ("sampleagg.Engine\\CurVer", None, "sampleagg.Engine.1"),
+            ("sampleagg.Engine.1", None, "Engine"),
+            ("sampleagg.Engine.1\\CLSID", None, "{11111111-0000-0000-0000-000000000010}"),
             ("sampleagg.Formatter\\CLSID", None, "{11111111-0000-0000-0000-000000000011}"),
+            ("sampleagg.Formatter.1\\CLSID", None, "{11111111-0000-0000-0000-000000000011}"),
+            (typelib, None, "Sample automation library"),
             (typelib + r"\0\win32", None, "[#server]"),
+            (typelib + r"\FLAGS", None, "12"),
             (typelib + r"\HELPDIR", None, "[SERVERDIR]"),
             (interface + r"\ProxyStubClsid32", None, com_registration.DISPATCH_MARSHALLER),
-            (interface + r"\TypeLib", "Version", "1.10"),
+            (interface + r"\TypeLib", "Version", "1.a"),
         ]:
             self.assertIn(entry, entries)
         self.assertFalse([key for key, _, _ in entries if "win64" in key or "Inner" in key
                           or "{11111111-0000-0000-0000-000000000003}" in key])
         win64_entries = com_registration.registry_entries(library, "[#server]", "[SERVERDIR]", win64=True)
         self.assertIn((typelib + r"\0\win64", None, "[#server]"), win64_entries)
+
+    def test_a_further_copy_adds_only_its_path_to_the_shared_type_library_key(self):
+        library = com_registration.parse_idl(SAMPLE_IDL)
+        entries = com_registration.registry_entries(library, "[#server32]", "[SERVERDIR32]", win64=False,
+                                                    library_values=False)
+        typelib = r"TypeLib\{11111111-0000-0000-0000-0000000000AA}"
+        self.assertEqual([entry for entry in entries if entry[0].startswith(typelib)],
+                         [(typelib + r"\1.a\0\win32", None, "[#server32]")])
+        self.assertIn(("sampleagg.Engine\\CLSID", None, "{11111111-0000-0000-0000-000000000010}"), entries)
 
     def test_both_copies_of_a_server_are_registered_each_in_its_view(self):
         source = SERVER_SOURCE
@@ -202,6 +224,10 @@ class ComRegistrationFromIdl(unittest.TestCase):
                       [(row["Root"], row["Key"], row["Value"], row["Component_"]) for row in rows])
         progids = [row for row in rows if row["Key"] == "sampleagg.Engine\\CLSID"]
         self.assertEqual(sorted(row["Component_"] for row in progids), ["Server.Registration", "Server32.Registration"])
+        # The library's own values come once, from the first server.
+        helpdir = [row for row in rows if row["Key"].endswith(r"\1.a\HELPDIR")]
+        self.assertEqual([(row["Value"], row["Component_"]) for row in helpdir],
+                         [("[INSTALLDIR]", "Server.Registration")])
 
     def test_a_server_the_source_does_not_install_is_refused(self):
         with tempfile.TemporaryDirectory() as work:
@@ -243,6 +269,41 @@ SERVER_SOURCE = """<?xml version="1.0" encoding="utf-8"?>
 """
 
 
+class BuiltPackage(unittest.TestCase):
+    """The x64 package the build made."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directories = {row["Directory"]: row for row in msi_table(OPTIONS.package, "Directory")}
+        cls.components = {row["Component"]: row for row in msi_table(OPTIONS.package, "Component")}
+        cls.files = {row["File"]: row for row in msi_table(OPTIONS.package, "File")}
+
+    def test_shortcuts_start_the_installed_programs_from_the_start_menu_folder_quax(self):
+        shortcuts = msi_table(OPTIONS.package, "Shortcut")
+        # A Target naming the file makes a plain shortcut; an advertised
+        # one would name a feature and could repair the package when used.
+        self.assertEqual(
+            sorted((row["Name"].split("|")[-1], row["Target"], row["WkDir"], row["Directory_"]) for row in shortcuts),
+            [("QUAX Windows Process Collector Configuration - Service", "[#quaxsvcadmin.exe]", "INSTALLDIR",
+              "QuaxMenuFolder"),
+             ("QUAX Windows Process Collector Configuration - User32", "[#quaxhookadmin.exe]", "INSTALLDIR",
+              "QuaxMenuFolder")])
+        menu = self.directories["QuaxMenuFolder"]
+        self.assertEqual((menu["Directory_Parent"], menu["DefaultDir"]), ("ProgramMenuFolder", "QUAX"))
+        removals = msi_table(OPTIONS.package, "RemoveFile")
+        self.assertIn(("QuaxMenuFolder", "2"), [(row["DirProperty"], row["InstallMode"]) for row in removals])
+
+    def test_the_32_bit_library_sits_in_x86_with_a_32_bit_component(self):
+        copy = self.files["quaxagg32.dll"]
+        component = self.components[copy["Component_"]]
+        self.assertEqual(copy["FileName"].split("|")[-1], "quaxagg.dll")
+        self.assertEqual(component["Directory_"], "INSTALLDIR32")
+        self.assertEqual(self.directories["INSTALLDIR32"]["Directory_Parent"], "INSTALLDIR")
+        self.assertFalse(int(component["Attributes"]) & COMPONENT_64_BIT)
+        self.assertFalse(int(self.components["AggregationLibrary32.Registration"]["Attributes"]) & COMPONENT_64_BIT)
+        self.assertTrue(int(self.components["AggregationLibrary.Registration"]["Attributes"]) & COMPONENT_64_BIT)
+
+
 class PackageFor32BitWindows(unittest.TestCase):
     """Built here from the 64-bit files: only its layout is looked at."""
 
@@ -250,7 +311,8 @@ class PackageFor32BitWindows(unittest.TestCase):
     def setUpClass(cls):
         work = Path(tempfile.mkdtemp())
         cls.addClassCleanup(shutil.rmtree, work)
-        package = build_package.build("x86", "1.0.0", Path(OPTIONS.stage), work / "quax-x86.msi")
+        package = build_package.build("x86", "1.0.0", Path(OPTIONS.stage), work / "quax-x86.msi",
+                                      com_servers=quaxagg_servers("x86", OPTIONS.idl))
         cls.components = msi_table(package, "Component")
         cls.directories = {row["Directory"]: row["Directory_Parent"] for row in msi_table(package, "Directory")}
         cls.search = msi_table(package, "RegLocator")
@@ -261,12 +323,17 @@ class PackageFor32BitWindows(unittest.TestCase):
         hook = next(row for row in self.components if row["Component"] == "InProcessCollector")
         self.assertEqual(hook["Directory_"], "SystemFolder")
         self.assertEqual(self.directories["INSTALLDIR"], "ProgramFilesFolder")
+        # quaxagg.dll once, registered with its type library's own values.
+        self.assertNotIn("INSTALLDIR32", self.directories)
+        self.assertIn("AggregationLibrary.Registration", [row["Component"] for row in self.components])
         # The installed location is looked up in the 32-bit view as well.
         self.assertEqual([int(row["Type"]) & 16 for row in self.search], [0])
 
 
 def add_arguments(parser):
+    parser.add_argument("--package", required=True)
     parser.add_argument("--stage", required=True)
+    parser.add_argument("--idl", required=True)
 
 
 if __name__ == "__main__":

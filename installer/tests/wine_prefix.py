@@ -16,12 +16,61 @@ WINESERVER = "/usr/lib/wine/wineserver"
 # code (1605 arrives as 69), so msiexec's result is printed by cmd instead.
 _MSIEXEC_SCRIPT = "@echo off\r\nmsiexec %*\r\necho msiexec result %ERRORLEVEL%\r\n"
 _VALUE_LINE = re.compile(r"^    (.*?)    (REG_[A-Z_]+)    ?(.*)$")
+# A value line of a .reg file: "name"=data or @=data.
+_EXPORTED_VALUE = re.compile(r'^(?:"((?:[^"\\]|\\.)*)"|(@))=(.*)$')
+_EXPORT_ESCAPES = {"\\": "\\", '"': '"', "n": "\n", "r": "\r", "0": "\0"}
+_ROOT_KEYS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
+              "HKU": "HKEY_USERS"}
 
 
 def _environment(prefix):
+    # No menu builder: shortcuts the package creates stay inside the prefix
+    # instead of also becoming menu entries of the desktop's user.
     environment = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
-                       WINEDLLOVERRIDES="mscoree,mshtml=")
+                       WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     return environment
+
+
+def _unescape(text):
+    return re.sub(r"\\(.)", lambda match: _EXPORT_ESCAPES.get(match.group(1), match.group(1)), text)
+
+
+def parse_registry_export(text, root):
+    """The keys and values below root of a .reg file's text, as
+    {(key, value name) in lower case: (key, value name, data)}: key relative
+    to root, value name None for the key itself and "" for its default
+    value, data ("REG_SZ", text) for strings and (None, the exported text)
+    for any other type. Case is kept for reading and ignored for finding, as
+    the registry does."""
+    entries = {}
+    prefix = root.lower() + "\\"
+    key = None
+    lines = text.splitlines()
+    index = 0
+    while index < len(lines):
+        line = lines[index]
+        index += 1
+        # Binary data continues over lines ending with a backslash (text
+        # data ends with its quote).
+        while line.endswith("\\") and index < len(lines):
+            line = line[:-1] + lines[index].strip()
+            index += 1
+        if line.startswith("[") and line.endswith("]"):
+            path = line[1:-1]
+            key = path[len(prefix):] if path.lower().startswith(prefix) else None
+            if key:
+                entries[(key.lower(), None)] = (key, None, None)
+            continue
+        match = _EXPORTED_VALUE.match(line)
+        if key and match:
+            name = "" if match.group(2) else _unescape(match.group(1))
+            data = match.group(3)
+            if data.startswith('"') and data.endswith('"'):
+                data = ("REG_SZ", _unescape(data[1:-1]))
+            else:
+                data = (None, data)
+            entries[(key.lower(), name.lower())] = (key, name, data)
+    return entries
 
 
 def ensure_template(path):
@@ -66,6 +115,13 @@ class WinePrefix:
         result.stdout = result.stdout.decode("latin-1").replace("\r\n", "\n")
         return result
 
+    def start(self, *arguments):
+        """Runs a Windows program that starts another one and returns at
+        once (cmd /c start ...): without the output, which the started
+        program would hold open. Its exit code."""
+        return subprocess.run([WINE, *arguments], env=self.environment, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
+
     def unix_path(self, windows_path):
         """Where a path on drive C of this prefix lies."""
         path = PureWindowsPath(windows_path)
@@ -98,6 +154,26 @@ class WinePrefix:
             if match:
                 values[match.group(1)] = (match.group(2), match.group(3))
         return values
+
+    def registry_tree(self, key):
+        """Every key and value below key (see parse_registry_export)."""
+        export = "C:\\registry-export.reg"
+        result = self.run("reg", "export", key, export, "/y")
+        if result.returncode != 0:
+            raise AssertionError(f"reg export {key} failed: {result.stdout}")
+        path = self.unix_path(export)
+        text = path.read_bytes().decode("utf-16")
+        path.unlink()
+        root, _, path = key.partition("\\")
+        return parse_registry_export(text, _ROOT_KEYS.get(root.upper(), root) + "\\" + path)
+
+    def environment_value(self, name):
+        """A variable of the prefix's Windows environment (%APPDATA%, ...)."""
+        result = self.run("cmd", "/c", "echo", f"%{name}%")
+        value = result.stdout.strip()
+        if result.returncode != 0 or not value or value == f"%{name}%":
+            raise AssertionError(f"no %{name}% in the prefix")
+        return value
 
     def set_registry_value(self, key, name, data):
         result = self.run("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f")
@@ -148,6 +224,15 @@ def msi_table(package, table):
     lines = text.split("\r\n") if "\r\n" in text else text.splitlines()
     columns = lines[0].split("\t")
     return [dict(zip(columns, line.split("\t"))) for line in lines[3:] if line]
+
+
+def quaxagg_servers(arch, idl):
+    """The --com-server pairs (file Id, IDL file) of the package for arch:
+    quaxagg.dll, and in the x64 package also its i686 copy."""
+    servers = [("quaxagg.dll", idl)]
+    if arch == "x64":
+        servers.append(("quaxagg32.dll", idl))
+    return servers
 
 
 class Package:
