@@ -11,10 +11,6 @@
 
 namespace quax {
 
-inline constexpr char kSettingsKey[] = "SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess";
-inline constexpr char kAdminKey[] = "SOFTWARE\\QUAX\\Admin";
-inline constexpr char kDefaultLogDirectoryName[] = "QUAXWinProcessLogs";
-
 class CProcessControl {
  public:
   virtual ~CProcessControl() = default;

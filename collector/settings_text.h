@@ -34,6 +34,12 @@ TimeOfDay ParseTimeOfDay(const char* text) noexcept;
 // collector reads a subset with its own defaults.
 enum class SettingsReader { Service, InProcess };
 
+// The keys below HKEY_LOCAL_MACHINE: the settings, and the installation's,
+// whose InstallLocation is the folder of the default log directory.
+inline constexpr char kSettingsKey[] = "SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess";
+inline constexpr char kAdminKey[] = "SOFTWARE\\QUAX\\Admin";
+inline constexpr char kDefaultLogDirectoryName[] = "QUAXWinProcessLogs";
+
 inline constexpr char kDefaultLogFilePrefix[] = "QUAXProcessLog-";
 inline constexpr char kDefaultLogFileExtension[] = ".txt";
 inline constexpr std::size_t kAccountingCommandSize = 4001;

@@ -10,8 +10,6 @@ namespace quax {
 
 namespace {
 
-constexpr char kDefaultLogFolderName[] = "QUAXWinProcessLogs";
-
 constexpr char kAccountingBelowSampling[] = "The accounting interval is less than the sampling interval.";
 constexpr char kFolderCreated[] = "Log file path created.";
 
@@ -32,7 +30,7 @@ std::string NewInstallationLogPath(SettingsStore& store) {
   std::string location = ReadText(store, setting::InstallLocation);
   if (location.empty()) return {};
   if (location.back() != '\\') location += '\\';
-  return location + kDefaultLogFolderName;
+  return location + kDefaultLogDirectoryName;
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 
 namespace quax {
 
-inline constexpr char kCollectorServiceName[] = "QUAXWinProcess";
-
 // The current state of a service, as the service control manager numbers it.
 enum ServiceCurrentState : std::uint32_t {
   kServiceStopped = 1,

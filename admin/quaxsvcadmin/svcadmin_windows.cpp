@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "control_ids.h"
+#include "diagnostics.h"
 #include "editor_window.h"
 #include "shell_components.h"
 #include "win32/registry.h"
@@ -124,7 +125,7 @@ void FMain::OnNotify(const NMHDR& header) {
 
 void FMain::ShowServiceControl() {
   CFServiceControl control;
-  control.SetServiceName(kCollectorServiceName);
+  control.SetServiceName(kServiceName);
   control.ShowForm(1, Window());
 }
 
@@ -214,7 +215,7 @@ void FAbout::OnInitDialog() {
                   GuiVersionText(program.FileVersionNumbers().value_or(FileVersion{})).c_str());
 
   const std::optional<std::string> imagePath =
-      MachineText(std::string(kServicesKey) + kCollectorServiceName, "ImagePath");
+      MachineText(std::string(kServicesKey) + kServiceName, "ImagePath");
   std::optional<FileVersion> serviceVersion;
   if (imagePath) {
     CVerInfo service;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "fixed_text.h"
+
 namespace quax {
 
 namespace {
@@ -40,13 +42,8 @@ std::vector<std::string_view> Entries(std::string_view list) {
 bool NamesCollector(std::string_view entry) {
   const std::size_t folderEnd = entry.find_last_of("\\/");
   const std::string_view name = folderEnd == std::string_view::npos ? entry : entry.substr(folderEnd + 1);
-  const std::string_view library = kCollectorLibrary;
-  if (name.size() != library.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(name[i]) != library[i]) return false;
-  }
-  return true;
+  return name.size() == std::string_view(kCollectorLibrary).size() &&
+         EqualsIgnoreCase(name.data(), kCollectorLibrary, name.size());
 }
 
 }  // namespace

@@ -21,16 +21,16 @@ inline constexpr char kSamplingIntervalName[] = "Sampling Interval";
 inline constexpr char kAccountingIntervalName[] = "Accounting Interval";
 
 namespace setting {
-inline constexpr RegistryValueRef LogFilePath{kCollectorSettingsKey, "LogFilePath"};
-inline constexpr RegistryValueRef LogFilePrefix{kCollectorSettingsKey, "LogFilePrefix"};
-inline constexpr RegistryValueRef AccountingInterval{kCollectorSettingsKey, "AccountingInterval"};
-inline constexpr RegistryValueRef AccountingIntervalCommand{kCollectorSettingsKey, "AccountingIntervalCommand"};
-inline constexpr RegistryValueRef AccountingIntervalTime{kCollectorSettingsKey, "AccountingIntervalTime"};
-inline constexpr RegistryValueRef UseAccountingIntervalTime{kCollectorSettingsKey, "UseAccountingIntervalTime"};
-inline constexpr RegistryValueRef WriteIntervalEndRecords{kCollectorSettingsKey, "WriteIntervalEndRecords"};
-inline constexpr RegistryValueRef UseLocalTime{kCollectorSettingsKey, "UseLocalTime"};
-inline constexpr RegistryValueRef SamplingInterval{kCollectorSettingsKey, "SamplingInterval"};
-inline constexpr RegistryValueRef InstallLocation{kInstallKey, "InstallLocation"};
+inline constexpr RegistryValueRef LogFilePath{kSettingsKey, "LogFilePath"};
+inline constexpr RegistryValueRef LogFilePrefix{kSettingsKey, "LogFilePrefix"};
+inline constexpr RegistryValueRef AccountingInterval{kSettingsKey, "AccountingInterval"};
+inline constexpr RegistryValueRef AccountingIntervalCommand{kSettingsKey, "AccountingIntervalCommand"};
+inline constexpr RegistryValueRef AccountingIntervalTime{kSettingsKey, "AccountingIntervalTime"};
+inline constexpr RegistryValueRef UseAccountingIntervalTime{kSettingsKey, "UseAccountingIntervalTime"};
+inline constexpr RegistryValueRef WriteIntervalEndRecords{kSettingsKey, "WriteIntervalEndRecords"};
+inline constexpr RegistryValueRef UseLocalTime{kSettingsKey, "UseLocalTime"};
+inline constexpr RegistryValueRef SamplingInterval{kSettingsKey, "SamplingInterval"};
+inline constexpr RegistryValueRef InstallLocation{kAdminKey, "InstallLocation"};
 inline constexpr RegistryValueRef AppInitDlls{kAppInitKey, "AppInit_DLLs"};
 }  // namespace setting
 

@@ -11,7 +11,7 @@ class StoredSettingTexts final : public SettingTextSource {
  public:
   explicit StoredSettingTexts(SettingsStore& store) noexcept : store_(store) {}
   bool ReadSettingText(const char* name, SettingText& text) noexcept override {
-    return store_.ReadLikeCollector({kCollectorSettingsKey, name}, text);
+    return store_.ReadLikeCollector({kSettingsKey, name}, text);
   }
 
  private:
@@ -41,7 +41,7 @@ bool WriteAllOrNothing(SettingsStore& store, std::span<const PendingValue> value
 
 bool LoadCollectorSettings(SettingsStore& store, SettingsReader reader, CollectorSettings& settings) {
   SetDefaultSettings(settings, reader);
-  if (!store.KeyExists(kCollectorSettingsKey)) return false;
+  if (!store.KeyExists(kSettingsKey)) return false;
   StoredSettingTexts texts(store);
   ReadSettingValues(texts, reader, settings);
   return true;

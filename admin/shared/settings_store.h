@@ -13,8 +13,6 @@
 
 namespace quax {
 
-inline constexpr char kCollectorSettingsKey[] = "SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess";
-inline constexpr char kInstallKey[] = "SOFTWARE\\QUAX\\Admin";
 inline constexpr char kAppInitKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 
 struct RegistryValueRef {

@@ -195,7 +195,7 @@ inline void ExpectUntouchedSavesChangeNothing(FakeStore& store, FakeForm& form, 
                                               const std::function<void()>& save) {
   for (const StoredKey& key : keys) {
     store.values.clear();
-    store.emptyKeys[kCollectorSettingsKey] = true;
+    store.emptyKeys[kSettingsKey] = true;
     std::string stored;
     for (const auto& [name, text] : key) {
       store.Set(name, text);

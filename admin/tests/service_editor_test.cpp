@@ -23,7 +23,7 @@ class ServiceEditor : public ::testing::Test {
   }
   // A key with the given values (and a log folder that exists).
   void Stored(std::initializer_list<std::pair<const char*, const char*>> settings) {
-    store.emptyKeys[kCollectorSettingsKey] = true;
+    store.emptyKeys[kSettingsKey] = true;
     for (const auto& [name, text] : settings) store.Set(name, text);
   }
   void Type(int control, const char* text) {

@@ -7,8 +7,8 @@
 namespace quax {
 namespace {
 
-constexpr RegistryValueRef kA{kCollectorSettingsKey, "A"};
-constexpr RegistryValueRef kB{kCollectorSettingsKey, "B"};
+constexpr RegistryValueRef kA{kSettingsKey, "A"};
+constexpr RegistryValueRef kB{kSettingsKey, "B"};
 constexpr RegistryValueRef kC{kAppInitKey, "C"};
 
 TEST(SettingsStore, AFailedWriteRestoresWhatWasWrittenBeforeIt) {

@@ -26,14 +26,6 @@ SRWLOCK g_cacheLock = SRWLOCK_INIT;
 std::array<CachedTypeInfo, kTypeInfoSlots> g_cache {};
 ITypeLib* g_library = nullptr;
 
-class ExclusiveCache {
- public:
-  ExclusiveCache() noexcept { AcquireSRWLockExclusive(&g_cacheLock); }
-  ~ExclusiveCache() { ReleaseSRWLockExclusive(&g_cacheLock); }
-  ExclusiveCache(const ExclusiveCache&) = delete;
-  ExclusiveCache& operator=(const ExclusiveCache&) = delete;
-};
-
 }  // namespace
 
 void SetServerModule(HMODULE module) noexcept { g_module = module; }
@@ -67,7 +59,7 @@ HRESULT LoadServerTypeLibrary(ITypeLib** out) noexcept {
 }
 
 ITypeInfo* ServerTypeInfo(REFGUID guid) noexcept {
-  const ExclusiveCache lock;
+  const exclusive_lock_hold lock(g_cacheLock);
   for (const CachedTypeInfo& slot : g_cache) {
     if (slot.Info != nullptr && IsEqualGUID(slot.Guid, guid)) return slot.Info;
   }
@@ -82,7 +74,7 @@ ITypeInfo* ServerTypeInfo(REFGUID guid) noexcept {
 }
 
 void ReleaseServerTypeInfo() noexcept {
-  const ExclusiveCache lock;
+  const exclusive_lock_hold lock(g_cacheLock);
   for (CachedTypeInfo& slot : g_cache) {
     // The cache owns these references; this is their one release.
     unique_com<ITypeInfo> owned(std::exchange(slot.Info, nullptr));

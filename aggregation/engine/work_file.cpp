@@ -121,10 +121,6 @@ class RecordReader {
   const std::string& fileName_;
 };
 
-std::string ErrorText(const platform::FileError& error) {
-  return "Error #" + std::to_string(error.Number) + ": " + error.Description;
-}
-
 }  // namespace
 
 bool CWorkFile::Open(platform::OpenMode mode, std::string& message) {
@@ -132,7 +128,7 @@ bool CWorkFile::Open(platform::OpenMode mode, std::string& message) {
   if (file_.IsOpen()) Close(ignored);
   platform::FileError error;
   if (!file_.Open(fileName_, mode, error)) {
-    message = ErrorText(error);
+    message = error.Text();
     return false;
   }
   reading_ = mode == platform::OpenMode::Read;
@@ -173,7 +169,7 @@ bool CWorkFile::Flush(std::string& message) {
   const bool written = file_.Write(buffer_.get(), end_, error);
   end_ = 0;
   if (!written) {
-    message = ErrorText(error);
+    message = error.Text();
     // The layout and dates lost with the buffer are written again with the
     // next entry, so that what follows can still be read.
     hasWrittenLayout_ = false;
@@ -271,7 +267,7 @@ bool CWorkFile::Fill() {
   }
   platform::FileError error;
   const std::ptrdiff_t n = file_.Read(buffer_.get() + end_, capacity_ - end_, error);
-  if (n < 0) throw Error("Unable to read work file '" + fileName_ + "': " + ErrorText(error));
+  if (n < 0) throw Error("Unable to read work file '" + fileName_ + "': " + error.Text());
   if (n == 0) {
     atFileEnd_ = true;
     return false;

@@ -5,9 +5,9 @@
 // (platform_files_win32.cpp, ANSI functions); CMake picks one.
 //
 // Failures carry the run-time error number and description the library's
-// messages quote ("Error #" + number + ": " + description), mapped from the
-// system error: 53 File not found, 76 Path not found, 75 Path/File access
-// error, 70 Permission denied, 61 Disk full, 57 Device I/O error.
+// messages quote (FileError::Text), mapped from the system error: 53 File
+// not found, 76 Path not found, 75 Path/File access error, 70 Permission
+// denied, 61 Disk full, 57 Device I/O error.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,9 @@ namespace quax::agg::platform {
 struct FileError {
   std::int32_t Number = 0;
   std::string Description;
+
+  // "Error #" + number + ": " + description, as the messages quote it.
+  std::string Text() const { return "Error #" + std::to_string(Number) + ": " + Description; }
 };
 
 enum class OpenMode { Read, Write, Append };

@@ -301,7 +301,7 @@ bool CResourceFile::FileOpen(std::int32_t openMode) {
                                                             : platform::OpenMode::Write;
   platform::FileError error;
   if (!file_.Open(fileName_, mode, error)) {
-    lastErrorMessage_ = "Error #" + std::to_string(error.Number) + ": " + error.Description;
+    lastErrorMessage_ = error.Text();
     return false;
   }
   openMode_ = openMode;
@@ -321,7 +321,7 @@ bool CResourceFile::FileOpenStandardInput() {
   if (file_.IsOpen()) FileClose();
   platform::FileError error;
   if (!file_.OpenStandardStream(platform::OpenMode::Read, error)) {
-    lastErrorMessage_ = "Error #" + std::to_string(error.Number) + ": " + error.Description;
+    lastErrorMessage_ = error.Text();
     return false;
   }
   openMode_ = kModeRead;
@@ -332,8 +332,7 @@ bool CResourceFile::FileOpenStandardInput() {
 }
 
 void CResourceFile::ThrowFileError(const platform::FileError& error) const {
-  throw Error("Error #" + std::to_string(error.Number) + ": " + error.Description + " ('" +
-              fileName_ + "')");
+  throw Error(error.Text() + " ('" + fileName_ + "')");
 }
 
 bool CResourceFile::FileRead(ResourceRecordView& record) {

@@ -33,16 +33,6 @@ using testing::ReadText;
 using testing::RunTool;
 using testing::ToolRun;
 
-std::vector<std::string> Split(const std::string& line, char delimiter) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t end; (end = line.find(delimiter, start)) != std::string::npos; start = end + 1) {
-    fields.push_back(line.substr(start, end - start));
-  }
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 class RealCollectorLogs : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,7 +90,7 @@ class RealCollectorLogs : public ::testing::Test {
     const std::string start = "E," + std::to_string(processId) + ",";
     for (const std::string& path : LogFiles()) {
       for (const std::string& line : test::ReadLines(path)) {
-        if (line.rfind(start, 0) == 0) return Split(line, ',');
+        if (line.rfind(start, 0) == 0) return test::SplitFields(line, ',');
       }
     }
     return {};
@@ -143,9 +133,9 @@ class RealCollectorLogs : public ::testing::Test {
     const std::vector<std::string> lines = test::ReadLines(folder_.File("bill.csv"));
     std::map<std::string, std::string> row;
     if (lines.empty()) return row;
-    const std::vector<std::string> titles = Split(lines[0], ',');
+    const std::vector<std::string> titles = test::SplitFields(lines[0], ',');
     for (const std::string& line : lines) {
-      const std::vector<std::string> cells = Split(line, ',');
+      const std::vector<std::string> cells = test::SplitFields(line, ',');
       if (cells.size() != titles.size() || cells[1] != project) continue;
       for (std::size_t i = 0; i < cells.size(); ++i) row[titles[i]] = cells[i];
     }

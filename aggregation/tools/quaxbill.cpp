@@ -122,8 +122,7 @@ int Run(const Options& options) {
     platform::FileError error;
     if (!staged.Create(false, message)) return Fail(message);
     if (!file.Open(staged.Path(), platform::OpenMode::Write, error) || !file.Write(csv.data(), csv.size(), error)) {
-      return Fail("Unable to write '" + options.Output + "': Error #" + std::to_string(error.Number) + ": " +
-                  error.Description);
+      return Fail("Unable to write '" + options.Output + "': " + error.Text());
     }
     file.Close();
     if (!staged.Publish(message) && !InterruptRequested()) return Fail(message);

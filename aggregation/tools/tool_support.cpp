@@ -38,7 +38,7 @@ extern "C" void OnInterrupt(int) { interrupted.store(true); }
 constexpr std::size_t kCopyChunkBytes = 1 << 16;
 
 std::string FileFailure(const std::string& what, const platform::FileError& error) {
-  return what + ": Error #" + std::to_string(error.Number) + ": " + error.Description;
+  return what + ": " + error.Text();
 }
 
 }  // namespace
