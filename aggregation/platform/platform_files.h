@@ -1,6 +1,7 @@
 // The thin platform layer under the portable aggregation core: opening,
 // reading and writing a file, the directory search for a normal file,
-// deleting, renaming within a folder, moving over a file and the TEMP folder. One implementation
+// deleting, renaming within a folder, moving over a file, the TEMP folder,
+// links, access rules and lock files. One implementation
 // over POSIX (platform_files_posix.cpp) and one over Win32
 // (platform_files_win32.cpp, ANSI functions); CMake picks one.
 //
@@ -78,6 +79,53 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
 
 // The folder for temporary files, ending in a separator.
 std::string TempDirectory();
+
+// The file `path` names once symbolic links are followed: `path` itself when
+// it is no link; a link to a missing file gives that file's path.
+std::string FollowLinks(const std::string& path);
+
+// Whether the existing file `path` may be written: it is opened for writing
+// and closed again, unchanged.
+bool CheckWritable(const std::string& path, FileError& error);
+
+// Gives the file `path` the access rules of the file `model`: its mode, owner
+// and group (POSIX), its access control list and that list's protection
+// from inheritance (Windows).
+bool CopyAccessRules(const std::string& model, const std::string& path, FileError& error);
+
+// An exclusive lock between processes, held through a lock file that the
+// holder creates and removes when it lets go (a lock file left by a process
+// that ended without letting go is taken over). Move-only.
+class FileLock {
+ public:
+  enum class Result { Acquired, Busy, Failed };
+
+  FileLock() noexcept = default;
+  FileLock(FileLock&& other) noexcept;
+  FileLock& operator=(FileLock&& other) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+
+  // Busy while another holder has it; error filled only on Failed.
+  Result TryAcquire(const std::string& lockFilePath, FileError& error);
+  bool IsHeld() const noexcept;
+  void Release() noexcept;
+
+ private:
+  std::string path_;
+#ifdef _WIN32
+  void* handle_ = nullptr;  // HANDLE; nullptr when none
+#else
+  int fd_ = -1;
+#endif
+};
+
+// From now on File::Read and File::Write fail at once instead of waiting on
+// a pipe, a terminal or a device (POSIX: also a call a signal interrupts):
+// a run asked to end stops waiting for input or for a reader. Safe in a
+// signal handler.
+void StopWaitingIo() noexcept;
 
 // Processor time of this process (user and kernel) in seconds: benchmark
 // figures that other load on the machine does not distort.

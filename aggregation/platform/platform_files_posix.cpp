@@ -5,10 +5,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,12 @@
 namespace quax::agg::platform {
 
 namespace {
+
+std::atomic<bool> ioWaitsStopped{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// Links followed at most, as the system does (SYMLOOP_MAX).
+constexpr int kMaxLinkHops = 40;
 
 FileError FromErrno(int code) {
   switch (code) {
@@ -112,6 +121,10 @@ bool File::OpenStandardStream(OpenMode mode, FileError& error) {
 
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
   for (;;) {
+    if (ioWaitsStopped.load(std::memory_order_relaxed)) {
+      error = FromErrno(EINTR);
+      return -1;
+    }
     const ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
@@ -122,6 +135,10 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
   while (size > 0) {
+    if (ioWaitsStopped.load(std::memory_order_relaxed)) {
+      error = FromErrno(EINTR);
+      return false;
+    }
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -220,6 +237,108 @@ std::string TempDirectory() {
   if (folder.back() != '/') folder += '/';
   return folder;
 }
+
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(current.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return current;
+    const std::string link(target, static_cast<std::size_t>(n));
+    const std::size_t slash = current.find_last_of('/');
+    current = link[0] == '/' || slash == std::string::npos ? link : current.substr(0, slash + 1) + link;
+  }
+  return current;
+}
+
+bool CheckWritable(const std::string& path, FileError& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool CopyAccessRules(const std::string& model, const std::string& path, FileError& error) {
+  struct stat from {};
+  struct stat to {};
+  if (::stat(model.c_str(), &from) != 0 || ::stat(path.c_str(), &to) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  // The owner first: a change of owner clears the set-id bits of the mode.
+  if ((from.st_uid != to.st_uid || from.st_gid != to.st_gid) &&
+      ::chown(path.c_str(), from.st_uid, from.st_gid) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  if (::chmod(path.c_str(), from.st_mode & 07777) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    path_ = std::move(other.path_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+FileLock::~FileLock() { Release(); }
+
+bool FileLock::IsHeld() const noexcept { return fd_ >= 0; }
+
+FileLock::Result FileLock::TryAcquire(const std::string& lockFilePath, FileError& error) {
+  Release();
+  // A holder removes the lock file before it lets go: a lock taken on a file
+  // no longer under the name is no lock, and the name is tried again.
+  for (;;) {
+    // Read access is enough for a lock, so that users who share a folder
+    // can lock each other's lock files.
+    const int fd = ::open(lockFilePath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+      error = FromErrno(errno);
+      return Result::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int code = errno;
+      ::close(fd);
+      if (code == EWOULDBLOCK) return Result::Busy;
+      error = FromErrno(code);
+      return Result::Failed;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) == 0 && ::stat(lockFilePath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      fd_ = fd;
+      path_ = lockFilePath;
+      return Result::Acquired;
+    }
+    ::close(fd);
+  }
+}
+
+void FileLock::Release() noexcept {
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+void StopWaitingIo() noexcept { ioWaitsStopped.store(true, std::memory_order_relaxed); }
 
 double ProcessCpuSeconds() {
   timespec t {};

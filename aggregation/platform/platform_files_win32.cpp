@@ -2,7 +2,9 @@
 #include "platform/platform_files.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -11,6 +13,12 @@
 namespace quax::agg::platform {
 
 namespace {
+
+std::atomic<bool> ioWaitsStopped{false};
+
+// A lock file being removed as its holder lets go refuses to open for a
+// moment: tried again this many times, 10 ms apart.
+constexpr int kDeletePendingRetries = 50;
 
 HANDLE AsHandle(void* h) noexcept { return static_cast<HANDLE>(h); }
 
@@ -102,6 +110,10 @@ bool File::OpenStandardStream(OpenMode mode, FileError& error) {
 }
 
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+  if (ioWaitsStopped.load(std::memory_order_relaxed)) {
+    error = FromWin32(ERROR_OPERATION_ABORTED);
+    return -1;
+  }
   DWORD got = 0;
   const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   if (!ReadFile(AsHandle(handle_), buffer, ask, &got, nullptr)) {
@@ -115,6 +127,10 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
   while (size > 0) {
+    if (ioWaitsStopped.load(std::memory_order_relaxed)) {
+      error = FromWin32(ERROR_OPERATION_ABORTED);
+      return false;
+    }
     const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD done = 0;
     if (!WriteFile(AsHandle(handle_), data, ask, &done, nullptr)) {
@@ -210,6 +226,108 @@ std::string TempDirectory() {
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
   return folder;
 }
+
+std::string FollowLinks(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return path;
+  const unique_handle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return path;  // a link to a missing file
+  char target[4 * MAX_PATH];
+  const DWORD n = GetFinalPathNameByHandleA(file.get(), target, sizeof target, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= sizeof target) return path;
+  const std::string resolved(target, n);
+  if (resolved.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + resolved.substr(8);
+  if (resolved.rfind("\\\\?\\", 0) == 0) return resolved.substr(4);
+  return resolved;
+}
+
+bool CheckWritable(const std::string& path, FileError& error) {
+  // Wine lets an administrator (root) open a read-only file for writing.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    error = FromWin32(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  const unique_handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool CopyAccessRules(const std::string& model, const std::string& path, FileError& error) {
+  PACL dacl = nullptr;
+  unique_local_memory descriptor;
+  DWORD code = GetNamedSecurityInfoA(model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                     &dacl, nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
+  if (code != ERROR_SUCCESS) {
+    error = FromWin32(code);
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(descriptor.get(), &control, &revision)) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  code = SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  if (code != ERROR_SUCCESS) {
+    error = FromWin32(code);
+    return false;
+  }
+  return true;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, nullptr)) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    path_ = std::move(other.path_);
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+FileLock::~FileLock() { Release(); }
+
+bool FileLock::IsHeld() const noexcept { return handle_ != nullptr; }
+
+FileLock::Result FileLock::TryAcquire(const std::string& lockFilePath, FileError& error) {
+  Release();
+  // Opened unshared, the file is the lock; the system removes it when the
+  // handle closes, also when the process is ended outright.
+  for (int attempt = 0;; ++attempt) {
+    unique_handle file(CreateFileA(lockFilePath.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (file) {
+      handle_ = file.release();
+      path_ = lockFilePath;
+      return Result::Acquired;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_SHARING_VIOLATION) return Result::Busy;
+    if (code != ERROR_ACCESS_DENIED || attempt == kDeletePendingRetries) {
+      error = FromWin32(code);
+      return Result::Failed;
+    }
+    Sleep(10);
+  }
+}
+
+void FileLock::Release() noexcept {
+  unique_handle held(AsHandle(std::exchange(handle_, nullptr)));
+  path_.clear();
+}
+
+void StopWaitingIo() noexcept { ioWaitsStopped.store(true, std::memory_order_relaxed); }
 
 double ProcessCpuSeconds() {
   FILETIME created;

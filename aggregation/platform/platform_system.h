@@ -26,6 +26,9 @@ bool QueryWorkingSetLimits(std::uint64_t& minimumBytes, std::uint64_t& maximumBy
 bool SetWorkingSetLimits(std::uint64_t minimumBytes, std::uint64_t maximumBytes) noexcept;
 
 std::uint32_t CurrentProcessId() noexcept;
+// Whether a process of this id runs now (on this machine). One that exists
+// but may not be examined runs; a reused id answers for the new process.
+bool ProcessIsRunning(std::uint32_t processId) noexcept;
 
 // Priority class (the Windows values 32, 64, 128, 256, 16384, 32768) of a
 // process; 0 when it cannot be opened. On POSIX the class is derived from

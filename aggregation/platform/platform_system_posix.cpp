@@ -1,7 +1,11 @@
 #include "platform/platform_system.h"
 
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 
 #include <cstdio>
 #include <cstring>
@@ -61,6 +65,12 @@ bool QueryWorkingSetLimits(std::uint64_t&, std::uint64_t&) noexcept { return fal
 bool SetWorkingSetLimits(std::uint64_t, std::uint64_t) noexcept { return false; }
 
 std::uint32_t CurrentProcessId() noexcept { return static_cast<std::uint32_t>(::getpid()); }
+
+bool ProcessIsRunning(std::uint32_t processId) noexcept {
+  // 0 and ids beyond pid_t would name a process group or none.
+  if (processId == 0 || processId > static_cast<std::uint32_t>(INT_MAX)) return false;
+  return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
 
 std::int32_t GetProcessPriorityClass(std::uint32_t processId) noexcept {
   errno = 0;

@@ -48,6 +48,12 @@ bool SetWorkingSetLimits(std::uint64_t minimumBytes, std::uint64_t maximumBytes)
 
 std::uint32_t CurrentProcessId() noexcept { return GetCurrentProcessId(); }
 
+bool ProcessIsRunning(std::uint32_t processId) noexcept {
+  const quax::unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;  // denied: it exists
+  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 std::int32_t GetProcessPriorityClass(std::uint32_t processId) noexcept {
   const quax::unique_handle process(OpenProcess(kPriorityAccess, FALSE, processId));
   if (!process) return 0;

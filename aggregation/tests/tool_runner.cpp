@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 extern char** environ;
 #endif
@@ -91,13 +93,10 @@ int Spawn(const std::string& tool, const std::vector<std::string>& arguments, co
   return static_cast<int>(exitCode);
 }
 #else
-std::string ProgramPath(const std::string& tool) {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / tool).string();
-}
-
-// Starts the tool with its standard streams opened as `actions` says.
+// Starts the tool (or, with a path, that program) with its standard streams
+// opened as `actions` says.
 int Start(const std::string& tool, const std::vector<std::string>& arguments, posix_spawn_file_actions_t& actions) {
-  std::string program = ProgramPath(tool);
+  std::string program = tool.find('/') == std::string::npos ? ToolPath(tool) : tool;
   std::vector<std::string> argumentCopies = arguments;
   std::vector<char*> argv{program.data()};
   for (std::string& argument : argumentCopies) argv.push_back(argument.data());
@@ -114,8 +113,19 @@ int Start(const std::string& tool, const std::vector<std::string>& arguments, po
 
 int WaitFor(int child, const std::string& tool) {
   if (child < 0) return -1;
+  constexpr auto kLongestRun = std::chrono::minutes(1);
+  const auto deadline = std::chrono::steady_clock::now() + kLongestRun;
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  for (;;) {
+    const int ended = waitpid(child, &status, WNOHANG);
+    if (ended == child || (ended < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << tool << " still runs after a minute: killed";
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!WIFEXITED(status)) {
     ADD_FAILURE() << tool << " did not exit normally (wait status " << status << ")";
@@ -132,6 +142,28 @@ void CaptureOutputs(posix_spawn_file_actions_t& actions, const std::string& outp
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+std::string ToolPath(const std::string& tool) {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / tool).string();
+}
+
+std::string ShellQuoted(const std::string& word) {
+  std::string quoted = "'";
+  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+ToolRun RunShell(const std::string& script, const ScratchFolder& folder) {
+  const std::string outputPath = folder.File("sh-stdout.txt");
+  const std::string errorsPath = folder.File("sh-stderr.txt");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  CaptureOutputs(actions, outputPath, errorsPath);
+  return Captured(WaitFor(Start("/bin/sh", {"-c", script}, actions), "sh -c " + script), outputPath, errorsPath);
+}
+#endif
 
 ToolRun RunTool(const std::string& tool, const std::vector<std::string>& arguments, const ScratchFolder& folder,
                 const std::string& standardInput) {
@@ -151,8 +183,9 @@ ToolRun RunTool(const std::string& tool, const std::vector<std::string>& argumen
 
 #ifndef _WIN32
 RunningTool::RunningTool(const std::string& tool, const std::vector<std::string>& arguments,
-                         const ScratchFolder& folder)
-    : outputPath_(folder.File(tool + "-stdout.txt")), errorsPath_(folder.File(tool + "-stderr.txt")) {
+                         const ScratchFolder& folder, const std::string& captureName)
+    : outputPath_(folder.File((captureName.empty() ? tool : captureName) + "-stdout.txt")),
+      errorsPath_(folder.File((captureName.empty() ? tool : captureName) + "-stderr.txt")) {
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed: " << errno;
@@ -180,6 +213,13 @@ void RunningTool::Write(const std::string& text) {
 }
 
 void RunningTool::Interrupt() { kill(pid_, SIGINT); }
+
+void RunningTool::Signal(int signal) { kill(pid_, signal); }
+
+bool RunningTool::Running() {
+  siginfo_t info {};
+  return pid_ > 0 && waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
 
 void RunningTool::CloseInput() {
   if (input_ >= 0) close(input_);

@@ -25,18 +25,24 @@ ToolRun RunTool(const std::string& tool, const std::vector<std::string>& argumen
                 const std::string& standardInput = "");
 
 #ifndef _WIN32
-// A tool started with its standard input on a pipe the test writes to.
+// A tool started with its standard input on a pipe the test writes to. Its
+// standard output and error go to `captureName` (the tool's name when empty)
+// + "-stdout.txt" and "-stderr.txt" in `folder`.
 class RunningTool {
  public:
-  RunningTool(const std::string& tool, const std::vector<std::string>& arguments, const ScratchFolder& folder);
+  RunningTool(const std::string& tool, const std::vector<std::string>& arguments, const ScratchFolder& folder,
+              const std::string& captureName = "");
   ~RunningTool();
   RunningTool(const RunningTool&) = delete;
   RunningTool& operator=(const RunningTool&) = delete;
 
   void Write(const std::string& text);
   void Interrupt();        // Ctrl+C: SIGINT
+  void Signal(int signal);
   void CloseInput();       // the writer ends, as a pipeline's does on Ctrl+C
-  ToolRun Wait();
+  bool Running();
+  ToolRun Wait();          // at most a minute; a tool still running then is killed and fails the test
+  int Pid() const noexcept { return pid_; }
 
  private:
   int pid_ = -1;
@@ -44,6 +50,16 @@ class RunningTool {
   std::string outputPath_;
   std::string errorsPath_;
 };
+
+// The path of a tool beside the test binary.
+std::string ToolPath(const std::string& tool);
+
+// Runs a shell script (sh -c) to its end, its standard output and error
+// captured as RunTool does: for pipelines, limits and other users.
+ToolRun RunShell(const std::string& script, const ScratchFolder& folder);
+
+// A word quoted for the shell.
+std::string ShellQuoted(const std::string& word);
 
 // Runs `tool` to its end with standard error on a terminal (a pseudo
 // terminal); Errors holds what the terminal received.

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #include <io.h>
+
+#include "unique_handle.h"
 #else
-#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -21,43 +24,164 @@ namespace quax::agg::tools {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+// Why a run was asked to end before its end.
+enum class StopReason { None, Interrupt, Hangup, Terminate, ConsoleClosed, LogOff, Shutdown };
 
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  // The first request is the run's to handle; the default handler ends the
-  // process on the next.
-  return interrupted.exchange(true) ? FALSE : TRUE;
+// Why the run was asked to end (a StopReason); the first request counts.
+std::atomic<int> stopReason{static_cast<int>(StopReason::None)};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+// The tool and OUTPUT of the run, for the messages told from shared code.
+std::string_view runningTool;
+const std::string* runOutput = nullptr;
+
+struct StopReasonTexts {
+  StopReason Reason;
+  const char* Text;  // what ended the run
+  int ExitCode;
+};
+// A signal's exit code is 128 + its number, as a shell reports it.
+constexpr StopReasonTexts kStopReasons[] = {
+    {StopReason::Interrupt, "interrupted", kExitInterrupted},
+    {StopReason::Hangup, "ended by SIGHUP", 128 + 1},
+    {StopReason::Terminate, "ended by SIGTERM", 128 + 15},
+    {StopReason::ConsoleClosed, "ended as its console was closed", kExitInterrupted},
+    {StopReason::LogOff, "ended as the user logs off", kExitInterrupted},
+    {StopReason::Shutdown, "ended as the system shuts down", kExitInterrupted},
+};
+
+#ifndef _WIN32
+StopReason StopReasonOfSignal(int signal) noexcept {
+  switch (signal) {
+    case SIGINT:
+      return StopReason::Interrupt;
+    case SIGHUP:
+      return StopReason::Hangup;
+    case SIGTERM:
+      return StopReason::Terminate;
+    default:
+      return StopReason::None;
+  }
 }
 #else
-extern "C" void OnInterrupt(int) { interrupted.store(true); }
+StopReason StopReasonOfConsoleEvent(DWORD type) noexcept {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      return StopReason::Interrupt;
+    case CTRL_CLOSE_EVENT:
+      return StopReason::ConsoleClosed;
+    case CTRL_LOGOFF_EVENT:
+      return StopReason::LogOff;
+    case CTRL_SHUTDOWN_EVENT:
+      return StopReason::Shutdown;
+    default:
+      return StopReason::None;
+  }
+}
+#endif
+
+StopReason RequestedStop() noexcept { return static_cast<StopReason>(stopReason.load(std::memory_order_relaxed)); }
+
+// Records the request (the first one counts) and makes waiting reads and
+// writes give up. True for the first request. Safe in a signal handler.
+bool RequestStop(StopReason reason) noexcept {
+  int none = static_cast<int>(StopReason::None);
+  const bool first = stopReason.compare_exchange_strong(none, static_cast<int>(reason));
+  platform::StopWaitingIo();
+  return first;
+}
+
+#ifdef _WIN32
+// The thread that runs the tool, whose waiting read or write the console
+// handler cancels; kept for the life of the process.
+quax::unique_handle mainThread;
+#else
+extern "C" void OnStopSignal(int signal) { RequestStop(StopReasonOfSignal(signal)); }
 #endif
 
 constexpr std::size_t kCopyChunkBytes = 1 << 16;
+// How often a run waiting for OUTPUT's lock tries again.
+constexpr std::chrono::milliseconds kLockRetryInterval{100};
 
 std::string FileFailure(const std::string& what, const platform::FileError& error) {
   return what + ": " + error.Text();
 }
 
-}  // namespace
+std::string WithSeparator(std::string folder) {
+  if (folder.empty()) return "./";
+  if (folder.back() != '/' && folder.back() != '\\') folder += '/';
+  return folder;
+}
 
-void CatchInterrupts() {
+std::size_t LastSeparator(std::string_view path) noexcept {
 #ifdef _WIN32
-  // A process started in a new process group ignores Ctrl+C until told not to.
-  SetConsoleCtrlHandler(nullptr, FALSE);
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  return path.find_last_of("\\/");
 #else
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // the second Ctrl+C ends the process at once
-  sigaction(SIGINT, &action, nullptr);
+  return path.find_last_of('/');
 #endif
 }
 
-bool InterruptRequested() noexcept { return interrupted.load(std::memory_order_relaxed); }
+// The name part of a path.
+std::string_view NameOf(std::string_view path) noexcept {
+  const std::size_t separator = LastSeparator(path);
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// Removes the files of `folder` that `isLeftover` picks by name.
+void RemoveFilesOf(const std::string& folder, const std::function<bool(std::string_view)>& isLeftover) {
+  std::error_code unlisted;  // a folder that cannot be listed holds no leftover to remove
+  for (std::filesystem::directory_iterator entries(folder, unlisted), end; !unlisted && entries != end;
+       entries.increment(unlisted)) {
+    const std::string name = entries->path().filename().string();
+    if (!isLeftover(name)) continue;
+    platform::FileError ignored;  // removed by another run meanwhile
+    platform::RemoveFile(WithSeparator(folder) + name, ignored);
+  }
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int __stdcall HandleConsoleEvent(unsigned long type) {
+  const StopReason reason = StopReasonOfConsoleEvent(type);
+  if (reason == StopReason::None) return FALSE;
+  const bool first = RequestStop(reason);
+  // A second Ctrl+C is passed on: the default handler ends the process.
+  if (reason == StopReason::Interrupt && !first) return FALSE;
+  if (mainThread) CancelSynchronousIo(mainThread.get());
+  if (reason == StopReason::Interrupt) return TRUE;
+  // The system ends the process as soon as this returns: the run cleans up
+  // and ends the process first (or the system's time for it runs out).
+  Sleep(INFINITE);
+  return TRUE;
+}
+#endif
+
+void CatchStopRequests() {
+#ifdef _WIN32
+  mainThread.reset(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+  // A process started in a new process group ignores Ctrl+C until told not to.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(&HandleConsoleEvent, TRUE);
+#else
+  for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The same signal again ends the process at once; without SA_RESTART a
+    // waiting read or write returns, and gives up.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(signal, &action, nullptr);
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+bool InterruptRequested() noexcept { return RequestedStop() != StopReason::None; }
 
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
@@ -139,6 +263,7 @@ bool CommandLine::TakeInputsAndOutput(std::string_view inputWord, std::vector<st
 }
 
 int Fail(std::string_view tool, std::string_view message) {
+  if (InterruptRequested() && runOutput != nullptr) return ReportInterrupted(tool, *runOutput);
   std::fprintf(stderr, "%.*s: ", static_cast<int>(tool.size()), tool.data());
   PrintText(stderr, message);
   return kExitFailed;
@@ -153,7 +278,9 @@ int ToolMain(std::string_view tool, int argc, char** argv, const char* help,
     std::fputs(help, stdout);
     return kExitOk;
   }
-  CatchInterrupts();
+  runningTool = tool;
+  runOutput = &output;
+  CatchStopRequests();
   try {
     return run();
   } catch (const std::exception& error) {
@@ -172,9 +299,12 @@ std::optional<std::string> CheckInputs(const std::vector<std::string>& inputs) {
 }
 
 int ReportInterrupted(std::string_view tool, const std::string& output) {
-  std::fprintf(stderr, "%.*s: interrupted; %s is as it was\n", static_cast<int>(tool.size()), tool.data(),
+  const StopReason reason = RequestedStop();
+  const auto* known = std::ranges::find(kStopReasons, reason, &StopReasonTexts::Reason);
+  const StopReasonTexts& told = known != std::ranges::end(kStopReasons) ? *known : kStopReasons[0];
+  std::fprintf(stderr, "%.*s: %s; %s is as it was\n", static_cast<int>(tool.size()), tool.data(), told.Text,
                IsStandardStream(output) ? "standard output" : output.c_str());
-  return kExitInterrupted;
+  return told.ExitCode;
 }
 
 bool WritesThrough(const std::string& output) {
@@ -186,11 +316,7 @@ bool WritesThrough(const std::string& output) {
 }
 
 std::string FolderOf(const std::string& path) {
-#ifdef _WIN32
-  const std::size_t separator = path.find_last_of("\\/");
-#else
-  const std::size_t separator = path.find_last_of('/');
-#endif
+  const std::size_t separator = LastSeparator(path);
   if (separator == std::string::npos) return ".";
   return path.substr(0, separator == 0 ? 1 : separator);
 }
@@ -222,6 +348,9 @@ std::optional<std::string> CheckOutput(const std::string& output, bool force,
     case platform::PathKind::RegularFile:
       break;
   }
+  if (platform::FileError error; !platform::CheckWritable(output, error)) {
+    return FileFailure("cannot write '" + output + "'", error);
+  }
   if (force) return std::nullopt;
   LineInput input;
   std::string message;
@@ -242,17 +371,31 @@ std::optional<std::string> CheckFolder(const std::string& folder, std::string_vi
   return std::string(what) + " '" + folder + "' is not a folder";
 }
 
+bool IsStagedName(std::string_view name, std::string_view prefix, std::string_view suffix,
+                  std::uint32_t& processId) noexcept {
+  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  if (digits.size() > 10) return false;
+  std::uint64_t id = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    id = id * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (id > 0xFFFFFFFFu) return false;
+  processId = static_cast<std::uint32_t>(id);
+  return true;
+}
+
 StagedOutput::StagedOutput(std::string output, const std::string& stagingFolder)
     : output_(std::move(output)),
-      throughStream_(WritesThrough(output_)) {
-  const std::string unique = std::to_string(platform::CurrentProcessId()) + ".partial";
-  if (throughStream_) {
-    std::string folder = stagingFolder.empty() ? platform::TempDirectory() : stagingFolder;
-    if (folder.back() != '/' && folder.back() != '\\') folder += '/';
-    path_ = folder + "quax-output-" + unique;
-  } else {
-    path_ = output_ + "." + unique;
-  }
+      throughStream_(WritesThrough(output_)),
+      target_(throughStream_ ? output_ : platform::FollowLinks(output_)),
+      stagingFolder_(WithSeparator(stagingFolder.empty() ? platform::TempDirectory() : stagingFolder)) {
+  const std::string processId = std::to_string(platform::CurrentProcessId());
+  path_ = throughStream_ ? stagingFolder_ + std::string(kStreamStagedPrefix) + processId + std::string(kStagedSuffix)
+                         : target_ + "." + processId + std::string(kStagedSuffix);
 }
 
 StagedOutput::~StagedOutput() {
@@ -268,7 +411,48 @@ std::string StagedOutput::InUserTerms(std::string message) const {
   return message;
 }
 
+bool StagedOutput::Lock(std::string& message) {
+  const std::string lockPath = target_ + std::string(kLockSuffix);
+  for (bool told = false;; std::this_thread::sleep_for(kLockRetryInterval)) {
+    platform::FileError error;
+    switch (lock_.TryAcquire(lockPath, error)) {
+      case platform::FileLock::Result::Acquired:
+        return true;
+      case platform::FileLock::Result::Failed:
+        message = FileFailure("Unable to lock '" + output_ + "' with '" + lockPath + "'", error);
+        return false;
+      case platform::FileLock::Result::Busy:
+        break;
+    }
+    if (InterruptRequested()) return false;
+    if (!told) {
+      std::fprintf(stderr, "%.*s: waiting for another run writing '%s' to end\n",
+                   static_cast<int>(runningTool.size()), runningTool.data(), output_.c_str());
+      told = true;
+    }
+  }
+}
+
+// Beside OUTPUT, under its lock, every staged file of OUTPUT is a leftover:
+// the run that made it was killed outright. In the staging folder, which
+// runs for any output share, a staged file is one when its process is gone.
+void StagedOutput::RemoveLeftovers() const {
+  RemoveFilesOf(stagingFolder_, [this](std::string_view name) {
+    std::uint32_t processId = 0;
+    return IsStagedName(name, kStreamStagedPrefix, kStagedSuffix, processId) &&
+           processId != platform::CurrentProcessId() && !platform::ProcessIsRunning(processId);
+  });
+  if (throughStream_) return;
+  const std::string ownName = std::string(NameOf(target_)) + ".";
+  RemoveFilesOf(FolderOf(target_), [&ownName, this](std::string_view name) {
+    std::uint32_t processId = 0;
+    return IsStagedName(name, ownName, kStagedSuffix, processId) && name != NameOf(path_);
+  });
+}
+
 bool StagedOutput::Create(bool append, std::string& message) {
+  if (!throughStream_ && !Lock(message)) return false;
+  RemoveLeftovers();
   platform::File staged;
   platform::FileError error;
   if (!staged.Open(path_, platform::OpenMode::Write, error)) {
@@ -277,16 +461,27 @@ bool StagedOutput::Create(bool append, std::string& message) {
                           error);
     return false;
   }
-  if (!append || throughStream_ || platform::KindOfPath(output_) != platform::PathKind::RegularFile) {
-    return true;
+  if (throughStream_ || platform::KindOfPath(target_) != platform::PathKind::RegularFile) return true;
+  if (!platform::CopyAccessRules(target_, path_, error)) {
+    message = FileFailure("Unable to keep the owner and permissions of '" + output_ + "'", error);
+    return false;
   }
-  return Copy(output_, staged, message);
+  if (!append) return true;
+  char lastByte = '\n';
+  if (!Copy(target_, staged, message, lastByte)) return false;
+  // A last line without its end would be glued to the first new record.
+  if (lastByte == '\n') return true;
+  const std::string_view lineEnd = lastByte == '\r' ? "\n" : "\r\n";
+  if (staged.Write(lineEnd.data(), lineEnd.size(), error)) return true;
+  message = FileFailure("Unable to write '" + output_ + "'", error);
+  return false;
 }
 
-bool StagedOutput::Copy(const std::string& fromPath, platform::File& to, std::string& message) const {
+bool StagedOutput::Copy(const std::string& fromPath, platform::File& to, std::string& message,
+                        char& lastByte) const {
   platform::File from;
   platform::FileError error;
-  const std::string fromName = fromPath == path_ ? "the staging file '" + path_ + "'" : "'" + fromPath + "'";
+  const std::string fromName = fromPath == path_ ? "the staging file '" + path_ + "'" : "'" + output_ + "'";
   if (!from.Open(fromPath, platform::OpenMode::Read, error)) {
     message = FileFailure("Unable to read " + fromName, error);
     return false;
@@ -304,13 +499,14 @@ bool StagedOutput::Copy(const std::string& fromPath, platform::File& to, std::st
       message = FileFailure("Unable to write '" + output_ + "'", error);
       return false;
     }
+    lastByte = buffer[static_cast<std::size_t>(n) - 1];
   }
 }
 
 bool StagedOutput::Publish(std::string& message) {
   platform::FileError error;
   if (!throughStream_) {
-    if (platform::MoveOver(path_, output_, error)) return true;
+    if (platform::MoveOver(path_, target_, error)) return true;
     message = FileFailure("Unable to replace '" + output_ + "'", error);
     return false;
   }
@@ -322,7 +518,8 @@ bool StagedOutput::Publish(std::string& message) {
     message = FileFailure("Unable to write '" + output_ + "'", error);
     return false;
   }
-  return Copy(path_, to, message);
+  char lastByte = '\n';
+  return Copy(path_, to, message, lastByte);
 }
 
 bool LineInput::Open(const std::string& name, std::string& message) {
