@@ -85,5 +85,24 @@ TEST(Report, MissingIdentifiersAreNamedNotGuessed) {
             (std::vector<std::string>{"Total", "", "3.0000", "2.0000"}));
 }
 
+// Thousands of names over eight thousand years: the rankings keep their
+// top ten and "others", the days become groups of years.
+TEST(Report, ThePageStaysSmallWhateverTheInput) {
+  Report report(BillSettings{BillPeriod::Whole, {"User"}}, Report::kDefaultTop);
+  for (int i = 0; i < 5000; ++i) {
+    const std::string name = "CORP\\user" + std::to_string(i);
+    ResourceRecordView record =
+        Record("PROCESS", {"User", "Project", "Process", "Machine"}, {name, name, name, "HOST1"}, 1, i + 1);
+    // Half of them in the years 1001 to 3500, half in 9000 to 9250.
+    record.Start = record.End = Day(i % 2 ? 1001 + i / 2 : 9000 + i / 20, 1, 1);
+    report.Add(record);
+  }
+  const std::string page = report.Html(ReportFacts{"Everything", {"sums.txt"}, "", ""});
+  EXPECT_LT(page.size(), 1500000u) << "the totals table has its 5000 rows; the rest is small";
+  EXPECT_NE(page.find("others (4990)"), std::string::npos);
+  EXPECT_NE(page.find("per year"), std::string::npos);
+  EXPECT_NE(page.find("and 2729 more gaps"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quax::agg::tools

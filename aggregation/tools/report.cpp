@@ -393,11 +393,13 @@ std::string Report::PerDay() {
   const CalendarDateTime lastParts = SplitDateTime(*lastDay_);
   const std::int32_t months = (lastParts.Year - firstParts.Year) * 12 + lastParts.Month - firstParts.Month + 1;
   const int grain = days <= kMostDayColumns ? 0 : months <= kMostDayColumns ? 1 : 2;
+  // Years, several to a column when there are very many.
+  const int yearsPerColumn = std::max(1, (lastParts.Year - firstParts.Year) / kMostDayColumns + 1);
   const auto bucketOf = [&](std::int32_t day) -> std::size_t {
     if (grain == 0) return static_cast<std::size_t>(day - *firstDay_);
     const CalendarDateTime parts = SplitDateTime(day);
     if (grain == 1) return static_cast<std::size_t>((parts.Year - firstParts.Year) * 12 + parts.Month - firstParts.Month);
-    return static_cast<std::size_t>(parts.Year - firstParts.Year);
+    return static_cast<std::size_t>((parts.Year - firstParts.Year) / yearsPerColumn);
   };
   StackedColumns chart;
   chart.Unit = MeasureName();
@@ -414,7 +416,12 @@ std::string Report::PerDay() {
       chart.BucketTitles.push_back(label);
       chart.BucketLabels.push_back(label);
     } else {
-      std::snprintf(label, sizeof label, "%04d", firstParts.Year + static_cast<int>(b));
+      const int year = firstParts.Year + static_cast<int>(b) * yearsPerColumn;
+      if (yearsPerColumn == 1) {
+        std::snprintf(label, sizeof label, "%04d", year);
+      } else {
+        std::snprintf(label, sizeof label, "%04d-%04d", year, year + yearsPerColumn - 1);
+      }
       chart.BucketTitles.push_back(label);
       chart.BucketLabels.push_back(label);
     }
