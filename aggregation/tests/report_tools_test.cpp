@@ -131,8 +131,11 @@ TEST_F(ReportTools, AMonthOfThreeMachinesWithAGap) {
   std::string billLines = bill;
   std::erase(billLines, '\r');
   EXPECT_EQ(testing::TotalsAsCsv(dom, 4), billLines);
-  // Every department and the largest users are in the rankings.
-  const std::string top = testing::PageText(testing::ElementById(dom, "top", "</section>"));
+  // Every department and the largest users are in the rankings, each bar
+  // with its figures in its title.
+  const std::string topHtml = testing::ElementById(dom, "top", "</section>");
+  EXPECT_NE(topHtml.find("<title>Sales: 8.03 cost (13.2 %)</title>"), std::string::npos) << topHtml;
+  const std::string top = testing::PageText(topHtml);
   for (const char* name : {"Research", "Sales", "(unassigned)", "LAB\\dave", "CORP\\alice", "CORP\\carol", "<b>R&D</b>",
                            "'=1+2", "sim.exe"}) {
     EXPECT_NE(top.find(name), std::string::npos) << name << " is not in: " << top;
@@ -185,6 +188,9 @@ TEST_F(ReportTools, OnlyAReportIsReplaced) {
   EXPECT_EQ(ReadText(report_), "<html>my notes</html>\r\n");
   EXPECT_EQ(Run("quaxreport", {"--force", sums_, report_}).ExitCode, 0);
   EXPECT_EQ(Run("quaxreport", {sums_, report_}).ExitCode, 0) << "its own report is replaced";
+  const ToolRun toStandardOutput = Run("quaxreport", {sums_, "-"});
+  EXPECT_EQ(toStandardOutput.ExitCode, 0);
+  EXPECT_EQ(toStandardOutput.Output.rfind("<!DOCTYPE html><!-- quaxreport -->\n", 0), 0u);
   const ToolRun top = Run("quaxreport", {"--top", "0", sums_, report_});
   EXPECT_EQ(top.ExitCode, 8);
   EXPECT_EQ(top.Errors, "quaxreport: --top wants a number from 1 to 100\n");
