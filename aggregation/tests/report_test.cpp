@@ -73,7 +73,7 @@ TEST(Report, MissingIdentifiersAreNamedNotGuessed) {
   for (const char* shown : {"The records have no Project identifier, so projects cannot be shown",
                             "The records have no Process identifier, so programs cannot be shown",
                             "The records have no Machine identifier, so coverage per machine cannot be shown",
-                            "Machinesnot in the records", "Records2 billed, 1 excluded",
+                            "Machinesnot in the records", "Projectsnot in the records", "Records2 billed, 1 excluded",
                             "1 EXCLUDED records (accounts the converter leaves out of billing) with 0.1000 CPU hours are not billed.",
                             "2026-11-02 to 2026-11-03 (2 days)"}) {
     EXPECT_NE(text.find(shown), std::string::npos) << shown << " is not in: " << text;

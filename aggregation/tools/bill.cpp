@@ -265,7 +265,7 @@ BillSheet BillTable::Sheet() const {
   for (const Row& row : rows_) ordered.push_back(&row);
   const auto shown = [this](const Row& row, std::size_t g) -> const std::string& {
     return columns_[g].Pool ? columns_[g].Pool->Shown(row.Values[g])
-                            : const_cast<UsageNames&>(names_).Departments().Shown(row.Values[g]);
+                            : names_.Departments().Shown(row.Values[g]);
   };
   std::ranges::sort(ordered, [&](const Row* a, const Row* b) {
     if (a->Period != b->Period) return a->Period < b->Period;

@@ -26,6 +26,7 @@ std::optional<std::string> DepartmentMap::Add(const std::vector<std::string>& fi
   }
   Names& names = domainDefault ? domains_ : accounts_;
   const auto id = static_cast<std::size_t>(names.Ids.AddorGetValueId(account));
+  if (id == 0) return refuse("more accounts than a departments file can hold");
   if (id > names.Entries.size()) {
     names.Entries.push_back(Entry{department, lineNumber});
   } else if (const Entry& entry = names.Entries[id - 1]; entry.Department != department) {

@@ -283,9 +283,12 @@ std::string Report::Header(const ReportFacts& facts) {
   std::string html = "<header><h1>" + HtmlText(facts.Title) + "</h1><dl class=\"facts\">";
   html += fact("Period", HtmlText(period));
   html += fact("Machines", table_.Names().Seen(kMachine) ? Count(machines) : "not in the records");
-  html += fact("Users", Count(named(byUser_)));
-  html += fact("Projects", Count(named(byProject_)));
-  html += fact("Programs", Count(named(byProgram_)));
+  const auto counted = [&](const char* identifier, const std::vector<Usage>& table) {
+    return table_.Names().Seen(identifier) ? Count(named(table)) : std::string("not in the records");
+  };
+  html += fact("Users", counted(kUser, byUser_));
+  html += fact("Projects", counted(kProject, byProject_));
+  html += fact("Programs", counted(kProcess, byProgram_));
   html += fact("Records", Count(table_.BilledRecords()) + " billed, " + Count(excludedRecords_) + " excluded");
   html += fact("Input files", inputs);
   if (!facts.Previous.empty()) html += fact("Previous period", HtmlText(facts.Previous));
@@ -314,8 +317,9 @@ std::string Report::Checks() {
   for (NamePool* pool : {&users_, &machines_, &programs_}) {
     const char* what = pool == &users_ ? "user" : pool == &machines_ ? "machine" : "program";
     for (const auto& group : pool->CaseVariants()) {
+      // The group is sorted: its first spelling is the one shown.
       items.push_back(std::string("One ") + what + " written in several ways, billed as one (<q>" +
-                      HtmlName(pool->Shown(pool->Intern(group.front()))) + "</q>): " + NameList(group) + ".");
+                      HtmlName(group.front()) + "</q>): " + NameList(group) + ".");
     }
   }
   if (names.HasDepartments()) {
@@ -483,18 +487,20 @@ std::string Report::Tops() {
 std::string Report::CpuAgainstElapsed() {
   const std::string title = "CPU against elapsed time per project";
   if (const std::string missing = MissingNote(kProject, "projects"); !missing.empty()) return Section("cpu-elapsed", title, missing);
-  std::vector<RankedName> byCpu;
+  std::vector<std::uint32_t> byCpu;  // project ids, most CPU time first
   for (std::uint32_t id = 0; id < byProject_.size(); ++id) {
-    if (byProject_[id].Records > 0) byCpu.push_back(RankedName{projects_.Shown(id), byProject_[id].Cpu});
+    if (byProject_[id].Records > 0) byCpu.push_back(id);
   }
-  std::ranges::sort(byCpu, [](const RankedName& a, const RankedName& b) {
-    return a.Value != b.Value ? a.Value > b.Value : a.Name < b.Name;
+  std::ranges::sort(byCpu, [this](std::uint32_t a, std::uint32_t b) {
+    const Decimal& aCpu = byProject_[a].Cpu;
+    const Decimal& bCpu = byProject_[b].Cpu;
+    return aCpu != bCpu ? aCpu > bCpu : projects_.Shown(a) < projects_.Shown(b);
   });
   if (byCpu.empty()) return Section("cpu-elapsed", title, Note("No usage to show."));
   std::vector<PairedBar> bars;
   for (std::size_t i = 0; i < byCpu.size() && i < top_; ++i) {
-    const Usage& usage = byProject_[projects_.Intern(byCpu[i].Name)];
-    const std::string label = DisplayName(byCpu[i].Name);
+    const Usage& usage = byProject_[byCpu[i]];
+    const std::string label = DisplayName(projects_.Shown(byCpu[i]));
     const std::string text = Hours(usage.Cpu) + " of " + Hours(usage.Elapsed) + " h (" + Percent(usage.Cpu, usage.Elapsed) + ")";
     bars.push_back(PairedBar{label, SecondsToHours(usage.Elapsed).ToDouble(), SecondsToHours(usage.Cpu).ToDouble(), text,
                              label + ": " + Hours(usage.Cpu) + " CPU hours of " + Hours(usage.Elapsed) + " elapsed hours"});

@@ -141,6 +141,7 @@ std::string Legend(const std::vector<LegendEntry>& entries) {
 }
 
 std::string BarChart(const std::vector<ChartBar>& bars, std::string_view caption) {
+  if (bars.empty()) return "";
   const int height = static_cast<int>(bars.size()) * (kBarHeight + kBarGap) + kBarGap;
   const double widest = std::ranges::max(bars, {}, &ChartBar::Value).Value;
   const double room = kChartWidth - kLabelWidth - kValueWidth;

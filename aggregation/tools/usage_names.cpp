@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "record/agg_error.h"
 #include "tools/tool_support.h"
 
 namespace quax::agg::tools {
@@ -25,6 +26,7 @@ NamePool::NamePool(bool ignoreCase) : ignoreCase_(ignoreCase) {
 
 std::uint32_t NamePool::Intern(std::string_view spelling) {
   const std::int32_t spellingId = spellings_.AddorGetValueId(spelling);
+  if (spellingId <= 0) throw Error("More distinct names than a bill can hold");
   if (static_cast<std::size_t>(spellingId) <= nameOfSpelling_.size()) return nameOfSpelling_[spellingId - 1];
   std::uint32_t id = static_cast<std::uint32_t>(spellingId - 1);
   if (ignoreCase_) {

@@ -30,6 +30,7 @@ class NamePool {
  public:
   explicit NamePool(bool ignoreCase);
 
+  // Throws Error when no id is left (2^31 spellings).
   std::uint32_t Intern(std::string_view spelling);
   std::size_t Size() const noexcept { return shown_.size(); }
   bool IgnoresCase() const noexcept { return ignoreCase_; }
@@ -70,6 +71,7 @@ class UsageNames {
 
   bool HasDepartments() const noexcept { return departments_ != nullptr; }
   NamePool& Departments() noexcept { return departmentPool_; }
+  const NamePool& Departments() const noexcept { return departmentPool_; }
   // The current record's department (in Departments()): its user's, or
   // (unassigned).
   std::uint32_t CurrentDepartment();
