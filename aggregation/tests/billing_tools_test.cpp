@@ -8,6 +8,7 @@
 
 #include "engine_test_support.h"
 #include "process_log_builder.h"
+#include "report_page.h"
 #include "tool_runner.h"
 
 namespace quax::agg {
@@ -53,14 +54,14 @@ LogFiles TwoDaysOfLogs() {
   return logs;
 }
 
-// The usage above, day by day.
+// The usage above, day by day, in seconds.
 constexpr const char* kDailyBill =
     "Period,User,Project,CPU seconds,Kernel seconds,User seconds,Elapsed seconds,KB read,KB written\n"
-    "2026-12-08,CORP\\alice,Apollo,5.25,3.5,1.75,14400,100,7\n"
-    "2026-12-08,CORP\\bob,Zeus,5,3.25,1.75,3600,512,64\n"
-    "2026-12-09,CORP\\alice,Apollo,15,10,5,7200,1000,0\n"
-    "2026-12-09,CORP\\carol,Hermes,40,30,10,7200,4096,1024\n"
-    "Total,,,65.25,46.75,18.5,32400,5708,1095\n";
+    "2026-12-08,CORP\\alice,Apollo,5.25,3.50,1.75,14400.00,100,7\n"
+    "2026-12-08,CORP\\bob,Zeus,5.00,3.25,1.75,3600.00,512,64\n"
+    "2026-12-09,CORP\\alice,Apollo,15.00,10.00,5.00,7200.00,1000,0\n"
+    "2026-12-09,CORP\\carol,Hermes,40.00,30.00,10.00,7200.00,4096,1024\n"
+    "Total,,,65.25,46.75,18.50,32400.00,5708,1095\n";
 
 constexpr const char* kReport =
     "Records read: 8\n"
@@ -68,6 +69,19 @@ constexpr const char* kReport =
     "Records skipped: 2\n"
     "  2 end records of processes billed by their start and interval records\n"
     "Conservation: 2 processes checked, 0 mismatches\n";
+
+// Departments and prices on the worked example (docs/billing.md), figured by
+// hand: 18 per CPU hour (0.005 a second) and 0.50 per elapsed hour; carol
+// is in no department. bob's 0.025 of CPU rounds up to 0.03.
+constexpr const char* kDepartments = "User,Department\r\nCORP\\alice,Research\r\nCORP\\bob,Sales\r\n";
+constexpr const char* kRates = "RateCode,Price,Per\r\nCPUSEC,18,3600\r\nELAPSSEC,0.50,3600\r\n";
+constexpr const char* kDepartmentBill =
+    "Period,Department,CPU hours,Kernel hours,User hours,Elapsed hours,KB read,KB written,CPU cost,Elapsed cost,"
+    "Total cost\n"
+    "2026-12,(unassigned),0.0111,0.0083,0.0028,2.0000,4096,1024,0.20,1.00,1.20\n"
+    "2026-12,Research,0.0056,0.0038,0.0019,6.0000,1100,7,0.10,3.00,3.10\n"
+    "2026-12,Sales,0.0014,0.0009,0.0005,1.0000,512,64,0.03,0.50,0.53\n"
+    "Total,,0.0181,0.0130,0.0051,9.0000,5708,1095,0.33,4.50,4.83\n";
 
 std::string WithoutCarriageReturns(std::string text) {
   std::erase(text, '\r');
@@ -87,6 +101,12 @@ class BillingTools : public ::testing::Test {
               const std::string& standardInput = "") const {
     return RunTool(tool, arguments, folder_, standardInput);
   }
+  // The logs into usage_.
+  ToolRun Convert() const {
+    std::vector<std::string> convert = logPaths_;
+    convert.push_back(usage_);
+    return Run("quaxlog2rr", convert);
+  }
 
   ScratchFolder folder_;
   LogFiles logs_ = TwoDaysOfLogs();
@@ -97,9 +117,7 @@ class BillingTools : public ::testing::Test {
 };
 
 TEST_F(BillingTools, ThreeCommandsTurnADaysLogsIntoABill) {
-  std::vector<std::string> convert = logPaths_;
-  convert.push_back(usage_);
-  const ToolRun converted = Run("quaxlog2rr", convert);
+  const ToolRun converted = Convert();
   EXPECT_EQ(converted.ExitCode, 0) << converted.Errors;
   EXPECT_EQ(converted.Output, kReport);
   EXPECT_EQ(converted.Errors, "");
@@ -109,20 +127,21 @@ TEST_F(BillingTools, ThreeCommandsTurnADaysLogsIntoABill) {
   EXPECT_EQ(aggregated.ExitCode, 0) << aggregated.Errors;
   EXPECT_EQ(aggregated.Output.rfind("Input Records: 6\n", 0), 0u) << aggregated.Output;
 
-  const ToolRun billed = Run("quaxbill", {"--period", "day", sums_, bill_});
+  const ToolRun billed = Run("quaxbill", {"--period", "day", "--unit", "seconds", sums_, bill_});
   EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
   EXPECT_EQ(billed.Output + billed.Errors, "");
   EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
   EXPECT_NE(ReadText(bill_).find("\r\n"), std::string::npos) << "CSV lines end in CR LF";
 
+  // In hours (the default), each figure and the total rounded to 4 places.
   const ToolRun monthly = Run("quaxbill", {"--by", "project", sums_, "-"});
   EXPECT_EQ(monthly.ExitCode, 0) << monthly.Errors;
   EXPECT_EQ(monthly.Output,
-            "Period,project,CPU seconds,Kernel seconds,User seconds,Elapsed seconds,KB read,KB written\n"
-            "2026-12,Apollo,20.25,13.5,6.75,21600,1100,7\n"
-            "2026-12,Hermes,40,30,10,7200,4096,1024\n"
-            "2026-12,Zeus,5,3.25,1.75,3600,512,64\n"
-            "Total,,65.25,46.75,18.5,32400,5708,1095\n");
+            "Period,project,CPU hours,Kernel hours,User hours,Elapsed hours,KB read,KB written\n"
+            "2026-12,Apollo,0.0056,0.0038,0.0019,6.0000,1100,7\n"
+            "2026-12,Hermes,0.0111,0.0083,0.0028,2.0000,4096,1024\n"
+            "2026-12,Zeus,0.0014,0.0009,0.0005,1.0000,512,64\n"
+            "Total,,0.0181,0.0130,0.0051,9.0000,5708,1095\n");
 }
 
 // Logs joined into one stream keep their header records; standard output
@@ -139,7 +158,7 @@ TEST_F(BillingTools, StandardInputAndOutputCarryLogsRecordsAndBills) {
   EXPECT_EQ(testing::ReadRecords(usage_).size(), 6u);
 
   ASSERT_EQ(Run("quaxaggregate", {"--quiet", usage_, sums_}).ExitCode, 0);
-  const ToolRun billed = Run("quaxbill", {"--period", "day", "-", bill_}, sums_);
+  const ToolRun billed = Run("quaxbill", {"--period", "day", "--unit", "seconds", "-", bill_}, sums_);
   EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
   EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
 }
@@ -194,7 +213,7 @@ TEST_F(BillingTools, OutputsOfAnotherKindAreLeftAloneWithoutForce) {
   WriteText(bill_, "notes\r\n");
   EXPECT_EQ(Run("quaxbill", {usage_, bill_}).ExitCode, 16);
   EXPECT_EQ(Run("quaxbill", {"--force", usage_, bill_}).ExitCode, 0);
-  EXPECT_EQ(ReadText(bill_), "Period,User,Project,CPU seconds\r\n2026-12,u,,1\r\nTotal,,,1\r\n");
+  EXPECT_EQ(ReadText(bill_), "Period,User,Project,CPU hours\r\n2026-12,u,,0.0003\r\nTotal,,,0.0003\r\n");
 
   // A resource record file is not a process log.
   const ToolRun notALog = Run("quaxlog2rr", {usage_, sums_});
@@ -220,8 +239,90 @@ TEST(BillingDocs, TheWorkedExampleShowsWhatTheToolsDo) {
   EXPECT_TRUE(shown("$ quaxlog2rr HOST*/QUAXProcessLog-*.txt usage.txt\n" + std::string(kReport)));
   EXPECT_TRUE(shown("$ quaxaggregate --drop-identifier Machine --drop-identifier Process usage.txt sums.txt\n"
                     "Input Records: 6\n"));
-  EXPECT_TRUE(shown("$ quaxbill --period day sums.txt bill.csv\n"));
+  EXPECT_TRUE(shown("$ quaxbill --period day --unit seconds sums.txt bill.csv\n"));
   EXPECT_TRUE(shown(kDailyBill));
+  EXPECT_TRUE(shown("$ quaxbill --departments departments.csv --rates rates.csv --by Department sums.txt bill.csv\n"
+                    "quaxbill: warning: 1 user is in no department of 'departments.csv' and billed as (unassigned):\n"
+                    "  CORP\\carol\n"));
+  EXPECT_TRUE(shown(kDepartmentBill));
+  EXPECT_TRUE(shown(WithoutCarriageReturns(kDepartments)));
+  EXPECT_TRUE(shown(WithoutCarriageReturns(kRates)));
+}
+
+TEST_F(BillingTools, DepartmentsAndPricesBillTheWorkedExample) {
+  const std::string departments = folder_.File("departments.csv");
+  const std::string rates = folder_.File("rates.csv");
+  WriteText(departments, kDepartments);
+  WriteText(rates, kRates);
+  ASSERT_EQ(Convert().ExitCode, 0);
+  ASSERT_EQ(Run("quaxaggregate", {"--quiet", "--drop-identifier", "Machine", "--drop-identifier", "Process", usage_, sums_})
+                .ExitCode,
+            0);
+  const ToolRun billed =
+      Run("quaxbill", {"--departments", departments, "--rates", rates, "--by", "Department", sums_, bill_});
+  EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
+  EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDepartmentBill);
+  EXPECT_EQ(billed.Errors, "quaxbill: warning: 1 user is in no department of '" + departments +
+                               "' and billed as (unassigned):\n  CORP\\carol\n");
+
+  // What the records cannot be billed by is refused, and nothing is written.
+  const std::string misspelt = folder_.File("misspelt.csv");
+  WriteText(misspelt, "CPUSEC,18,3600\nCPUSECS,1,3600\n");
+  const std::string malformed = folder_.File("malformed.csv");
+  WriteText(malformed, "CORP\\alice,Research\nCORP\\bob\n");
+  const std::string other = folder_.File("other.csv");
+  struct Case {
+    std::vector<std::string> Arguments;
+    int ExitCode;
+    std::string Message;
+  };
+  const std::vector<Case> cases = {
+      {{"--rates", misspelt, sums_, other}, 16,
+       "quaxbill: '" + misspelt + "' line 2: the rate code CPUSECS is in no input record (a misspelt code would bill nothing)\n"},
+      {{"--departments", malformed, sums_, other}, 16,
+       "quaxbill: '" + malformed + "' line 2: wants User,Department, found 1 fields\n"},
+      {{"--by", "Department", sums_, other}, 8,
+       "quaxbill: --by names Department, which no input record has (the records have: User, Project); departments "
+       "come from --departments FILE\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Message);
+    const ToolRun run = Run("quaxbill", c.Arguments);
+    EXPECT_EQ(run.ExitCode, c.ExitCode);
+    EXPECT_EQ(run.Errors, c.Message);
+    EXPECT_FALSE(std::filesystem::exists(other));
+  }
+}
+
+// The worked example's report (docs/report.png is its screenshot): the
+// records aggregated keeping machines and programs, the totals exactly the
+// bill quaxbill makes with the same options.
+TEST_F(BillingTools, TheReportOfTheWorkedExampleShowsItsBill) {
+  const std::string departments = folder_.File("departments.csv");
+  const std::string rates = folder_.File("rates.csv");
+  const std::string report = folder_.File("report.html");
+  WriteText(departments, kDepartments);
+  WriteText(rates, kRates);
+  ASSERT_EQ(Convert().ExitCode, 0);
+  ASSERT_EQ(Run("quaxaggregate", {"--quiet", usage_, sums_}).ExitCode, 0);
+  const std::vector<std::string> options = {"--departments", departments, "--rates", rates};
+  std::vector<std::string> arguments = options;
+  arguments.insert(arguments.end(), {"--title", "December 2026", sums_, report});
+  const ToolRun reported = Run("quaxreport", arguments);
+  EXPECT_EQ(reported.ExitCode, 0) << reported.Errors;
+  EXPECT_EQ(reported.Output + reported.Errors, "");
+  arguments = options;
+  arguments.insert(arguments.end(), {sums_, bill_});
+  ASSERT_EQ(Run("quaxbill", arguments).ExitCode, 0);
+  const std::string page = ReadText(report);
+  EXPECT_EQ(page.rfind("<!DOCTYPE html><!-- quaxreport -->\n", 0), 0u) << page.substr(0, 100);
+#ifndef _WIN32
+  const testing::RenderedPage rendered = testing::RenderPage(folder_, report);
+  EXPECT_EQ(testing::TotalsAsCsv(rendered.Dom, 4), WithoutCarriageReturns(ReadText(bill_)));
+  EXPECT_EQ(rendered.PageRequests, std::vector<std::string>{});
+  std::filesystem::create_directories(QUAX_SCREENSHOTS);
+  testing::Screenshot(folder_, report, std::string(QUAX_SCREENSHOTS) + "/report.png");
+#endif
 }
 
 TEST_F(BillingTools, CommandLinesThatAreNotUnderstoodExitWith8) {

@@ -192,10 +192,12 @@ class SilentInstall(Scenario):
     def test_leaves_appinit_dlls_alone(self):
         self.assertAppInitDllsUntouched()
 
-    def test_installed_command_line_tool_runs(self):
-        result = self.prefix.run(DEFAULT_INSTALL_DIR + "quaxaggregate.exe", "--help")
-        self.assertEqual(result.returncode, 0)
-        self.assertIn("quaxaggregate", result.stdout)
+    def test_installed_command_line_tools_run(self):
+        for tool in ("quaxaggregate", "quaxreport"):
+            with self.subTest(tool=tool):
+                result = self.prefix.run(DEFAULT_INSTALL_DIR + tool + ".exe", "--help")
+                self.assertEqual(result.returncode, 0)
+                self.assertIn(tool, result.stdout)
 
     def test_script_creates_the_typed_engine_by_progid_and_sums_with_it(self):
         output = "C:\\typed-engine.txt"

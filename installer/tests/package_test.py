@@ -269,6 +269,15 @@ SERVER_SOURCE = """<?xml version="1.0" encoding="utf-8"?>
 """
 
 
+def assert_tools_installed(test, package):
+    """quaxbill and quaxreport, beside each other in the install folder."""
+    component_of = {row["FileName"].split("|")[-1]: row["Component_"] for row in msi_table(package, "File")}
+    folder_of = {row["Component"]: row["Directory_"] for row in msi_table(package, "Component")}
+    for tool in ("quaxbill.exe", "quaxreport.exe"):
+        test.assertIn(tool, component_of)
+        test.assertEqual(folder_of[component_of[tool]], "INSTALLDIR", tool)
+
+
 class BuiltPackage(unittest.TestCase):
     """The x64 package the build made: what Wine does not tell apart."""
 
@@ -280,6 +289,9 @@ class BuiltPackage(unittest.TestCase):
         self.assertEqual(sorted((row["Target"], row["WkDir"]) for row in shortcuts),
                          [("[#quaxhookadmin.exe]", "INSTALLDIR"), ("[#quaxsvcadmin.exe]", "INSTALLDIR")])
 
+    def test_carries_the_bill_and_report_tools_in_the_install_folder(self):
+        assert_tools_installed(self, OPTIONS.package)
+
 
 class PackageFor32BitWindows(unittest.TestCase):
     """Built here from the 64-bit files: only its layout is looked at."""
@@ -290,6 +302,7 @@ class PackageFor32BitWindows(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, work)
         package = build_package.build("x86", "1.0.0", Path(OPTIONS.stage), work / "quax-x86.msi",
                                       com_servers=quaxagg_servers("x86", OPTIONS.idl))
+        cls.package = package
         cls.components = msi_table(package, "Component")
         cls.directories = {row["Directory"]: row["Directory_Parent"] for row in msi_table(package, "Directory")}
         cls.search = msi_table(package, "RegLocator")
@@ -305,6 +318,9 @@ class PackageFor32BitWindows(unittest.TestCase):
         self.assertIn("AggregationLibrary.Registration", [row["Component"] for row in self.components])
         # The installed location is looked up in the 32-bit view as well.
         self.assertEqual([int(row["Type"]) & 16 for row in self.search], [0])
+
+    def test_carries_the_bill_and_report_tools_in_the_install_folder(self):
+        assert_tools_installed(self, self.package)
 
 
 def add_arguments(parser):
