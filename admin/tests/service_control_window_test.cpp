@@ -98,7 +98,24 @@ TEST_F(ServiceControlWindow, ServiceNotInstalledIsReportedAndOffersNothing) {
 }
 
 TEST_F(ServiceControlWindow, StartsStopsAndSwitchesAutomaticStart) {
-  ASSERT_EQ(ServiceCommand("-install"), "QUAX Process Collector with Debug Logging installed.\n");
+  // Installed from where the package puts it, as the window then shows it.
+  const std::string folder = "C:\\Program Files\\QUAX";
+  const std::string installed = folder + "\\quaxcolsvc.exe";
+  const std::string built = ProgramBeside("quaxcolsvc.exe");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(built.substr(1, built.size() - 2).c_str(), installed.c_str(), FALSE));
+  struct RemoveCopy {
+    const std::string& Program;
+    const std::string& Folder;
+    ~RemoveCopy() {
+      ServiceCommand("-remove");
+      WaitFor([&] { return DeleteFileA(Program.c_str()) != FALSE; });
+      RemoveDirectoryA(Folder.c_str());
+    }
+  } removeCopy{installed, folder};
+  std::string output;
+  RunAndCapture("\"" + installed + "\" -install", &output);
+  ASSERT_EQ(output, "QUAX Process Collector with Debug Logging installed.\n");
   SetMachineValue(kKey, "LogFilePath", logs.Path());
   SetMachineValue(kKey, "AccountingInterval", "0");
   OpenServiceControl();
@@ -106,7 +123,7 @@ TEST_F(ServiceControlWindow, StartsStopsAndSwitchesAutomaticStart) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(Text(window, IDC_lblServiceName), "QUAXWinProcess - QUAX Process Collector with Debug Logging");
   EXPECT_EQ(Text(window, IDC_lblServiceStatus), "The service is stopped.");
-  EXPECT_NE(Text(window, IDC_lblServicePath).find("quaxcolsvc.exe"), std::string::npos);
+  EXPECT_EQ(Text(window, IDC_lblServicePath), "\"" + installed + "\"");
   EXPECT_TRUE(Enabled(window, IDC_btnServiceStart));
   EXPECT_FALSE(Enabled(window, IDC_btnServiceStop));
   EXPECT_FALSE(IsWindowEnabled(main));  // shown modally over the editor
