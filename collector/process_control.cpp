@@ -8,6 +8,11 @@ namespace quax {
 namespace {
 
 constexpr char kReadScope[] = "QUAXWINPROCESS: CProcessControlRegistry::ReadSettings";
+// The 64-bit view, so that the 32-bit in-process collector of 64-bit
+// Windows reads the settings the 64-bit collectors and the administration
+// programs use; the 64-bit collectors and 32-bit Windows (which ignores
+// the flag) read what they always read.
+constexpr REGSAM kSettingsAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 
 // The values of the opened collector settings key.
 class RegistrySettingTexts final : public SettingTextSource {
@@ -54,7 +59,7 @@ bool CProcessControlRegistry::ReadSettings() {
   ResetReadSettings(settings_, reader_);
   KeepTimeOfDay();
   unique_hkey key;
-  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, key.put());
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kSettingsAccess, key.put());
   if (opened != ERROR_SUCCESS) {
     if (traced) scope.TraceFailure("RegOpenKeyEx failed: %s", SystemErrorText(static_cast<DWORD>(opened)));
     return false;
@@ -68,7 +73,7 @@ bool CProcessControlRegistry::ReadSettings() {
 void DefaultLogDirectory(TextField& directory) noexcept {
   CopyText(directory, kDefaultLogDirectoryName);
   unique_hkey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdminKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdminKey, 0, kSettingsAccess, key.put()) != ERROR_SUCCESS) return;
   char location[kTextFieldSize];
   DWORD size = sizeof location;
   if (RegQueryValueExA(key.get(), "InstallLocation", nullptr, nullptr, reinterpret_cast<BYTE*>(location),

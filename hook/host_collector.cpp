@@ -3,6 +3,7 @@
 #include <new>
 
 #include "entry_platform.h"
+#include "wow64_path.h"
 
 namespace quax {
 
@@ -16,6 +17,24 @@ constexpr DWORD kRecordFinishMilliseconds = 20000;
 void WINAPI NoPause(DWORD) {}
 
 std::unique_ptr<CHostCollector> g_collector;
+
+// The settings' log folder as this process must name it to reach the files
+// the other collectors write.
+const char* HostLogFolder(const char* path, TextField& native) noexcept {
+#if defined(_WIN64)
+  static_cast<void>(native);
+  return path;
+#else
+  BOOL wow64 = FALSE;
+  char windows[MAX_PATH];
+  const UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+  if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64 && length > 0 && length < sizeof windows &&
+      SysnativePath(path, windows, native)) {
+    return native;
+  }
+  return path;
+#endif
+}
 
 }  // namespace
 
@@ -31,7 +50,8 @@ CHostCollector::CHostCollector(const LogWriterPlatform* writerPlatform) noexcept
   if (writer_) {
     writer_->SetColumns(RecordColumns::WithoutProject);
     if (writerPlatform != nullptr) writer_->SetPlatform(*writerPlatform);
-    writer_->SetLogFilePath(settings_.GetLogFilePath());
+    TextField nativeFolder;
+    writer_->SetLogFilePath(HostLogFolder(settings_.GetLogFilePath(), nativeFolder));
     writer_->SetLogFilePrefix(settings_.GetLogFilePrefix());
     writer_->SetLogFileExtension(settings_.GetLogFileExtension());
     writer_->SetLogFileFieldDelimiter(settings_.GetLogFileFieldDelimiter());

@@ -1,5 +1,7 @@
 #include "hook_editor.h"
 
+#include <vector>
+
 #include "appinit_list.h"
 #include "control_ids.h"
 #include "interval_text.h"
@@ -8,11 +10,23 @@ namespace quax {
 
 namespace {
 
-std::string MissingCollectorText(const std::string& path) {
+const TextSettingBox kTextBoxes[] = {
+    {IDC_txtLogFilePath, setting::LogFilePath, kTextSettingLimit, "The log file path"},
+    {IDC_txtLogFilePrefix, setting::LogFilePrefix, kTextSettingLimit, "The log file prefix"},
+};
+
+std::string MissingCollectorText(const std::string& path, const char* folderName) {
   return std::string("Unable to locate the process collector file in the system path.\r\n\r\n"
                      "Process collection will not occur.\r\n\r\n"
                      "Path checked: '") +
-         path + "'\r\n\r\nPlease ensure that " + kCollectorLibrary + " is copied to the System32 directory.";
+         path + "'\r\n\r\nPlease ensure that " + kCollectorLibrary + " is copied to the " + folderName +
+         " directory.";
+}
+
+// Where the quaxhookadmin of each view keeps its mark of having turned
+// LoadAppInit_DLLs on.
+const RegistryValueRef& TurnedOnMark(RegistryView view) {
+  return view == RegistryView::Wow32 ? setting::TurnedOnLoadAppInitDlls32 : setting::TurnedOnLoadAppInitDlls;
 }
 
 }  // namespace
@@ -20,6 +34,8 @@ std::string MissingCollectorText(const std::string& path) {
 void HookSettingsEditor::Load() {
   view_.FillList(IDC_cmbTimeScaleAccounting, kTimeScaleNames);
   view_.SetSelection(IDC_cmbTimeScaleAccounting, kSeconds);
+  LimitTextBoxes(view_, kTextBoxes);
+  view_.SetTextLimit(IDC_txtAccountingInterval, kIntervalDigits);
   LoadSettings();
   view_.SetEnabled(IDC_btnApply, false);
 }
@@ -40,28 +56,78 @@ void HookSettingsEditor::LoadSettings() {
   view_.SetEnabled(IDC_txtAccountingInterval, enabled);
   view_.SetEnabled(IDC_cmbTimeScaleAccounting, enabled);
 
-  const bool registered = ListNamesCollector(ReadText(store_, setting::AppInitDlls));
+  // Registered when either view lists it; saving completes it in both.
+  bool registered = ListNamesCollector(ReadText(store_, setting::AppInitDlls));
+  if (store_.HasWow32View()) {
+    registered = registered || ListNamesCollector(ReadText(store_, InView(setting::AppInitDlls, RegistryView::Wow32)));
+  }
   view_.SetChecked(IDC_chkAppInitDlls, registered);
+  view_.SetText(IDC_lblAppInitWarning, AppInitBlockedText(SecureBootOn(), SignatureRequired()));
   if (registered) CheckCollectorFile();
 
   view_.SetChecked(IDC_chkUseLocalTime, settings.UseLocalTime);
+  ShowLongStoredTexts(view_, store_, kTextBoxes, kHookEditorTitle);
+}
+
+bool HookSettingsEditor::SecureBootOn() {
+  const std::optional<RegistryData> state = store_.ReadData(setting::SecureBootEnabled);
+  return state && DataNumber(*state).value_or(0) != 0;
+}
+
+bool HookSettingsEditor::SignatureRequired() {
+  const auto required = [this](RegistryView view) {
+    const std::optional<RegistryData> value = store_.ReadData(InView(setting::RequireSignedAppInitDlls, view));
+    return value && DataNumber(*value).value_or(0) != 0;
+  };
+  return required(RegistryView::Main) || (store_.HasWow32View() && required(RegistryView::Wow32));
 }
 
 void HookSettingsEditor::CheckCollectorFile() {
   const std::optional<std::string> systemRoot = system_.EnvironmentVariable("SystemRoot");
-  std::string path;
-  if (systemRoot) {
-    path = *systemRoot + "\\System32\\" + kCollectorLibrary;
-    if (system_.FileExists(path)) return;
+  // 32-bit processes of 64-bit Windows load it from SysWOW64.
+  std::vector<const char*> folders = {"System32"};
+  if (store_.HasWow32View()) folders.push_back("SysWOW64");
+  for (const char* folder : folders) {
+    std::string path;
+    if (systemRoot) {
+      path = *systemRoot + "\\" + folder + "\\" + kCollectorLibrary;
+      if (system_.FileExists(path)) continue;
+    }
+    view_.ShowMessage(MissingCollectorText(path, folder), kMissingCollectorCaption, MessageIcon::Error,
+                      MessageButtons::Ok);
+    return;
   }
-  view_.ShowMessage(MissingCollectorText(path), kMissingCollectorCaption, MessageIcon::Error, MessageButtons::Ok);
+}
+
+void HookSettingsEditor::AddRegistration(std::vector<PendingValue>& values, RegistryView view,
+                                         bool registerCollector) {
+  const RegistryValueRef list = InView(setting::AppInitDlls, view);
+  const RegistryValueRef loading = InView(setting::LoadAppInitDlls, view);
+  const std::optional<RegistryData> loadingNow = store_.ReadData(loading);
+  const AppInitState now{ReadText(store_, list), loadingNow && DataNumber(*loadingNow) == 1u,
+                         ParseYesFlag(ReadText(store_, TurnedOnMark(view)).c_str())};
+  const AppInitChange change = PlanAppInitChange(now, registerCollector);
+  values.emplace_back(list, change.List);
+  if (change.Loading) values.emplace_back(loading, RegistryData::Number(*change.Loading ? 1 : 0));
+  if (change.Ours) {
+    values.emplace_back(TurnedOnMark(view),
+                        *change.Ours ? std::optional<RegistryData>(RegistryData::Text("Yes")) : std::nullopt);
+  }
 }
 
 bool HookSettingsEditor::SaveSettings() {
-  const std::optional<std::int32_t> accounting =
-      StoredInterval(view_.Text(IDC_txtAccountingInterval), view_.Selection(IDC_cmbTimeScaleAccounting),
-                     view_.Checked(IDC_chkEnableIntervalAccounting));
-  if (!accounting) {
+  if (!TextBoxesFit(view_, kTextBoxes, kHookEditorTitle) || !LogPathIsFullOrEmpty(view_, kHookEditorTitle)) {
+    return false;
+  }
+  const bool accounting = view_.Checked(IDC_chkEnableIntervalAccounting);
+  // Enter saves without leaving the box: its rule is applied here too.
+  if (accounting && !CheckedInterval(view_, IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting,
+                                     kAccountingIntervalName, kHookEditorTitle)) {
+    return false;
+  }
+  const std::optional<std::int32_t> interval = StoredInterval(
+      view_.Text(IDC_txtAccountingInterval), view_.Selection(IDC_cmbTimeScaleAccounting), accounting);
+  if (!interval) {
     view_.ShowMessage(IntervalTooLargeText(kAccountingIntervalName), kHookEditorTitle, MessageIcon::Error,
                       MessageButtons::Ok);
     view_.Focus(IDC_txtAccountingInterval);
@@ -69,13 +135,14 @@ bool HookSettingsEditor::SaveSettings() {
   }
   const bool registerCollector = view_.Checked(IDC_chkAppInitDlls);
   if (registerCollector) CheckCollectorFile();
-  const PendingValue values[] = {
+  std::vector<PendingValue> values = {
       {setting::LogFilePath, WithoutTrailingBackslashes(view_.Text(IDC_txtLogFilePath))},
       {setting::LogFilePrefix, view_.Text(IDC_txtLogFilePrefix)},
-      {setting::AccountingInterval, std::to_string(*accounting)},
-      {setting::AppInitDlls, RebuildAppInitList(ReadText(store_, setting::AppInitDlls), registerCollector)},
-      {setting::UseLocalTime, view_.Checked(IDC_chkUseLocalTime) ? "Yes" : "No"},
+      {setting::AccountingInterval, std::to_string(*interval)},
   };
+  AddRegistration(values, RegistryView::Main, registerCollector);
+  if (store_.HasWow32View()) AddRegistration(values, RegistryView::Wow32, registerCollector);
+  values.emplace_back(setting::UseLocalTime, std::string(view_.Checked(IDC_chkUseLocalTime) ? "Yes" : "No"));
   return WriteAllOrNothing(store_, values);
 }
 
@@ -110,7 +177,6 @@ void HookSettingsEditor::OnCancel() {
 
 std::string HookSettingsEditor::BrowseStartFolder() const { return view_.Text(IDC_txtLogFilePath); }
 
-
 void HookSettingsEditor::OnEnableAccountingClicked() {
   view_.SetEnabled(IDC_btnApply, true);
   const bool enabled = view_.Checked(IDC_chkEnableIntervalAccounting);
@@ -119,7 +185,5 @@ void HookSettingsEditor::OnEnableAccountingClicked() {
 }
 
 void HookSettingsEditor::OnEdit() { view_.SetEnabled(IDC_btnApply, true); }
-
-
 
 }  // namespace quax

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "editor_common.h"
 
@@ -21,10 +22,12 @@ class HookSettingsEditor {
   // Form load: the unit list, the settings, a clean form.
   void Load();
   void LoadSettings();
-  // Writes the five values, all or none. False when the interval does not
-  // fit or the registry refused a value (both reported).
+  // Writes the settings and the registration (in both registry views on
+  // 64-bit Windows), all or none. False when a box holds what the
+  // collector cannot use or the registry refused a value (both reported).
   bool SaveSettings();
-  // Warns when the collector library is not in the System32 folder.
+  // Warns when the collector library is not in the System32 folder (nor,
+  // on 64-bit Windows, in SysWOW64 for 32-bit processes).
   void CheckCollectorFile();
 
   void OnOk();
@@ -40,6 +43,11 @@ class HookSettingsEditor {
   std::string BrowseStartFolder() const;
 
  private:
+  bool SecureBootOn();
+  bool SignatureRequired();
+  // AppInit_DLLs, LoadAppInit_DLLs and the mark of one view.
+  void AddRegistration(std::vector<PendingValue>& values, RegistryView view, bool registerCollector);
+
   FormView& view_;
   SettingsStore& store_;
   AdminSystem& system_;

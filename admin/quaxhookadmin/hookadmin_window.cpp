@@ -7,19 +7,32 @@
 
 namespace quax {
 
+namespace {
+
+// The warning row of the registration frame, as laid out in the resource.
+constexpr int kWarningRowUnits = 30;
+constexpr COLORREF kWarningColour = RGB(160, 0, 0);
+
+}  // namespace
+
 void FMain::OnInitDialog() {
   InitForm();
   view_.OnClose([this] { End(IDOK); });
   keyFilter_ = [this](int character) { return editor_.OnIntervalKey(character); };
   FilterTypedCharacters(Item(IDC_txtAccountingInterval), &keyFilter_);
 
-  for (const int stretched : {IDC_fraRegistration, IDC_fraAccounting, IDC_fraLogFileOutput, IDC_txtLogFilePath}) {
+  editor_.Load();
+  if (GetWindowTextLengthA(Item(IDC_lblAppInitWarning)) == 0) {
+    CollapseRow(Window(), IDC_lblAppInitWarning, kWarningRowUnits);
+    CenterOnScreen(Window());
+  }
+  layout_.Attach(Window());
+  for (const int stretched : {IDC_fraRegistration, IDC_lblAppInitWarning, IDC_fraAccounting, IDC_fraLogFileOutput,
+                              IDC_txtLogFilePath}) {
     layout_.Anchor(stretched, kAnchorLeft | kAnchorTop | kAnchorRight);
   }
   layout_.Anchor(IDC_btnLogFilePathBrowse, kAnchorTop | kAnchorRight);
   for (const int button : {IDC_btnOK, IDC_btnCancel, IDC_btnApply}) layout_.Anchor(button, kAnchorRight | kAnchorBottom);
-
-  editor_.Load();
 }
 
 bool FMain::OnCommand(int control, int code) {
@@ -58,5 +71,11 @@ bool FMain::OnCommand(int control, int code) {
   }
 }
 
+HBRUSH FMain::OnControlColour(HWND control, HDC dc) {
+  if (control != Item(IDC_lblAppInitWarning)) return FormDialog::OnControlColour(control, dc);
+  SetTextColor(dc, kWarningColour);
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  return GetSysColorBrush(COLOR_BTNFACE);
+}
 
 }  // namespace quax

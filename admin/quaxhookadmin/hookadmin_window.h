@@ -19,6 +19,8 @@ class FMain : public FormDialog {
   bool OnCommand(int control, int code) override;
   void OnClose() override { editor_.OnCancel(); }
   void OnDestroy() override { PostQuitMessage(0); }
+  // The warning under the registration box in red.
+  HBRUSH OnControlColour(HWND control, HDC dc) override;
 
  private:
   RegistrySettingsStore store_;

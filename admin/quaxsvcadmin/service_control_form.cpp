@@ -96,11 +96,15 @@ void ServiceControlForm::StartOrStop(bool start) {
   view_.SetBusyCursor(true);
   view_.SetStatus(start ? "Starting service..." : "Stopping service...");
   if (!(start ? service_.ServiceStart() : service_.ServiceStop())) {
-    view_.ShowMessage((start ? "Error starting service: " : "Error stopping service: ") + service_.LastErrorMessage() +
-                          kEventLogHint,
+    view_.ShowMessage((start ? "Error starting service: " : "Error stopping service: ") +
+                          WithoutLineEnd(service_.LastErrorMessage()) + kEventLogHint,
                       start ? "Start Service" : "Stop Service", MessageIcon::Error, MessageButtons::Ok);
   }
   RefreshDisplay();
+  // The clicked button may be disabled now: the keyboard stays in the window.
+  view_.Focus(view_.Enabled(IDC_btnServiceStop)    ? IDC_btnServiceStop
+              : view_.Enabled(IDC_btnServiceStart) ? IDC_btnServiceStart
+                                                   : IDC_btnClose);
   view_.SetStatus(kStatusReady);
   view_.SetBusyCursor(false);
   busy_ = false;
@@ -128,5 +132,16 @@ void ServiceControlForm::OnServicesManager(bool ntBeforeVersion5) {
 }
 
 void ServiceControlForm::OnEventViewer() { view_.RunProgram("eventvwr.exe"); }
+
+bool RestartService(ServiceManager& service, FormView& view) {
+  view.SetStatus("Restarting service...");
+  const bool restarted = service.ServiceStop() && service.ServiceStart();
+  if (!restarted) {
+    view.ShowMessage("Error restarting service: " + WithoutLineEnd(service.LastErrorMessage()) + kEventLogHint,
+                     "Restart Service", MessageIcon::Error, MessageButtons::Ok);
+  }
+  view.SetStatus(kStatusReady);
+  return restarted;
+}
 
 }  // namespace quax

@@ -31,6 +31,11 @@ class ServiceControlView : public FormView {
 // the management console.
 std::string ServicesManagerCommand(bool ntBeforeVersion5);
 
+// Stops and starts the service so that it reads its settings again
+// ("Restarting service..." meanwhile); a failure is shown in a message box
+// "Restart Service". False when it failed.
+bool RestartService(ServiceManager& service, FormView& view);
+
 class ServiceControlForm {
  public:
   ServiceControlForm(ServiceControlView& view, ServiceManager& service, std::string applicationTitle) noexcept

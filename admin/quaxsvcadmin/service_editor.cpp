@@ -5,6 +5,7 @@
 
 #include "control_ids.h"
 #include "interval_text.h"
+#include "service_control_form.h"
 
 namespace quax {
 
@@ -12,6 +13,17 @@ namespace {
 
 constexpr char kAccountingBelowSampling[] = "The accounting interval is less than the sampling interval.";
 constexpr char kFolderCreated[] = "Log file path created.";
+constexpr char kRestartQuestion[] =
+    "The collector service is running with the settings it read when it started. Restart it now so that it "
+    "uses the saved settings?";
+constexpr char kEffectiveAtNextStart[] = "Saved. The service uses the new settings when it next starts.";
+
+const TextSettingBox kTextBoxes[] = {
+    {IDC_txtLogFilePath, setting::LogFilePath, kTextSettingLimit, "The log file path"},
+    {IDC_txtLogFilePrefix, setting::LogFilePrefix, kTextSettingLimit, "The log file prefix"},
+    {IDC_txtAccountingIntervalCommand, setting::AccountingIntervalCommand, kCommandSettingLimit,
+     "The accounting interval command"},
+};
 
 // The controls that follow "Enable Interval Accounting".
 constexpr std::array<int, 7> kAccountingControls = {
@@ -40,6 +52,8 @@ void ServiceSettingsEditor::Load() {
     view_.FillList(list, kTimeScaleNames);
     view_.SetSelection(list, kSeconds);
   }
+  LimitTextBoxes(view_, kTextBoxes);
+  for (const int box : {IDC_txtSamplingInterval, IDC_txtAccountingInterval}) view_.SetTextLimit(box, kIntervalDigits);
   LoadSettings();
 }
 
@@ -80,6 +94,7 @@ void ServiceSettingsEditor::LoadSettings() {
   view_.SetChecked(IDC_chkUseLocalTime, settings.UseLocalTime);
   // A new installation starts with unsaved defaults.
   view_.SetEnabled(IDC_btnApply, !keyExists);
+  if (keyExists) ShowLongStoredTexts(view_, store_, kTextBoxes, kServiceEditorTitle);
 }
 
 void ServiceSettingsEditor::ShowNamedInterval(int box, int scaleList, std::int64_t seconds) {
@@ -88,25 +103,10 @@ void ServiceSettingsEditor::ShowNamedInterval(int box, int scaleList, std::int64
   view_.SetSelection(scaleList, shown.ScaleIndex);
 }
 
-std::optional<std::int32_t> ServiceSettingsEditor::CheckedInterval(int box, int scaleList, const char* name) {
-  const std::optional<std::int64_t> number = WholeNumber(view_.Text(box));
-  const std::optional<std::int32_t> seconds = IntervalSeconds(number.value_or(0), view_.Selection(scaleList));
-  if (!seconds) {
-    view_.ShowMessage(IntervalTooLargeText(name), kServiceEditorTitle, MessageIcon::Error, MessageButtons::Ok);
-    view_.Focus(box);
-    return std::nullopt;
-  }
-  if (*seconds <= 0) {
-    view_.ShowMessage(std::string(name) + " cannot be less than 1 second.", kServiceEditorTitle, MessageIcon::Error,
-                      MessageButtons::Ok);
-    view_.SetText(box, "1");
-    view_.Focus(box);
-    return std::nullopt;
-  }
-  return seconds;
-}
-
 bool ServiceSettingsEditor::ValidateSettings() {
+  if (!TextBoxesFit(view_, kTextBoxes, kServiceEditorTitle) || !LogPathIsFullOrEmpty(view_, kServiceEditorTitle)) {
+    return false;
+  }
   // An empty path leaves the log folder to the collector's default.
   const std::string path = view_.Text(IDC_txtLogFilePath);
   if (!path.empty() && !system_.FolderExists(path)) {
@@ -126,14 +126,14 @@ bool ServiceSettingsEditor::ValidateSettings() {
     view_.ShowMessage(kFolderCreated, kServiceEditorTitle, MessageIcon::Information, MessageButtons::Ok);
   }
 
-  const std::optional<std::int32_t> sampling =
-      CheckedInterval(IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling, kSamplingIntervalName);
+  const std::optional<std::int32_t> sampling = CheckedInterval(view_, IDC_txtSamplingInterval, IDC_cmbTimeScaleSampling,
+                                                               kSamplingIntervalName, kServiceEditorTitle);
   if (!sampling) return false;
   if (!view_.Checked(IDC_chkEnableIntervalAccounting)) return true;
 
   // Checked whichever option is selected.
-  const std::optional<std::int32_t> accounting =
-      CheckedInterval(IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, kAccountingIntervalName);
+  const std::optional<std::int32_t> accounting = CheckedInterval(
+      view_, IDC_txtAccountingInterval, IDC_cmbTimeScaleAccounting, kAccountingIntervalName, kServiceEditorTitle);
   if (!accounting) return false;
   if (*accounting < *sampling) {
     view_.ShowMessage(kAccountingBelowSampling, kServiceEditorTitle, MessageIcon::Error, MessageButtons::Ok);
@@ -175,6 +175,7 @@ bool ServiceSettingsEditor::SaveSettings() {
 void ServiceSettingsEditor::OnOk() {
   view_.SetStatus(kStatusSaving);
   if (ValidateSettings() && SaveSettings()) {
+    OfferRestart();
     view_.Close();
     return;
   }
@@ -190,6 +191,7 @@ void ServiceSettingsEditor::OnApply() {
   }
   view_.SetStatus(kStatusReady);
   view_.SetEnabled(IDC_btnApply, false);
+  OfferRestart();
   view_.Focus(IDC_txtLogFilePath);
 }
 
@@ -199,9 +201,24 @@ void ServiceSettingsEditor::CloseWithPrompt() {
                                                    MessageButtons::YesNoCancel);
     if (answer == MessageAnswer::Cancel) return;
     // A refused or failed save keeps the form open with the changes.
-    if (answer == MessageAnswer::Yes && !(ValidateSettings() && SaveSettings())) return;
+    if (answer == MessageAnswer::Yes) {
+      if (!(ValidateSettings() && SaveSettings())) return;
+      OfferRestart();
+    }
   }
   view_.Close();
+}
+
+void ServiceSettingsEditor::OfferRestart() {
+  // The service reads its settings only when it starts.
+  if (!service_.RefreshServiceStatus() || !service_.IsRunning()) return;
+  const MessageAnswer answer =
+      view_.ShowMessage(kRestartQuestion, kServiceEditorTitle, MessageIcon::Question, MessageButtons::YesNo);
+  if (answer != MessageAnswer::Yes) {
+    view_.SetStatus(kEffectiveAtNextStart);
+    return;
+  }
+  RestartService(service_, view_);
 }
 
 std::string ServiceSettingsEditor::BrowseStartFolder() const { return view_.Text(IDC_txtLogFilePath); }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "editor_common.h"
+#include "service_manager.h"
 
 namespace quax {
 
@@ -14,8 +15,9 @@ inline constexpr char kServiceEditorTitle[] = "QUAX Windows Process Collector Co
 
 class ServiceSettingsEditor {
  public:
-  ServiceSettingsEditor(FormView& view, SettingsStore& store, AdminSystem& system) noexcept
-      : view_(view), store_(store), system_(system) {}
+  // `service` is the collector service, offered for a restart after a save.
+  ServiceSettingsEditor(FormView& view, SettingsStore& store, AdminSystem& system, ServiceManager& service) noexcept
+      : view_(view), store_(store), system_(system), service_(service) {}
 
   // Form load (after the single-instance check): unit lists, then the
   // settings.
@@ -44,13 +46,15 @@ class ServiceSettingsEditor {
 
  private:
   int SelectedAccountingMode() const;
-  // Checks one interval box; false (reported, focused) when it is refused.
-  std::optional<std::int32_t> CheckedInterval(int box, int scaleList, const char* name);
+  // After a save: a running service is offered a restart, since it reads
+  // its settings only when it starts.
+  void OfferRestart();
   void ShowNamedInterval(int box, int scaleList, std::int64_t seconds);
 
   FormView& view_;
   SettingsStore& store_;
   AdminSystem& system_;
+  ServiceManager& service_;
   IntervalBoxRules intervalBoxes_;
 };
 

@@ -58,6 +58,7 @@ void FMain::OnInitDialog() {
   SendDlgItemMessageA(Window(), IDC_dtpAccountingInterval, DTM_SETFORMATA, 0, reinterpret_cast<LPARAM>("HH:mm"));
   keyFilter_ = [this](int character) { return editor_.OnIntervalKey(character); };
   for (const int box : kIntervalBoxes) FilterTypedCharacters(Item(box), &keyFilter_);
+  layout_.Attach(Window());
 
   for (const int frame : {IDC_fraLogFileOutput, IDC_fraSampling, IDC_fraAccounting}) {
     layout_.Anchor(frame, kAnchorLeft | kAnchorTop | kAnchorRight);
@@ -92,6 +93,9 @@ bool FMain::OnCommand(int control, int code) {
       return true;
     case IDM_HelpAbout:
       ShowAbout();
+      return true;
+    case IDM_HelpTopics:
+      ShowHelpOrWhyNot(Window());
       return true;
     case IDC_chkEnableIntervalAccounting:
       if (code == BN_CLICKED) editor_.EnableAccountingControls();
@@ -144,8 +148,11 @@ void FServiceControl::SetServiceName(std::string name) {
 
 void FServiceControl::OnInitDialog() {
   InitForm();
+  // Not the check box: a stray Space would change the start type.
+  SetInitialFocus(IDC_btnClose);
   view_.OnHide([this] { End(IDCANCEL); });
   CenterOnScreen(Window());
+  layout_.Attach(Window());
   for (const int label : {IDC_lblServiceName, IDC_lblServiceStatus, IDC_lblServicePath}) {
     layout_.Anchor(label, kAnchorLeft | kAnchorTop | kAnchorRight);
   }
@@ -207,7 +214,7 @@ void FAbout::OnInitDialog() {
   SetWindowTextA(Window(), ("About " + title).c_str());
   SetDlgItemTextA(Window(), IDC_lblTitle, title.c_str());
   SendDlgItemMessageA(Window(), IDC_picIcon, STM_SETICON,
-                      reinterpret_cast<WPARAM>(LoadIconA(nullptr, MAKEINTRESOURCEA(32512))), 0);
+                      reinterpret_cast<WPARAM>(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_Admin))), 0);
 
   CVerInfo program;
   program.SetFilename(ProgramFile());

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "diagnostics.h"
 #include "dialog.h"
 #include "registry_store.h"
 #include "service_control.h"
@@ -18,7 +19,7 @@ namespace quax {
 
 class FMain : public FormDialog {
  public:
-  FMain() : editor_(view_, store_, system_) {}
+  FMain() : editor_(view_, store_, system_, service_) { service_.SetServiceName(kServiceName); }
 
  protected:
   void OnInitDialog() override;
@@ -33,6 +34,7 @@ class FMain : public FormDialog {
 
   RegistrySettingsStore store_;
   Win32AdminSystem system_;
+  CServiceControl service_;
   ServiceSettingsEditor editor_;
   std::function<bool(int)> keyFilter_;
 };

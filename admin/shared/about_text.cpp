@@ -7,9 +7,9 @@ namespace quax {
 
 namespace {
 
-std::string MajorMinorBuild(const FileVersion& version) {
-  return std::to_string(version.Major) + "." + std::to_string(version.Minor) + ", Build " +
-         std::to_string(version.Build);
+// "1.0, Build 7"
+std::string MajorMinorBuild(const FileVersion& version, std::uint16_t build) {
+  return std::to_string(version.Major) + "." + std::to_string(version.Minor) + ", Build " + std::to_string(build);
 }
 
 constexpr char kVendorContact[] =
@@ -18,12 +18,14 @@ constexpr char kVendorContact[] =
 
 }  // namespace
 
-std::string GuiVersionText(const FileVersion& version) { return "GUI Version " + MajorMinorBuild(version); }
+std::string GuiVersionText(const FileVersion& version) {
+  return "GUI Version " + MajorMinorBuild(version, version.Revision);
+}
 
 std::string ServiceVersionText(bool installed, const std::optional<FileVersion>& version) {
   if (!installed) return "Service Version - not installed";
   if (!version) return "Service Version - unknown";
-  return "Service Version " + MajorMinorBuild(*version);
+  return "Service Version " + MajorMinorBuild(*version, version->Build);
 }
 
 std::string ServiceProgramPath(std::string_view imagePath) {

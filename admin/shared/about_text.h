@@ -17,9 +17,9 @@ struct FileVersion {
   std::uint16_t Revision = 0;
 };
 
-// "GUI Version 1.0, Build 0"
+// "GUI Version 1.0, Build 0": the program's major, minor and revision.
 std::string GuiVersionText(const FileVersion& version);
-// "Service Version 1.0, Build 0"; "Service Version - not installed" when the
+// "Service Version 1.0, Build 0": major, minor and build; "Service Version - not installed" when the
 // service is not registered; "Service Version - unknown" when its program
 // has no readable version.
 std::string ServiceVersionText(bool installed, const std::optional<FileVersion>& version);

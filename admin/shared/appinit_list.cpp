@@ -69,3 +69,37 @@ std::string RebuildAppInitList(std::string_view appInitDlls, bool registerCollec
 }
 
 }  // namespace quax
+
+namespace quax {
+
+namespace {
+
+constexpr char kLoadedByServiceAnyway[] = " The collector service records every process either way.";
+
+}  // namespace
+
+AppInitChange PlanAppInitChange(const AppInitState& now, bool registerCollector) {
+  AppInitChange change{RebuildAppInitList(now.List, registerCollector), std::nullopt, std::nullopt};
+  if (registerCollector) {
+    if (!now.LoadingOn) change.Loading = change.Ours = true;
+  } else if (now.LoadingOurs && change.List.empty()) {
+    change.Loading = change.Ours = false;
+  }
+  return change;
+}
+
+std::string AppInitBlockedText(bool secureBootOn, bool signatureRequired) {
+  if (secureBootOn) {
+    return std::string("Windows will not load the collector: Secure Boot is on, and while it is on Windows "
+                       "ignores AppInit_DLLs.") +
+           kLoadedByServiceAnyway;
+  }
+  if (signatureRequired) {
+    return std::string("Windows will not load the collector: RequireSignedAppInit_DLLs is 1, so Windows loads only "
+                       "signed libraries from AppInit_DLLs, and ") +
+           kCollectorLibrary + " is not signed." + kLoadedByServiceAnyway;
+  }
+  return {};
+}
+
+}  // namespace quax

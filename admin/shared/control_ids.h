@@ -44,10 +44,12 @@
 #define IDC_lblSamplingInterval 1026
 #define IDC_lblAccountingIntervalCommand 1027
 #define IDC_lblAccountingInterval 1028
+#define IDC_lblAppInitWarning 1029
 
 // Menu commands of the service editor.
 #define IDM_FileExit 1100
 #define IDM_HelpAbout 1101
+#define IDM_HelpTopics 1102
 
 // Service control window.
 #define IDC_lblServiceName 1200

@@ -3,6 +3,7 @@
 // it over real controls; the tests implement it over plain data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -12,7 +13,7 @@
 
 namespace quax {
 
-enum class MessageIcon { Error, Question, Information };
+enum class MessageIcon { Error, Warning, Question, Information };
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageAnswer { Ok, Yes, No, Cancel };
 
@@ -23,6 +24,9 @@ class FormView {
   // Text boxes and labels; setting a text puts the caret after its end.
   virtual std::string Text(int control) const = 0;
   virtual void SetText(int control, std::string_view text) = 0;
+  // How many characters can be typed into a box (a text set by the program
+  // may be longer).
+  virtual void SetTextLimit(int control, std::size_t characters) = 0;
   // Check boxes and option buttons.
   virtual bool Checked(int control) const = 0;
   virtual void SetChecked(int control, bool checked) = 0;

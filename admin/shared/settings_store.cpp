@@ -4,6 +4,42 @@
 
 namespace quax {
 
+RegistryData RegistryData::Text(std::string_view text) {
+  RegistryData data{kRegText, std::string(text)};
+  data.Bytes.push_back('\0');
+  return data;
+}
+
+RegistryData RegistryData::Number(std::uint32_t number) {
+  RegistryData data{kRegNumber, std::string(4, '\0')};
+  for (char& byte : data.Bytes) {
+    byte = static_cast<char>(number & 0xFF);
+    number >>= 8;
+  }
+  return data;
+}
+
+std::optional<std::uint32_t> DataNumber(const RegistryData& data) {
+  if (data.Type != kRegNumber || data.Bytes.size() != 4) return std::nullopt;
+  std::uint32_t number = 0;
+  for (std::size_t i = 4; i-- > 0;) number = (number << 8) | static_cast<unsigned char>(data.Bytes[i]);
+  return number;
+}
+
+std::optional<std::string> DataText(const RegistryData& data) {
+  if (const std::optional<std::uint32_t> number = DataNumber(data)) {
+    return std::to_string(static_cast<std::int32_t>(*number));
+  }
+  if (data.Type != kRegText && data.Type != kRegExpandText && data.Type != kRegMultiText) return std::nullopt;
+  return data.Bytes.substr(0, data.Bytes.find('\0'));
+}
+
+std::optional<std::string> SettingsStore::Read(const RegistryValueRef& value) {
+  const std::optional<RegistryData> data = ReadData(value);
+  if (!data) return std::nullopt;
+  return DataText(*data);
+}
+
 namespace {
 
 // The collector settings key's values in the store.
@@ -21,19 +57,18 @@ class StoredSettingTexts final : public SettingTextSource {
 }  // namespace
 
 bool WriteAllOrNothing(SettingsStore& store, std::span<const PendingValue> values) {
-  std::vector<std::optional<std::string>> earlier;
+  std::vector<std::optional<RegistryData>> earlier;
   earlier.reserve(values.size());
-  for (const PendingValue& pending : values) earlier.push_back(store.Read(pending.Value));
+  for (const PendingValue& pending : values) earlier.push_back(store.ReadData(pending.Value));
+  const auto put = [&store](const RegistryValueRef& value, const std::optional<RegistryData>& data,
+                            const std::optional<RegistryData>& before) {
+    if (data) return store.WriteData(value, *data);
+    // Removing what is not there changes nothing.
+    return !before || store.Remove(value);
+  };
   for (std::size_t written = 0; written < values.size(); ++written) {
-    if (store.Write(values[written].Value, values[written].Text)) continue;
-    while (written-- > 0) {
-      const std::optional<std::string>& before = earlier[written];
-      if (before) {
-        store.Write(values[written].Value, *before);
-      } else {
-        store.Remove(values[written].Value);
-      }
-    }
+    if (put(values[written].Value, values[written].Data, earlier[written])) continue;
+    while (written-- > 0) put(values[written].Value, earlier[written], values[written].Data);
     return false;
   }
   return true;

@@ -7,8 +7,8 @@
 namespace quax {
 namespace {
 
-TEST(AboutText, VersionsReadMajorMinorAndBuild) {
-  EXPECT_EQ(GuiVersionText({1, 0, 3, 9}), "GUI Version 1.0, Build 3");
+TEST(AboutText, ProgramShowsItsRevisionAndServiceItsBuild) {
+  EXPECT_EQ(GuiVersionText({1, 0, 3, 9}), "GUI Version 1.0, Build 9");
   EXPECT_EQ(ServiceVersionText(true, FileVersion{2, 5, 17, 0}), "Service Version 2.5, Build 17");
   EXPECT_EQ(ServiceVersionText(false, std::nullopt), "Service Version - not installed");
   EXPECT_EQ(ServiceVersionText(true, std::nullopt), "Service Version - unknown");

@@ -10,6 +10,8 @@
 #include "test_support.h"
 #include "win32/registry.h"
 
+#include <shellapi.h>
+
 namespace quax {
 namespace {
 
@@ -25,16 +27,12 @@ class RegistryStore : public ::testing::Test {
   void SetUp() override {
     RegDeleteTreeA(HKEY_CURRENT_USER, kRoot.c_str());
     g_boxes.clear();
-    SetMessageBoxSink(&CollectBox);
   }
-  void TearDown() override {
-    SetMessageBoxSink(nullptr);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot.c_str());
-  }
+  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kRoot.c_str()); }
 
   const std::string kRoot = "Software\\QUAXAdminTest-" + std::to_string(GetCurrentProcessId());
   const std::string kSubKey = kRoot + "\\Collectors\\QUAXWinProcess";
-  RegistrySettingsStore store{HKEY_CURRENT_USER};
+  RegistrySettingsStore store{HKEY_CURRENT_USER, &CollectBox};
 };
 
 TEST_F(RegistryStore, WritesReadsAndRemovesTextValues) {
@@ -96,12 +94,41 @@ TEST_F(RegistryStore, RefusedWriteIsShownOnceAndReported) {
   EXPECT_EQ(g_boxes[0].second, "CRegValue");
   EXPECT_EQ(g_boxes[0].first.rfind("Error calling RegCreateKeyEx. Error #", 0), 0u) << g_boxes[0].first;
 
-  // All or nothing: the value written before the refusal is taken back.
+  // All or nothing: the values written before the refusal are taken back
+  // with their types.
   const RegistryValueRef first{kSubKey.c_str(), "LogFilePath"};
+  const RegistryValueRef second{kSubKey.c_str(), "AccountingInterval"};
   ASSERT_TRUE(store.Write(first, "C:\\Before"));
-  const PendingValue values[] = {{first, "C:\\After"}, {{tooDeep.c_str(), "Value"}, "text"}};
+  const DWORD minute = 60;
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kSubKey.c_str(), "AccountingInterval", REG_DWORD, &minute,
+                            sizeof minute),
+            ERROR_SUCCESS);
+  const PendingValue values[] = {{first, "C:\\After"}, {second, "-60"}, {{tooDeep.c_str(), "Value"}, "text"}};
   EXPECT_FALSE(WriteAllOrNothing(store, values));
   EXPECT_EQ(store.Read(first), "C:\\Before");
+  EXPECT_EQ(store.ReadData(second), RegistryData::Number(60));
+}
+
+TEST(RegistryViews, TheThirtyTwoBitViewIsAValueOfItsOwn) {
+  const std::string key = "Software\\QUAXAdminTest-" + std::to_string(GetCurrentProcessId());
+  RegistrySettingsStore store(HKEY_LOCAL_MACHINE, &CollectBox);
+  EXPECT_TRUE(store.HasWow32View());
+  const RegistryValueRef main{key.c_str(), "AppInit_DLLs"};
+  const RegistryValueRef wow32{key.c_str(), "AppInit_DLLs", RegistryView::Wow32};
+  ASSERT_TRUE(store.Write(main, "a64.dll"));
+  ASSERT_TRUE(store.WriteData(wow32, RegistryData::Number(32)));
+  EXPECT_EQ(store.Read(main), "a64.dll");
+  EXPECT_EQ(store.ReadData(wow32), RegistryData::Number(32));
+  char text[64];
+  DWORD size = sizeof text;
+  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, ("Software\\Wow6432Node\\" + key.substr(9)).c_str(), "AppInit_DLLs",
+                         RRF_RT_REG_DWORD, nullptr, text, &size),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(store.Remove(wow32));
+  EXPECT_FALSE(store.ReadData(wow32).has_value());
+  EXPECT_EQ(store.Read(main), "a64.dll");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
 }
 
 TEST(AdminSystemFiles, FoldersFilesAndEnvironment) {
@@ -134,6 +161,7 @@ TEST(VersionInfo, ReadsTheVersionResourceOfTheServiceProgram) {
   ASSERT_TRUE(info.FileVersionNumbers().has_value());
   EXPECT_EQ(GuiVersionText(*info.FileVersionNumbers()), "GUI Version 1.0, Build 0");
   EXPECT_EQ(info.StringValue("FileDescription"), "QUAX Process Collector service");
+  EXPECT_EQ(info.StringValue("LegalCopyright"), "Copyright (C) QUAX. All rights reserved.");
   EXPECT_EQ(info.StringValue("NoSuchField"), "");
 
   info.SetFilename(test::BinaryDirectory() + "\\no-such-file.exe");
@@ -144,6 +172,13 @@ TEST(VersionInfo, ReadsTheVersionResourceOfTheServiceProgram) {
   info.SetClassName("QUAX.NoSuchClass");
   EXPECT_EQ(info.Filename(), "");
   EXPECT_EQ(info.FileVersion(), "");
+}
+
+TEST(VersionInfo, BothProgramsCarryTheirIcon) {
+  for (const char* program : {"quaxsvcadmin.exe", "quaxhookadmin.exe"}) {
+    const std::string path = test::BinaryDirectory() + "\\" + program;
+    EXPECT_EQ(ExtractIconExA(path.c_str(), -1, nullptr, nullptr, 0), 1u) << program;
+  }
 }
 
 TEST(OperatingSystemInfo, ReportsTheRealWindowsVersion) {

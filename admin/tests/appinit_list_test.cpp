@@ -42,5 +42,30 @@ TEST(AppInitList, SeparatorsBecomeSingleCommasAndEmptyEntriesGo) {
   EXPECT_EQ(RebuildAppInitList("C:\\My Dlls\\a.dll, b.dll", false), "C:\\My Dlls\\a.dll,b.dll");
 }
 
+TEST(AppInitList, LoadingIsTurnedOffOnlyByWhoTurnedItOnAndOnlyForAnEmptyList) {
+  struct Case {
+    AppInitState Now;
+    bool Register;
+    AppInitChange Expected;
+  };
+  const std::optional<bool> leave;
+  const Case cases[] = {
+      {{"", false, false}, true, {"quaxcolhook.dll", true, true}},
+      {{"a.dll", true, false}, true, {"a.dll,quaxcolhook.dll", leave, leave}},    // someone else's
+      {{"quaxcolhook.dll", true, true}, true, {"quaxcolhook.dll", leave, leave}},  // still ours
+      {{"quaxcolhook.dll", true, true}, false, {"", false, false}},
+      {{"quaxcolhook.dll", false, true}, false, {"", false, false}},
+      {{"a.dll,quaxcolhook.dll", true, true}, false, {"a.dll", leave, leave}},  // a.dll still wants it
+      {{"quaxcolhook.dll", true, false}, false, {"", leave, leave}},
+      {{"", false, false}, false, {"", leave, leave}},
+  };
+  for (const Case& c : cases) {
+    const AppInitChange change = PlanAppInitChange(c.Now, c.Register);
+    EXPECT_EQ(change.List, c.Expected.List) << c.Now.List << " " << c.Register;
+    EXPECT_EQ(change.Loading, c.Expected.Loading) << c.Now.List << " " << c.Register;
+    EXPECT_EQ(change.Ours, c.Expected.Ours) << c.Now.List << " " << c.Register;
+  }
+}
+
 }  // namespace
 }  // namespace quax

@@ -16,6 +16,7 @@
 
 #include "form_view.h"
 #include "service_control_form.h"
+#include "service_manager.h"
 #include "settings_store.h"
 
 namespace quax::test {
@@ -31,6 +32,7 @@ class FakeForm : public ServiceControlView {
  public:
   std::string Text(int control) const override { return Lookup(texts, control, std::string()); }
   void SetText(int control, std::string_view text) override { texts[control] = std::string(text); }
+  void SetTextLimit(int control, std::size_t characters) override { limits[control] = characters; }
   bool Checked(int control) const override { return Lookup(checks, control, false); }
   void SetChecked(int control, bool checked) override { checks[control] = checked; }
   void FillList(int control, std::span<const char* const> items) override {
@@ -76,6 +78,7 @@ class FakeForm : public ServiceControlView {
   bool Greyed(int control) const { return Lookup(greyed, control, false); }
 
   std::map<int, std::string> texts;
+  std::map<int, std::size_t> limits;
   std::map<int, bool> checks;
   std::map<int, std::vector<std::string>> lists;
   std::map<int, int> selections;
@@ -103,11 +106,14 @@ class FakeForm : public ServiceControlView {
   }
 };
 
-// The registry as a map of "subkey\name" to text; a write to a value named
-// in failWrites fails. Every write and removal is logged in order.
+// The registry as maps of "subkey\name" (the 32-bit view's names begin with
+// "WOW32:") to texts (REG_SZ) and numbers (REG_DWORD); a write to a value
+// named in failWrites fails. Every write and removal is logged in order.
 class FakeStore : public SettingsStore {
  public:
-  static std::string Name(const RegistryValueRef& value) { return std::string(value.SubKey) + "\\" + value.Name; }
+  static std::string Name(const RegistryValueRef& value) {
+    return (value.View == RegistryView::Wow32 ? "WOW32:" : "") + std::string(value.SubKey) + "\\" + value.Name;
+  }
 
   bool KeyExists(const char* subKey) override {
     const std::string prefix = std::string(subKey) + "\\";
@@ -116,10 +122,13 @@ class FakeStore : public SettingsStore {
     }
     return emptyKeys.count(subKey) != 0;
   }
-  std::optional<std::string> Read(const RegistryValueRef& value) override {
+  std::optional<RegistryData> ReadData(const RegistryValueRef& value) override {
+    if (const auto number = numbers.find(Name(value)); number != numbers.end()) {
+      return RegistryData::Number(number->second);
+    }
     const auto found = values.find(Name(value));
     if (found == values.end()) return std::nullopt;
-    return found->second;
+    return RegistryData::Text(found->second);
   }
   // As the registry answers the collectors' read: the text and its
   // terminator must fit their buffer.
@@ -130,16 +139,26 @@ class FakeStore : public SettingsStore {
     text[found->second.size()] = '\0';
     return true;
   }
-  bool Write(const RegistryValueRef& value, const std::string& text) override {
-    log.push_back("write " + std::string(value.Name) + "=" + text);
+  bool WriteData(const RegistryValueRef& value, const RegistryData& data) override {
+    const std::optional<std::uint32_t> number = DataNumber(data);
+    const std::string text = DataText(data).value_or("?");
+    log.push_back("write " + std::string(value.View == RegistryView::Wow32 ? "WOW32:" : "") + value.Name + "=" +
+                  (number ? "dword:" : "") + text);
     if (failWrites.count(value.Name) != 0) return false;
-    values[Name(value)] = text;
+    if (number) {
+      numbers[Name(value)] = *number;
+      values.erase(Name(value));
+    } else {
+      values[Name(value)] = text;
+      numbers.erase(Name(value));
+    }
     return true;
   }
   bool Remove(const RegistryValueRef& value) override {
-    log.push_back("remove " + std::string(value.Name));
-    return values.erase(Name(value)) != 0;
+    log.push_back("remove " + std::string(value.View == RegistryView::Wow32 ? "WOW32:" : "") + value.Name);
+    return values.erase(Name(value)) + numbers.erase(Name(value)) != 0;
   }
+  bool HasWow32View() override { return wow32View; }
 
   // A value of the collector settings key.
   void Set(const char* name, const std::string& text) {
@@ -152,7 +171,9 @@ class FakeStore : public SettingsStore {
   }
 
   std::map<std::string, std::string> values;
+  std::map<std::string, std::uint32_t> numbers;
   std::map<std::string, bool> emptyKeys;
+  bool wow32View = false;
   std::map<std::string, bool> failWrites;
   std::vector<std::string> log;
 };
@@ -232,6 +253,64 @@ class FakeSystem : public AdminSystem {
   std::map<std::string, std::string> environment;
   std::vector<std::string> created;
   bool canCreate = true;
+};
+
+// A service whose answers the test sets; every call is counted.
+class FakeService : public ServiceManager {
+ public:
+  const std::string& LastErrorMessage() const override { return lastError; }
+  bool AutoStart() const override { return autoStart; }
+  const std::string& DisplayName() const override { return display; }
+  const std::string& ServiceName() const override { return name; }
+  void SetServiceName(std::string serviceName) override { name = std::move(serviceName); }
+  const std::string& ServicePath() const override { return path; }
+  const std::string& ServiceStatus() const override { return status.empty() ? lastError : status; }
+  bool IsRunning() const override { return !name.empty() && StatusSaysRunning(status); }
+  bool RefreshServiceStatus() override {
+    ++refreshes;
+    if (!refreshSucceeds) {
+      status.clear();
+      display.clear();
+      path.clear();
+      lastError = "Error opening service: The specified service does not exist as an installed service.\r\n";
+      return false;
+    }
+    lastError.clear();
+    status = ServiceStateText(state);
+    return true;
+  }
+  bool ServiceSetAutoStart(bool on) override {
+    autoStartCalls.push_back(on);
+    if (!changeSucceeds) {
+      lastError = "Error changing service configuration: Access is denied.\r\n";
+      return false;
+    }
+    autoStart = on;
+    return true;
+  }
+  bool ServiceStart() override {
+    ++starts;
+    if (duringStart) duringStart();
+    state = startEndsIn;
+    if (state != kServiceRunning) lastError = "The system cannot find the path specified.\r\n";
+    return state == kServiceRunning;
+  }
+  bool ServiceStop() override {
+    ++stops;
+    state = kServiceStopped;
+    return true;
+  }
+
+  std::string name, display = "QUAX Process Collector with Debug Logging", path = "C:\\QUAX\\quaxcolsvc.exe";
+  std::string status, lastError;
+  std::uint32_t state = kServiceStopped;
+  std::uint32_t startEndsIn = kServiceRunning;
+  bool autoStart = false;
+  bool refreshSucceeds = true;
+  bool changeSucceeds = true;
+  int refreshes = 0, starts = 0, stops = 0;
+  std::vector<bool> autoStartCalls;
+  std::function<void()> duringStart;
 };
 
 }  // namespace quax::test

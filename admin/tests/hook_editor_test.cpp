@@ -15,6 +15,8 @@ using test::FakeSystem;
 using test::StoredKey;
 
 constexpr char kAppInit[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs";
+constexpr char kLoadAppInit[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\LoadAppInit_DLLs";
+constexpr char kTurnedOn[] = "SOFTWARE\\QUAX\\Admin\\TurnedOnLoadAppInit_DLLs";
 constexpr char kInstalledLibrary[] = "C:\\windows\\System32\\quaxcolhook.dll";
 
 class HookEditor : public ::testing::Test {
@@ -133,7 +135,6 @@ TEST_F(HookEditor, SavingAnUntouchedFormChangesNothingTheCollectorDoes) {
       {{"AccountingInterval", "99999999999"}},
       {{"AccountingInterval", "-99999999999"}},
       {{"AccountingInterval", "abc"}, {"LogFileExtension", ".csv"}, {"LogFileFieldDelimiter", "44"}},
-      {{"LogFilePath", std::string(300, 'p')}, {"LogFilePrefix", std::string(1100, 'x')}},
   };
   ExpectUntouchedSavesChangeNothing(store, form, SettingsReader::InProcess, keys, [&] { Load(); },
                                     [&] { editor.OnOk(); });
@@ -158,7 +159,7 @@ TEST_F(HookEditor, UseLocalTimeIsReadLikeTheCollectorReadsIt) {
   EXPECT_EQ(store.Get("UseLocalTime"), "Yes");
 }
 
-TEST_F(HookEditor, SavesFiveValuesInOrderAndRegistersTheCollectorLast) {
+TEST_F(HookEditor, SavesInOrderAndRegistersTheCollectorLastWithLoadingOn) {
   store.values[kAppInit] = "a.dll, b.dll";
   Load();
   form.SetText(IDC_txtLogFilePath, "C:\\Logs\\\\");
@@ -175,6 +176,8 @@ TEST_F(HookEditor, SavesFiveValuesInOrderAndRegistersTheCollectorLast) {
                            "write LogFilePrefix=P-",
                            "write AccountingInterval=7200",
                            "write AppInit_DLLs=a.dll,b.dll,quaxcolhook.dll",
+                           "write LoadAppInit_DLLs=dword:1",
+                           "write TurnedOnLoadAppInit_DLLs=Yes",
                            "write UseLocalTime=No",
                        }));
   EXPECT_EQ(form.status, (std::vector<std::string>{"Saving configuration...", "Ready."}));
@@ -187,6 +190,9 @@ TEST_F(HookEditor, SavesFiveValuesInOrderAndRegistersTheCollectorLast) {
   form.SetText(IDC_txtAccountingInterval, "");
   editor.OnOk();
   EXPECT_EQ(AppInit(), "a.dll,b.dll");
+  // Loading stays on for the libraries still listed.
+  EXPECT_EQ(store.numbers[kLoadAppInit], 1u);
+  EXPECT_EQ(store.values[kTurnedOn], "Yes");
   EXPECT_EQ(store.Get("AccountingInterval"), "-216000");  // an empty box is 60 of its unit
   EXPECT_TRUE(form.closed);
 }
@@ -240,17 +246,142 @@ TEST_F(HookEditor, DeniedAppInitListLeavesEverythingAsItWas) {
   EXPECT_EQ(form.LastStatus(), "");
 }
 
-TEST_F(HookEditor, IntervalTooLargeIsRefusedWithAMessage) {
+TEST_F(HookEditor, WhatTheCollectorCannotUseIsRefusedBeforeAnythingIsWritten) {
+  struct Refusal {
+    int Box;
+    const char* Typed;
+    int Scale;
+    const char* Message;
+    const char* Left;  // the box's text afterwards
+  };
+  const Refusal refusals[] = {
+      {IDC_txtAccountingInterval, "35791395", 1, "Accounting Interval cannot be more than 2147483647 seconds.",
+       "35791395"},
+      // Enter saves without leaving the box: its rule holds all the same.
+      {IDC_txtAccountingInterval, "0", 1, "Accounting Interval cannot be less than 1 second.", "1"},
+      {IDC_txtAccountingInterval, "-5", 2, "Accounting Interval cannot be less than 1 second.", "1"},
+      {IDC_txtLogFilePath, "RelLogs", 0,
+       "The log file path 'RelLogs' is not a full path (such as C:\\QUAX\\Logs). Give the whole path, or leave "
+       "the box empty for the default folder.",
+       "RelLogs"},
+      {IDC_txtLogFilePrefix, "", 0, "The log file prefix is 260 characters long; the collectors use at most 259.",
+       nullptr},
+  };
+  for (const Refusal& refusal : refusals) {
+    form = FakeForm();
+    Load();
+    form.SetChecked(IDC_chkEnableIntervalAccounting, true);
+    const std::string typed = refusal.Left != nullptr ? refusal.Typed : std::string(260, 'x');
+    form.SetText(refusal.Box, typed);
+    form.SetSelection(IDC_cmbTimeScaleAccounting, refusal.Scale);
+    editor.OnOk();
+    EXPECT_FALSE(form.closed) << refusal.Message;
+    ASSERT_EQ(form.messages.size(), 1u) << refusal.Message;
+    EXPECT_EQ(form.messages[0].Text, refusal.Message);
+    EXPECT_EQ(form.messages[0].Caption, kHookEditorTitle);
+    EXPECT_EQ(form.Text(refusal.Box), refusal.Left != nullptr ? refusal.Left : typed);
+    EXPECT_EQ(form.focused, refusal.Box);
+    EXPECT_TRUE(store.log.empty()) << refusal.Message;
+  }
+  // Full paths pass: a drive's root and a share.
+  form.SetText(IDC_txtLogFilePrefix, "P-");
+  for (const char* path : {"C:\\", "\\\\server\\logs"}) {
+    form.SetText(IDC_txtLogFilePath, path);
+    form.SetText(IDC_txtAccountingInterval, "1");
+    EXPECT_TRUE(editor.SaveSettings()) << path;
+  }
+}
+
+TEST_F(HookEditor, BoxesTakeWhatTheCollectorUsesAndLongerStoredValuesAreShownWhole) {
+  store.Set("LogFilePath", std::string(1103, 'p'));
+  store.Set("LogFilePrefix", std::string(300, 'x'));
   Load();
-  form.SetChecked(IDC_chkEnableIntervalAccounting, true);
-  form.SetText(IDC_txtAccountingInterval, "35791395");
-  form.SetSelection(IDC_cmbTimeScaleAccounting, 1);
-  EXPECT_FALSE(editor.OnApply());
+  EXPECT_EQ(form.limits, (std::map<int, std::size_t>{
+                             {IDC_txtLogFilePath, 259}, {IDC_txtLogFilePrefix, 259}, {IDC_txtAccountingInterval, 10}}));
+  EXPECT_EQ(form.Text(IDC_txtLogFilePath), std::string(1103, 'p'));
+  EXPECT_EQ(form.Text(IDC_txtLogFilePrefix), std::string(300, 'x'));
   ASSERT_EQ(form.messages.size(), 1u);
-  EXPECT_EQ(form.messages[0].Text, "Accounting Interval cannot be more than 2147483647 seconds.");
-  EXPECT_EQ(form.messages[0].Caption, kHookEditorTitle);
+  EXPECT_EQ(form.messages[0].Icon, MessageIcon::Warning);
+  EXPECT_EQ(form.messages[0].Text,
+            "The stored LogFilePath is 1103 characters long. That is too long for the collectors to read: they run "
+            "as if it were not set. The box shows the whole value: shorten it to 259 characters before saving."
+            "\r\n\r\n"
+            "The stored LogFilePrefix is 300 characters long. The collectors use only its first 259 characters. The "
+            "box shows the whole value: shorten it to 259 characters before saving.");
+  form.messages.clear();
+  editor.OnOk();
+  EXPECT_FALSE(form.closed);
+  EXPECT_EQ(form.messages.at(0).Text, "The log file path is 1103 characters long; the collectors use at most 259.");
   EXPECT_TRUE(store.log.empty());
-  EXPECT_EQ(form.focused, IDC_txtAccountingInterval);
+}
+
+// On 64-bit Windows 32-bit processes read the 32-bit view and load from
+// SysWOW64: the collector is registered there as well.
+TEST_F(HookEditor, RegistersInBothViewsAndTurnsLoadingOffOnlyWhenItTurnedItOn) {
+  store.wow32View = true;
+  system.files["C:\\windows\\SysWOW64\\quaxcolhook.dll"] = true;
+  store.values["WOW32:" + std::string(kAppInit)] = "other32.dll";
+  store.numbers["WOW32:" + std::string(kLoadAppInit)] = 1;  // someone else's
+  Load();
+  form.SetChecked(IDC_chkAppInitDlls, true);
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_EQ(AppInit(), "quaxcolhook.dll");
+  EXPECT_EQ(store.values["WOW32:" + std::string(kAppInit)], "other32.dll,quaxcolhook.dll");
+  EXPECT_EQ(store.numbers[kLoadAppInit], 1u);
+  EXPECT_EQ(store.values[kTurnedOn], "Yes");
+  EXPECT_EQ(store.values.count(std::string(kTurnedOn) + "32"), 0u);
+
+  // Loaded as registered: saving again changes neither mark.
+  Load();
+  EXPECT_TRUE(form.Checked(IDC_chkAppInitDlls));
+  store.log.clear();
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_EQ(store.log, (std::vector<std::string>{"write LogFilePath=", "write LogFilePrefix=QUAXProcessLog-",
+                                                 "write AccountingInterval=60",
+                                                 "write AppInit_DLLs=quaxcolhook.dll",
+                                                 "write WOW32:AppInit_DLLs=other32.dll,quaxcolhook.dll",
+                                                 "write UseLocalTime=Yes"}));
+
+  // Unregistered: loading goes off where the list is empty and it was ours.
+  form.SetChecked(IDC_chkAppInitDlls, false);
+  ASSERT_TRUE(editor.SaveSettings());
+  EXPECT_EQ(AppInit(), "");
+  EXPECT_EQ(store.numbers[kLoadAppInit], 0u);
+  EXPECT_EQ(store.values.count(kTurnedOn), 0u);
+  EXPECT_EQ(store.values["WOW32:" + std::string(kAppInit)], "other32.dll");
+  EXPECT_EQ(store.numbers["WOW32:" + std::string(kLoadAppInit)], 1u);
+
+  // The 32-bit library missing is warned about like the 64-bit one.
+  system.files.erase("C:\\windows\\SysWOW64\\quaxcolhook.dll");
+  editor.CheckCollectorFile();
+  ASSERT_EQ(form.messages.size(), 1u);
+  EXPECT_NE(form.messages[0].Text.find("Path checked: 'C:\\windows\\SysWOW64\\quaxcolhook.dll'"), std::string::npos);
+  EXPECT_NE(form.messages[0].Text.find("copied to the SysWOW64 directory."), std::string::npos);
+}
+
+TEST_F(HookEditor, SaysWhenWindowsWillNotLoadTheCollector) {
+  const char* secureBoot = "SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State\\UEFISecureBootEnabled";
+  const std::string signing = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\RequireSignedAppInit_DLLs";
+  Load();
+  EXPECT_EQ(form.Text(IDC_lblAppInitWarning), "");
+  store.numbers[secureBoot] = 0;
+  store.numbers[signing] = 0;
+  Load();
+  EXPECT_EQ(form.Text(IDC_lblAppInitWarning), "");
+
+  store.wow32View = true;
+  store.numbers["WOW32:" + signing] = 1;
+  Load();
+  EXPECT_EQ(form.Text(IDC_lblAppInitWarning),
+            "Windows will not load the collector: RequireSignedAppInit_DLLs is 1, so Windows loads only signed "
+            "libraries from AppInit_DLLs, and quaxcolhook.dll is not signed. The collector service records every "
+            "process either way.");
+  store.numbers[secureBoot] = 1;
+  Load();
+  EXPECT_EQ(form.Text(IDC_lblAppInitWarning),
+            "Windows will not load the collector: Secure Boot is on, and while it is on Windows ignores "
+            "AppInit_DLLs. The collector service records every process either way.");
 }
 
 TEST_F(HookEditor, CancelAsksOnlyWithUnsavedChanges) {

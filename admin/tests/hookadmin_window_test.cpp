@@ -17,26 +17,40 @@ using namespace quax::test;
 constexpr char kTitle[] = "QUAX Windows Process Collector Configuration - User32";
 constexpr char kKey[] = "SOFTWARE\\QUAX\\Collectors\\QUAXWinProcess";
 constexpr char kAppInitKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+// The same key as 32-bit processes see it.
+constexpr char kAppInitKey32[] = "Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+constexpr char kAdminKey[] = "SOFTWARE\\QUAX\\Admin";
+constexpr char kSecureBootKey[] = "SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State";
 
-// Where quaxhookadmin looks for the library: %SystemRoot%\System32.
-std::string InstalledLibrary() {
+// Where quaxhookadmin looks for the library: %SystemRoot%\System32, and
+// SysWOW64 for 32-bit processes.
+std::string InstalledLibrary(const char* folder = "System32") {
   char root[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("SystemRoot", root, sizeof root);
-  return std::string(root, length) + "\\System32\\quaxcolhook.dll";
+  return std::string(root, length) + "\\" + folder + "\\quaxcolhook.dll";
 }
 
 class HookAdminWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    DeleteMachineTree(kKey);
     earlierAppInit = MachineValue(kAppInitKey, "AppInit_DLLs");
-    DeleteFileA(InstalledLibrary().c_str());
+    Clean();
   }
   void TearDown() override {
     program.reset();
-    DeleteMachineTree(kKey);
+    Clean();
     if (earlierAppInit != "<missing>") SetMachineValue(kAppInitKey, "AppInit_DLLs", earlierAppInit);
-    DeleteFileA(InstalledLibrary().c_str());
+  }
+  void Clean() {
+    DeleteMachineTree(kKey);
+    DeleteMachineTree(kAdminKey);
+    DeleteMachineTree(kSecureBootKey);
+    for (const char* key : {kAppInitKey, kAppInitKey32}) {
+      for (const char* name : {"AppInit_DLLs", "LoadAppInit_DLLs", "RequireSignedAppInit_DLLs"}) {
+        DeleteMachineValue(key, name);
+      }
+    }
+    for (const char* folder : {"System32", "SysWOW64"}) DeleteFileA(InstalledLibrary(folder).c_str());
   }
   HWND Start() {
     program = std::make_unique<RunningProgram>(ProgramBeside("quaxhookadmin.exe"));
@@ -81,6 +95,12 @@ TEST_F(HookAdminWindow, RegistersTheCollectorLastAndWarnsWhileItsFileIsMissing) 
   Click(missing, IDOK);
   ASSERT_TRUE(WaitFor([&] { return !Enabled(window, IDC_btnApply); }));
   EXPECT_EQ(MachineValue(kAppInitKey, "AppInit_DLLs"), "a.dll,b.dll,quaxcolhook.dll");
+  EXPECT_EQ(MachineValue(kAppInitKey32, "AppInit_DLLs"), "quaxcolhook.dll");
+  // Since Windows 7 the list is loaded only with LoadAppInit_DLLs on.
+  EXPECT_EQ(MachineNumber(kAppInitKey, "LoadAppInit_DLLs"), 1);
+  EXPECT_EQ(MachineNumber(kAppInitKey32, "LoadAppInit_DLLs"), 1);
+  EXPECT_EQ(MachineValue(kAdminKey, "TurnedOnLoadAppInit_DLLs"), "Yes");
+  EXPECT_EQ(MachineValue(kAdminKey, "TurnedOnLoadAppInit_DLLs32"), "Yes");
   EXPECT_EQ(MachineValue(kKey, "LogFilePath"), "C:\\QUAX\\Logs");
   EXPECT_EQ(MachineValue(kKey, "LogFilePrefix"), "Hook-");
   EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "5400");
@@ -92,10 +112,12 @@ TEST_F(HookAdminWindow, RegistersTheCollectorLastAndWarnsWhileItsFileIsMissing) 
   Click(missing, IDOK);
   EXPECT_EQ(program->WaitForExit(10000), 0u);
 
-  // With the library in System32 the window opens without a warning and
-  // unregistering keeps the other entries in their order.
-  ASSERT_TRUE(CopyFileA((ProgramBeside("quaxcolhook.dll").substr(1, ProgramBeside("quaxcolhook.dll").size() - 2)).c_str(),
-                        InstalledLibrary().c_str(), FALSE));
+  // With the library in System32 and SysWOW64 the window opens without a
+  // warning and unregistering keeps the other entries in their order.
+  const std::string library = ProgramBeside("quaxcolhook.dll");
+  for (const char* folder : {"System32", "SysWOW64"}) {
+    ASSERT_TRUE(CopyFileA(library.substr(1, library.size() - 2).c_str(), InstalledLibrary(folder).c_str(), FALSE));
+  }
   window = Start();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(Checked(window, IDC_chkAppInitDlls));
@@ -107,6 +129,12 @@ TEST_F(HookAdminWindow, RegistersTheCollectorLastAndWarnsWhileItsFileIsMissing) 
   EXPECT_EQ(program->WaitForExit(10000), 0u);
   EXPECT_EQ(MachineValue(kAppInitKey, "AppInit_DLLs"), "a.dll,b.dll");
   EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "-5400");
+  // Loading stays on for a.dll and b.dll; the emptied 32-bit list has it
+  // turned off again by whom turned it on.
+  EXPECT_EQ(MachineNumber(kAppInitKey, "LoadAppInit_DLLs"), 1);
+  EXPECT_EQ(MachineValue(kAppInitKey32, "AppInit_DLLs"), "");
+  EXPECT_EQ(MachineNumber(kAppInitKey32, "LoadAppInit_DLLs"), 0);
+  EXPECT_EQ(MachineValue(kAdminKey, "TurnedOnLoadAppInit_DLLs32"), "<missing>");
 }
 
 TEST_F(HookAdminWindow, UntouchedFormSavesWhatTheCollectorAlreadyReads) {
@@ -150,6 +178,70 @@ TEST_F(HookAdminWindow, CancelOffersToSaveUnsavedChanges) {
   EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "7200");
   EXPECT_EQ(MachineValue(kAppInitKey, "AppInit_DLLs"), "");
   EXPECT_EQ(MachineValue(kKey, "UseLocalTime"), "Yes");
+}
+
+TEST_F(HookAdminWindow, SaysWhyWindowsWillNotLoadTheCollector) {
+  HWND window = Start();
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_lblAppInitWarning)));
+  RECT plain;
+  GetWindowRect(window, &plain);
+  Click(window, IDC_btnCancel);
+  EXPECT_EQ(program->WaitForExit(10000), 0u);
+
+  const auto expectWarning = [&](const std::string& text, const char* screenshot) {
+    HWND warned = Start();
+    ASSERT_NE(warned, nullptr);
+    EXPECT_EQ(Text(warned, IDC_lblAppInitWarning), text);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(warned, IDC_lblAppInitWarning)));
+    RECT frame;
+    GetWindowRect(warned, &frame);
+    EXPECT_GT(frame.bottom - frame.top, plain.bottom - plain.top);
+    Screenshot(warned, screenshot);
+    Click(warned, IDC_btnCancel);
+    EXPECT_EQ(program->WaitForExit(10000), 0u);
+  };
+  SetMachineNumber(kAppInitKey32, "RequireSignedAppInit_DLLs", 1);
+  expectWarning(
+      "Windows will not load the collector: RequireSignedAppInit_DLLs is 1, so Windows loads only signed libraries "
+      "from AppInit_DLLs, and quaxcolhook.dll is not signed. The collector service records every process either way.",
+      "quaxhookadmin-signature-required");
+  SetMachineNumber(kSecureBootKey, "UEFISecureBootEnabled", 1);
+  expectWarning(
+      "Windows will not load the collector: Secure Boot is on, and while it is on Windows ignores AppInit_DLLs. The "
+      "collector service records every process either way.",
+      "quaxhookadmin-secure-boot");
+}
+
+TEST_F(HookAdminWindow, EnterKeepsTheIntervalRuleAndBoxesTakeWhatTheCollectorUses) {
+  SetMachineValue(kKey, "AccountingInterval", "3600");
+  SetMachineValue(kKey, "LogFilePrefix", std::string(300, 'x'));
+  program = std::make_unique<RunningProgram>(ProgramBeside("quaxhookadmin.exe"));
+  // The over-long prefix is shown whole, with a warning, before the window.
+  HWND warning = WaitForWindow(kTitle, program->ProcessId());
+  ASSERT_NE(warning, nullptr);
+  EXPECT_EQ(MessageBoxText(warning).rfind("The stored LogFilePrefix is 300 characters long.", 0), 0u);
+  Click(warning, IDOK);
+  ASSERT_TRUE(WaitUntilGone(warning));
+  main = WaitForWindow(kTitle, program->ProcessId());
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(Text(main, IDC_txtLogFilePrefix), std::string(300, 'x'));
+  const auto limit = [&](int box) { return SendMessageA(GetDlgItem(main, box), EM_GETLIMITTEXT, 0, 0); };
+  EXPECT_EQ(limit(IDC_txtLogFilePath), 259);
+  EXPECT_EQ(limit(IDC_txtLogFilePrefix), 259);
+  EXPECT_EQ(limit(IDC_txtAccountingInterval), 10);
+
+  Type(main, IDC_txtLogFilePrefix, "Hook-");
+  Type(main, IDC_txtAccountingInterval, "0");
+  PressKey(main, IDC_txtAccountingInterval, VK_RETURN);  // OK without leaving the box
+  HWND refused = Box(kTitle);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(MessageBoxText(refused), "Accounting Interval cannot be less than 1 second.");
+  Click(refused, IDOK);
+  ASSERT_TRUE(WaitUntilGone(refused));
+  EXPECT_EQ(Text(main, IDC_txtAccountingInterval), "1");
+  EXPECT_EQ(MachineValue(kKey, "AccountingInterval"), "3600");  // nothing written
+  EXPECT_TRUE(IsWindow(main));
 }
 
 }  // namespace

@@ -9,64 +9,7 @@ namespace quax {
 namespace {
 
 using test::FakeForm;
-
-// A service whose answers the test sets; every call is counted.
-class FakeService : public ServiceManager {
- public:
-  const std::string& LastErrorMessage() const override { return lastError; }
-  bool AutoStart() const override { return autoStart; }
-  const std::string& DisplayName() const override { return display; }
-  const std::string& ServiceName() const override { return name; }
-  void SetServiceName(std::string serviceName) override { name = std::move(serviceName); }
-  const std::string& ServicePath() const override { return path; }
-  const std::string& ServiceStatus() const override { return status.empty() ? lastError : status; }
-  bool IsRunning() const override { return !name.empty() && StatusSaysRunning(status); }
-  bool RefreshServiceStatus() override {
-    ++refreshes;
-    if (!refreshSucceeds) {
-      status.clear();
-      display.clear();
-      path.clear();
-      lastError = "Error opening service: The specified service does not exist as an installed service.\r\n";
-      return false;
-    }
-    lastError.clear();
-    status = ServiceStateText(state);
-    return true;
-  }
-  bool ServiceSetAutoStart(bool on) override {
-    autoStartCalls.push_back(on);
-    if (!changeSucceeds) {
-      lastError = "Error changing service configuration: Access is denied.\r\n";
-      return false;
-    }
-    autoStart = on;
-    return true;
-  }
-  bool ServiceStart() override {
-    ++starts;
-    if (duringStart) duringStart();
-    state = startEndsIn;
-    if (state != kServiceRunning) lastError = "The system cannot find the path specified.\r\n";
-    return state == kServiceRunning;
-  }
-  bool ServiceStop() override {
-    ++stops;
-    state = kServiceStopped;
-    return true;
-  }
-
-  std::string name, display = "QUAX Process Collector with Debug Logging", path = "C:\\QUAX\\quaxcolsvc.exe";
-  std::string status, lastError;
-  std::uint32_t state = kServiceStopped;
-  std::uint32_t startEndsIn = kServiceRunning;
-  bool autoStart = false;
-  bool refreshSucceeds = true;
-  bool changeSucceeds = true;
-  int refreshes = 0, starts = 0, stops = 0;
-  std::vector<bool> autoStartCalls;
-  std::function<void()> duringStart;
-};
+using test::FakeService;
 
 class ServiceControlWindow : public ::testing::Test {
  protected:
@@ -153,6 +96,7 @@ TEST_F(ServiceControlWindow, StartAndStopRefreshAfterwards) {
   EXPECT_TRUE(form.messages.empty());
   EXPECT_EQ(form.Text(IDC_lblServiceStatus), "The service is running.");
   EXPECT_TRUE(form.Enabled(IDC_btnServiceStop));
+  EXPECT_EQ(form.focused, IDC_btnServiceStop);  // the clicked button is disabled now
 
   form.status.clear();
   control.OnStop();
@@ -160,6 +104,7 @@ TEST_F(ServiceControlWindow, StartAndStopRefreshAfterwards) {
   EXPECT_EQ(form.status.front(), "Stopping service...");
   EXPECT_EQ(form.Text(IDC_lblServiceStatus), "The service is stopped.");
   EXPECT_TRUE(form.Enabled(IDC_btnServiceStart));
+  EXPECT_EQ(form.focused, IDC_btnServiceStart);
 }
 
 TEST_F(ServiceControlWindow, FailedStartIsReportedWithTheEventLogHint) {
@@ -170,9 +115,10 @@ TEST_F(ServiceControlWindow, FailedStartIsReportedWithTheEventLogHint) {
   EXPECT_EQ(form.messages[0].Caption, "Start Service");
   EXPECT_EQ(form.messages[0].Icon, MessageIcon::Error);
   EXPECT_EQ(form.messages[0].Text,
-            "Error starting service: The system cannot find the path specified.\r\n\r\n\r\n"
+            "Error starting service: The system cannot find the path specified.\r\n\r\n"
             "Please see the Windows Event Log for more information.");
   EXPECT_EQ(form.Text(IDC_lblServiceStatus), "The service is stopped.");
+  EXPECT_EQ(form.focused, IDC_btnServiceStart);
 }
 
 TEST_F(ServiceControlWindow, ClicksDuringAStartAreIgnored) {

@@ -98,7 +98,24 @@ TEST_F(ServiceControlWindow, ServiceNotInstalledIsReportedAndOffersNothing) {
 }
 
 TEST_F(ServiceControlWindow, StartsStopsAndSwitchesAutomaticStart) {
-  ASSERT_EQ(ServiceCommand("-install"), "QUAX Process Collector with Debug Logging installed.\n");
+  // Installed from where the package puts it, as the window then shows it.
+  const std::string folder = "C:\\Program Files\\QUAX";
+  const std::string installed = folder + "\\quaxcolsvc.exe";
+  const std::string built = ProgramBeside("quaxcolsvc.exe");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(built.substr(1, built.size() - 2).c_str(), installed.c_str(), FALSE));
+  struct RemoveCopy {
+    const std::string& Program;
+    const std::string& Folder;
+    ~RemoveCopy() {
+      ServiceCommand("-remove");
+      WaitFor([&] { return DeleteFileA(Program.c_str()) != FALSE; });
+      RemoveDirectoryA(Folder.c_str());
+    }
+  } removeCopy{installed, folder};
+  std::string output;
+  RunAndCapture("\"" + installed + "\" -install", &output);
+  ASSERT_EQ(output, "QUAX Process Collector with Debug Logging installed.\n");
   SetMachineValue(kKey, "LogFilePath", logs.Path());
   SetMachineValue(kKey, "AccountingInterval", "0");
   OpenServiceControl();
@@ -106,14 +123,18 @@ TEST_F(ServiceControlWindow, StartsStopsAndSwitchesAutomaticStart) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(Text(window, IDC_lblServiceName), "QUAXWinProcess - QUAX Process Collector with Debug Logging");
   EXPECT_EQ(Text(window, IDC_lblServiceStatus), "The service is stopped.");
-  EXPECT_NE(Text(window, IDC_lblServicePath).find("quaxcolsvc.exe"), std::string::npos);
+  EXPECT_EQ(Text(window, IDC_lblServicePath), "\"" + installed + "\"");
   EXPECT_TRUE(Enabled(window, IDC_btnServiceStart));
   EXPECT_FALSE(Enabled(window, IDC_btnServiceStop));
   EXPECT_FALSE(IsWindowEnabled(main));  // shown modally over the editor
+  // Not on the check box, where a stray Space would change the start type.
+  EXPECT_EQ(FocusedControl(window), GetDlgItem(window, IDC_btnClose));
 
   Click(window, IDC_btnServiceStart);
   ASSERT_TRUE(StatusBecomes(window, "The service is running."));
   EXPECT_TRUE(WaitFor([&] { return Enabled(window, IDC_btnServiceStop); }));
+  // The clicked button is disabled now: the keyboard moves on with it.
+  EXPECT_TRUE(WaitFor([&] { return FocusedControl(window) == GetDlgItem(window, IDC_btnServiceStop); }));
   EXPECT_FALSE(Enabled(window, IDC_btnServiceStart));
   EXPECT_FALSE(Checked(window, IDC_chkAutoStart));  // installed for demand start
   Screenshot(window, "service-control");
@@ -128,12 +149,64 @@ TEST_F(ServiceControlWindow, StartsStopsAndSwitchesAutomaticStart) {
   EXPECT_TRUE(WaitFor([&] { return Enabled(window, IDC_btnServiceStart); }));
   EXPECT_FALSE(Enabled(window, IDC_btnServiceStop));
 
+  EXPECT_TRUE(WaitFor([&] { return FocusedControl(window) == GetDlgItem(window, IDC_btnServiceStart); }));
+
   // The view menu's refresh reads the state again.
   SetMachineValue(kKey, "LogFilePath", logs.Path());
   ChooseMenu(window, IDM_mnuViewRefresh);
   EXPECT_TRUE(StatusBecomes(window, "The service is stopped."));
-  Click(window, IDC_btnClose);
+  // Esc reaches the window from the focused button and closes it.
+  PressKey(window, GetDlgCtrlID(FocusedControl(window)), VK_ESCAPE);
   ASSERT_TRUE(WaitUntilGone(window));
+}
+
+TEST_F(ServiceControlWindow, SavingWhileTheServiceRunsOffersARestart) {
+  ASSERT_EQ(ServiceCommand("-install"), "QUAX Process Collector with Debug Logging installed.\n");
+  SetMachineValue(kKey, "LogFilePath", logs.Path());
+  SetMachineValue(kKey, "AccountingInterval", "0");
+  CServiceControl service;
+  service.SetServiceName("QUAXWinProcess");
+  ASSERT_TRUE(service.ServiceStart()) << service.LastErrorMessage();
+  const auto processId = [] {
+    const unique_service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const unique_service_handle running(OpenServiceA(manager.get(), "QUAXWinProcess", SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(running.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                         &needed);
+    return status.dwProcessId;
+  };
+  const DWORD before = processId();
+
+  program = std::make_unique<RunningProgram>(ProgramBeside("quaxsvcadmin.exe"));
+  main = WaitForWindow(kTitle, program->ProcessId());
+  ASSERT_NE(main, nullptr);
+  Type(main, IDC_txtLogFilePrefix, "Restarted-");
+  Click(main, IDC_btnApply);
+  HWND ask = Box(kTitle);
+  ASSERT_NE(ask, nullptr);
+  EXPECT_EQ(MessageBoxText(ask),
+            "The collector service is running with the settings it read when it started. Restart it now so that it "
+            "uses the saved settings?");
+  Screenshot(ask, "quaxsvcadmin-restart-service");
+  Click(ask, IDYES);
+  ASSERT_TRUE(WaitFor([&] { return StatusText(main, IDC_StatusBar1) == "Ready."; }, 30000));
+  EXPECT_EQ(MachineValue(kKey, "LogFilePrefix"), "Restarted-");
+  ASSERT_TRUE(service.RefreshServiceStatus());
+  EXPECT_TRUE(service.IsRunning());
+  EXPECT_NE(processId(), before);
+
+  // Declined: the status bar says when the settings take effect.
+  Type(main, IDC_txtLogFilePrefix, "Later-");
+  Click(main, IDC_btnApply);
+  ask = Box(kTitle);
+  ASSERT_NE(ask, nullptr);
+  Click(ask, IDNO);
+  EXPECT_TRUE(WaitFor([&] {
+    return StatusText(main, IDC_StatusBar1) == "Saved. The service uses the new settings when it next starts.";
+  }));
+  Click(main, IDC_btnCancel);
+  EXPECT_EQ(program->WaitForExit(10000), 0u);
 }
 
 TEST_F(ServiceControlWindow, StartThatEndsBecauseOfAnInvalidLogFolderIsReported) {
@@ -149,7 +222,9 @@ TEST_F(ServiceControlWindow, StartThatEndsBecauseOfAnInvalidLogFolderIsReported)
   char reason[512];
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_PATH_NOT_FOUND, 0, reason,
                  sizeof reason, nullptr);
-  EXPECT_EQ(MessageBoxText(box), std::string("Error starting service: ") + reason +
+  std::string sentence = reason;
+  while (!sentence.empty() && (sentence.back() == '\r' || sentence.back() == '\n')) sentence.pop_back();
+  EXPECT_EQ(MessageBoxText(box), "Error starting service: " + sentence +
                                      "\r\n\r\nPlease see the Windows Event Log for more information.");
   Screenshot(box, "service-control-start-failed");
   Click(box, IDOK);

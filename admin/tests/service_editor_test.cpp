@@ -10,6 +10,7 @@ namespace {
 
 using test::ExpectUntouchedSavesChangeNothing;
 using test::FakeForm;
+using test::FakeService;
 using test::FakeStore;
 using test::FakeSystem;
 using test::StoredKey;
@@ -39,7 +40,8 @@ class ServiceEditor : public ::testing::Test {
   FakeForm form;
   FakeStore store;
   FakeSystem system;
-  ServiceSettingsEditor editor{form, store, system};
+  FakeService service;
+  ServiceSettingsEditor editor{form, store, system, service};
 };
 
 TEST_F(ServiceEditor, NewInstallationShowsUnsavedDefaults) {
@@ -172,9 +174,7 @@ TEST_F(ServiceEditor, SavingAnUntouchedFormChangesNothingTheServiceDoes) {
       {{"AccountingInterval", "abc"}, {"WriteIntervalEndRecords", "yes"}},
       {{"UseAccountingIntervalTime", "YES"}, {"AccountingIntervalTime", "25:00"}},
       {{"UseAccountingIntervalTime", "yes"}, {"AccountingIntervalTime", "07.30"}},
-      {{"AccountingIntervalCommand", std::string(1100, 'c')}, {"LogFilePath", std::string(300, 'p')}},
   };
-  system.folders[std::string(259, 'p')] = true;
   ExpectUntouchedSavesChangeNothing(store, form, SettingsReader::Service, keys, [&] { Load(); },
                                     [&] { editor.OnOk(); });
 }
@@ -491,6 +491,87 @@ TEST_F(ServiceEditor, ChosenFolderReplacesThePath) {
   editor.OnFolderChosen(std::string("D:\\Other"));
   EXPECT_EQ(form.Text(IDC_txtLogFilePath), "D:\\Other");
   EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+}
+
+TEST_F(ServiceEditor, BoxesTakeWhatTheServiceUsesAndPathsMustBeFull) {
+  Stored({{"LogFilePath", "RelLogs"}});
+  store.Set("AccountingIntervalCommand", std::string(1115, 'c'));
+  editor.Load();
+  EXPECT_EQ(form.limits, (std::map<int, std::size_t>{{IDC_txtLogFilePath, 259},
+                                                     {IDC_txtLogFilePrefix, 259},
+                                                     {IDC_txtAccountingIntervalCommand, 1023},
+                                                     {IDC_txtSamplingInterval, 10},
+                                                     {IDC_txtAccountingInterval, 10}}));
+  // Shown whole with a warning, not dropped.
+  EXPECT_EQ(form.Text(IDC_txtAccountingIntervalCommand), std::string(1115, 'c'));
+  ASSERT_EQ(MessageTexts(), std::vector<std::string>{
+                                "The stored AccountingIntervalCommand is 1115 characters long. That is too long for "
+                                "the collectors to read: they run as if it were not set. The box shows the whole "
+                                "value: shorten it to 1023 characters before saving."});
+  form.messages.clear();
+  editor.OnOk();
+  EXPECT_EQ(MessageTexts(), std::vector<std::string>{
+                                "The accounting interval command is 1115 characters long; the collectors use at most "
+                                "1023."});
+  EXPECT_EQ(form.focused, IDC_txtAccountingIntervalCommand);
+
+  // A relative folder is refused before anything is created.
+  form.messages.clear();
+  Type(IDC_txtAccountingIntervalCommand, "run.cmd");
+  editor.OnOk();
+  EXPECT_EQ(MessageTexts(), std::vector<std::string>{
+                                "The log file path 'RelLogs' is not a full path (such as C:\\QUAX\\Logs). Give the "
+                                "whole path, or leave the box empty for the default folder."});
+  EXPECT_EQ(form.focused, IDC_txtLogFilePath);
+  EXPECT_TRUE(system.created.empty());
+  EXPECT_FALSE(form.closed);
+  EXPECT_EQ(store.Get("AccountingIntervalCommand"), std::string(1115, 'c'));
+}
+
+TEST_F(ServiceEditor, RunningServiceIsOfferedARestartAfterASave) {
+  Stored({{"LogFilePath", "C:\\Logs"}});
+  system.folders["C:\\Logs"] = true;
+  service.name = "QUAXWinProcess";
+  const auto apply = [&](std::deque<MessageAnswer> answers) {
+    Load();
+    Type(IDC_txtLogFilePrefix, "P-");
+    form.answers = std::move(answers);
+    editor.OnApply();
+  };
+  // Stopped: it reads the settings when it starts; nothing to ask.
+  apply({});
+  EXPECT_TRUE(form.messages.empty());
+  EXPECT_EQ(form.LastStatus(), "Ready.");
+
+  service.state = kServiceRunning;
+  apply({MessageAnswer::No});
+  ASSERT_EQ(MessageTexts(), std::vector<std::string>{
+                                "The collector service is running with the settings it read when it started. Restart "
+                                "it now so that it uses the saved settings?"});
+  EXPECT_EQ(form.messages[0].Buttons, MessageButtons::YesNo);
+  EXPECT_EQ(form.LastStatus(), "Saved. The service uses the new settings when it next starts.");
+  EXPECT_EQ(service.stops + service.starts, 0);
+
+  apply({MessageAnswer::Yes});
+  EXPECT_EQ(service.stops, 1);
+  EXPECT_EQ(service.starts, 1);
+  EXPECT_EQ(form.status, (std::vector<std::string>{"Saving configuration...", "Ready.", "Restarting service...",
+                                                   "Ready."}));
+
+  // A start that fails says why; OK still closes, the settings are saved.
+  service.startEndsIn = kServiceStopped;
+  service.state = kServiceRunning;
+  Load();
+  Type(IDC_txtLogFilePrefix, "Q-");
+  form.answers = {MessageAnswer::Yes};
+  editor.OnOk();
+  ASSERT_EQ(form.messages.size(), 2u);
+  EXPECT_EQ(form.messages[1].Caption, "Restart Service");
+  EXPECT_EQ(form.messages[1].Text,
+            "Error restarting service: The system cannot find the path specified.\r\n\r\n"
+            "Please see the Windows Event Log for more information.");
+  EXPECT_TRUE(form.closed);
+  EXPECT_EQ(store.Get("LogFilePrefix"), "Q-");
 }
 
 }  // namespace

@@ -10,24 +10,44 @@ namespace {
 constexpr RegistryValueRef kA{kSettingsKey, "A"};
 constexpr RegistryValueRef kB{kSettingsKey, "B"};
 constexpr RegistryValueRef kC{kAppInitKey, "C"};
+constexpr RegistryValueRef kD{kSettingsKey, "D"};
 
-TEST(SettingsStore, AFailedWriteRestoresWhatWasWrittenBeforeIt) {
+TEST(SettingsStore, AFailedWriteRestoresWhatWasChangedBeforeItWithItsType) {
   test::FakeStore store;
-  store.Set("A", "old a");
+  // A number stored as such: the collectors read its bytes, not "60".
+  store.numbers[test::FakeStore::Name(kA)] = 60;
+  store.Set("D", "old d");
   store.failWrites["C"] = true;
-  const PendingValue values[] = {{kA, "new a"}, {kB, "new b"}, {kC, "new c"}};
+  const PendingValue values[] = {{kA, "new a"}, {kB, "new b"}, {kD, std::nullopt}, {kC, "new c"}};
   EXPECT_FALSE(WriteAllOrNothing(store, values));
-  EXPECT_EQ(store.Get("A"), "old a");
+  EXPECT_EQ(store.ReadData(kA), RegistryData::Number(60));
   EXPECT_FALSE(store.Get("B").has_value());
-  EXPECT_EQ(store.log, (std::vector<std::string>{"write A=new a", "write B=new b", "write C=new c", "remove B",
-                                                 "write A=old a"}));
+  EXPECT_EQ(store.Get("D"), "old d");
+  EXPECT_EQ(store.log, (std::vector<std::string>{"write A=new a", "write B=new b", "remove D", "write C=new c",
+                                                 "write D=old d", "remove B", "write A=dword:60"}));
 
   store.failWrites.clear();
   store.log.clear();
   EXPECT_TRUE(WriteAllOrNothing(store, values));
   EXPECT_EQ(store.Get("A"), "new a");
-  EXPECT_EQ(store.Get("B"), "new b");
-  EXPECT_EQ(store.log, (std::vector<std::string>{"write A=new a", "write B=new b", "write C=new c"}));
+  EXPECT_FALSE(store.Get("D").has_value());
+  // Removing what is not there changes nothing.
+  store.log.clear();
+  EXPECT_TRUE(WriteAllOrNothing(store, std::span(values).subspan(2, 1)));
+  EXPECT_TRUE(store.log.empty());
+}
+
+TEST(SettingsStore, ValuesAsText) {
+  EXPECT_EQ(DataText(RegistryData::Text("a.dll")), "a.dll");
+  EXPECT_EQ(RegistryData::Text("ab").Bytes, std::string("ab\0", 3));
+  EXPECT_EQ(DataText(RegistryData::Number(0xFFFFFC7C)), "-900");
+  EXPECT_EQ(RegistryData::Number(0x0102).Bytes, std::string("\x02\x01\0\0", 4));
+  EXPECT_EQ(DataNumber(RegistryData::Number(7)), 7u);
+  EXPECT_EQ(DataText({kRegExpandText, std::string("%a%\0junk", 8)}), "%a%");
+  EXPECT_EQ(DataText({kRegMultiText, std::string("a\0b\0\0", 5)}), "a");
+  EXPECT_FALSE(DataText({3, "\x01\x02"}).has_value());   // binary
+  EXPECT_FALSE(DataNumber({kRegNumber, "\x01\x02"}).has_value());
+  EXPECT_FALSE(DataNumber(RegistryData::Text("1")).has_value());
 }
 
 TEST(SettingsStore, CollectorSettingsAreLoadedByTheReadingCollectorsRules) {

@@ -258,6 +258,8 @@ TEST_F(ServiceAdminWindow, AboutBoxShowsTheVersionsAndTheSystem) {
   EXPECT_EQ(description.rfind("QUAX collector service administration\r\n\r\nApplication Path = '", 0), 0u)
       << description;
   EXPECT_EQ(Text(about, IDC_lblOperatingSystem).rfind("Windows NT v", 0), 0u) << Text(about, IDC_lblOperatingSystem);
+  EXPECT_EQ(Text(about, IDC_lblDisclaimer).rfind("Copyright (C) QUAX. All rights reserved.\r\n", 0), 0u);
+  EXPECT_NE(SendDlgItemMessageA(about, IDC_picIcon, STM_GETICON, 0, 0), 0);
   Screenshot(about, "quaxsvcadmin-about");
   Click(about, IDC_btnSysInfo);
   HWND unavailable = Box(kTitle);
@@ -279,6 +281,33 @@ TEST_F(ServiceAdminWindow, AboutBoxShowsTheVersionsAndTheSystem) {
   EXPECT_EQ(Text(about, IDC_lblServiceVersion), "Service Version 1.0, Build 0");
   Click(about, IDCANCEL);
   RunAndCapture(ProgramBeside("quaxcolsvc.exe") + " -remove", &output);
+}
+
+TEST_F(ServiceAdminWindow, KeyboardReachesBothAccountingOptionsAndF1ShowsTheHelp) {
+  SetMachineValue(kKey, "LogFilePath", scratch.Path());
+  HWND window = Start();
+  ASSERT_NE(window, nullptr);
+  PressKey(window, IDC_optWriteAccountingRecords0, VK_DOWN);
+  ASSERT_TRUE(WaitFor([&] { return FocusedControl(window) == GetDlgItem(window, IDC_optWriteAccountingRecords1); }));
+  EXPECT_TRUE(WaitFor([&] { return Checked(window, IDC_optWriteAccountingRecords1); }));
+  PressKey(window, IDC_optWriteAccountingRecords1, VK_UP);
+  EXPECT_TRUE(WaitFor([&] { return Checked(window, IDC_optWriteAccountingRecords0); }));
+
+  // No help library is installed here: F1 and the menu say so.
+  for (const bool menu : {false, true}) {
+    if (menu) {
+      ChooseMenu(window, IDM_HelpTopics);
+    } else {
+      PressKey(window, IDC_txtLogFilePath, VK_F1);
+    }
+    HWND help = Box(kTitle);
+    ASSERT_NE(help, nullptr) << menu;
+    EXPECT_EQ(MessageBoxText(help).rfind("Unable to start help: the help library QuaxHelp.dll could not be loaded: ", 0),
+              0u)
+        << MessageBoxText(help);
+    Click(help, IDOK);
+    ASSERT_TRUE(WaitUntilGone(help));
+  }
 }
 
 TEST_F(ServiceAdminWindow, FolderBrowserCanBeCancelled) {

@@ -165,6 +165,13 @@ void PressKey(HWND dialog, int control, int virtualKey) {
 
 void ChooseMenu(HWND window, int command) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0); }
 
+HWND FocusedControl(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
 std::string StatusText(HWND dialog, int statusBar) {
   const HWND bar = GetDlgItem(dialog, statusBar);
   char text[512];
@@ -220,6 +227,21 @@ std::string MachineValue(const char* subKey, const char* name) {
 void SetMachineValue(const char* subKey, const char* name, const std::string& text) {
   RegSetKeyValueA(HKEY_LOCAL_MACHINE, subKey, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
+
+long long MachineNumber(const char* subKey, const char* name) {
+  DWORD number = 0;
+  DWORD size = sizeof number;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, subKey, name, RRF_RT_REG_DWORD, nullptr, &number, &size) != ERROR_SUCCESS) {
+    return -1;
+  }
+  return number;
+}
+
+void SetMachineNumber(const char* subKey, const char* name, DWORD number) {
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, subKey, name, REG_DWORD, &number, sizeof number);
+}
+
+void DeleteMachineValue(const char* subKey, const char* name) { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, subKey, name); }
 
 void DeleteMachineTree(const char* subKey) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, subKey); }
 

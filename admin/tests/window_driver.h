@@ -65,6 +65,9 @@ std::string SelectedText(HWND dialog, int control);
 void PressKey(HWND dialog, int control, int virtualKey);
 // A menu command of the window.
 void ChooseMenu(HWND window, int command);
+// The control of the window's thread that has the keyboard focus; null when
+// none has.
+HWND FocusedControl(HWND window);
 // The text of the window's status bar.
 std::string StatusText(HWND dialog, int statusBar);
 
@@ -74,6 +77,10 @@ void Screenshot(HWND window, const std::string& name);
 // Registry values of HKEY_LOCAL_MACHINE as text; "<missing>" when absent.
 std::string MachineValue(const char* subKey, const char* name);
 void SetMachineValue(const char* subKey, const char* name, const std::string& text);
+// A REG_DWORD of HKEY_LOCAL_MACHINE; -1 when absent or of another type.
+long long MachineNumber(const char* subKey, const char* name);
+void SetMachineNumber(const char* subKey, const char* name, DWORD number);
+void DeleteMachineValue(const char* subKey, const char* name);
 void DeleteMachineTree(const char* subKey);
 
 // Every setting a collector reads from the settings key, in words, read by

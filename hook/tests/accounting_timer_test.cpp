@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "wow64_path.h"
+
 namespace quax {
 namespace {
 
@@ -25,6 +29,32 @@ TEST(AccountingTimer, LongerIntervalsAreRearmedByTheRoutineInsteadOfCut) {
   EXPECT_EQ(schedule.PeriodMilliseconds, 0);
   EXPECT_EQ(schedule.DueTime, -INT64_C(21'474'840'000'000));
   EXPECT_TRUE(ScheduleAccountingTimer(INT32_MAX).RearmedByRoutine());
+}
+
+// A 32-bit host names System32 as Sysnative; every other folder as it is.
+TEST(Wow64LogFolder, OnlyFoldersInSystem32BecomeSysnative) {
+  TextField out = "untouched";
+  ASSERT_TRUE(SysnativePath("C:\\Windows\\System32\\LogFiles\\QUAX", "C:\\Windows", out));
+  EXPECT_STREQ(out, "C:\\Windows\\Sysnative\\LogFiles\\QUAX");
+  ASSERT_TRUE(SysnativePath("c:\\WINDOWS\\system32", "C:\\Windows\\", out));
+  EXPECT_STREQ(out, "C:\\Windows\\Sysnative");
+
+  CopyText(out, "untouched");
+  for (const char* other : {"C:\\Windows\\System320\\Logs", "C:\\Windows\\SysWOW64", "D:\\Windows\\System32",
+                            "C:\\Program Files\\QUAX\\QUAXWinProcessLogs", "", "C:\\Windows"}) {
+    EXPECT_FALSE(SysnativePath(other, "C:\\Windows", out)) << other;
+  }
+  EXPECT_STREQ(out, "untouched");
+
+  // The Sysnative form is one character longer: 259 characters fit the
+  // field, 260 do not.
+  const std::string folder = "C:\\Windows\\System32\\";
+  const std::string fits = folder + std::string(kTextFieldSize - 2 - folder.size(), 'd');
+  ASSERT_TRUE(SysnativePath(fits.c_str(), "C:\\Windows", out));
+  EXPECT_EQ(std::string(out).size(), kTextFieldSize - 1);
+  CopyText(out, "untouched");
+  EXPECT_FALSE(SysnativePath((fits + "d").c_str(), "C:\\Windows", out));
+  EXPECT_STREQ(out, "untouched");
 }
 
 }  // namespace

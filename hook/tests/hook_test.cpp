@@ -282,7 +282,7 @@ TEST(HookCollector, ShortIntervalWritesStartAndSpacedIntervalRecordsAndTheClosin
   settings.Set("WriteIntervalEndRecords", "Yes");
   Host ended(Library("quaxcolhook"), HostEnd::ProcessExit);
   ASSERT_TRUE(unloaded.loaded && ended.loaded);
-  Sleep(5000);  // between the second timer record (4 s) and the third (6 s)
+  Sleep(5000);  // after the second timer record (4 s)
   unloaded.End();
   ended.End();
   unloaded.ExpectItEndedAsAsked();
@@ -291,25 +291,31 @@ TEST(HookCollector, ShortIntervalWritesStartAndSpacedIntervalRecordsAndTheClosin
   for (const ScratchDirectory* directory : {&withoutEnd, &withEnd}) {
     const bool endRecords = directory == &withEnd;
     const std::vector<Record> records = RecordsOf(LogLines(*directory), endRecords ? ended.Id() : unloaded.Id());
-    // Two timer records (at 2 s and 4 s), then the closing records.
-    ASSERT_EQ(Types(records), endRecords ? "SIIIE" : "SIII") << directory->Path();
+    // The timer's records (at 2 s, 4 s and, when a loaded machine ends the
+    // host late, more), then the closing records.
+    const std::string types = Types(records);
+    const std::size_t closing = types.size() - (endRecords ? 2 : 1);
+    ASSERT_GE(closing, 3u) << types << " " << directory->Path();
+    ASSERT_EQ(types, "S" + std::string(closing, 'I') + (endRecords ? "E" : "")) << directory->Path();
     for (const Record& record : records) ExpectHookRecordOfTheHost(record);
     EXPECT_EQ(records[0][kIntervalStart], "-");
     // The first interval begins at the start record's refresh; the timer's
     // k-th record comes k whole intervals after it, never earlier.
     const std::int64_t started = Milliseconds(records[1][kIntervalStart]);
-    for (std::size_t k = 1; k <= 2; ++k) {
+    for (std::size_t k = 1; k < closing; ++k) {
       const std::int64_t elapsed = Milliseconds(records[k][kIntervalEnd]) - started;
       EXPECT_GE(elapsed, 2000 * static_cast<std::int64_t>(k) - kClockStep) << records[k][kIntervalEnd];
       EXPECT_LE(elapsed, 2000 * static_cast<std::int64_t>(k) + 1000) << records[k][kIntervalEnd];
+      if (k > 1) {
+        EXPECT_EQ(records[k][kIntervalStart], records[k - 1][kIntervalEnd]);
+      }
     }
-    EXPECT_EQ(records[2][kIntervalStart], records[1][kIntervalEnd]);
     // The closing interval record covers the time since the last one.
-    EXPECT_EQ(records[3][kIntervalStart], records[2][kIntervalEnd]);
-    EXPECT_LT(IntervalMilliseconds(records[3]), 2000);
+    EXPECT_EQ(records[closing][kIntervalStart], records[closing - 1][kIntervalEnd]);
+    EXPECT_LT(IntervalMilliseconds(records[closing]), 2000);
     if (endRecords) {
-      EXPECT_NE(records[4][kExitTime], "-");
-      EXPECT_EQ(records[4][kIntervalStart], "-");
+      EXPECT_NE(records[closing + 1][kExitTime], "-");
+      EXPECT_EQ(records[closing + 1][kIntervalStart], "-");
     }
   }
 }

@@ -39,6 +39,9 @@ ERROR_UNKNOWN_PRODUCT = 1605
 CLASSES_KEY = r"HKLM\Software\Classes"
 SERVER = DEFAULT_INSTALL_DIR + "quaxagg.dll"
 SERVER_32 = DEFAULT_INSTALL_DIR + "x86\\quaxagg.dll"
+# The in-process collector for 64-bit and for 32-bit processes.
+HOOK = r"C:\windows\system32\quaxcolhook.dll"
+HOOK_32 = r"C:\windows\syswow64\quaxcolhook.dll"
 # Start-menu shortcut (named like the main window) and program.
 ADMINISTRATION_PROGRAMS = {
     "QUAX Windows Process Collector Configuration - Service": "quaxsvcadmin.exe",
@@ -151,8 +154,11 @@ class SilentInstall(Scenario):
     def test_succeeds_and_places_every_file(self):
         self.assertEqual(self.code, 0)
         self.assertFilesInstalled(current)
-        self.assertTrue(self.prefix.unix_path(r"C:\windows\system32\quaxcolhook.dll").is_file(),
-                        "the in-process collector belongs in System32")
+        self.assertTrue(self.prefix.unix_path(HOOK).is_file(), "the in-process collector belongs in System32")
+
+    def test_installs_the_in_process_collector_for_32_bit_processes_in_syswow64(self):
+        self.assertEqual(build_package.pe_machine(self.prefix.unix_path(HOOK)), build_package.PE_MACHINE_AMD64)
+        self.assertEqual(build_package.pe_machine(self.prefix.unix_path(HOOK_32)), build_package.PE_MACHINE_I386)
 
     def test_installs_quaxagg_for_64_bit_and_for_32_bit_clients(self):
         self.assertEqual(build_package.pe_machine(self.prefix.unix_path(SERVER)), build_package.PE_MACHINE_AMD64)
@@ -337,6 +343,8 @@ class SilentRemoval(Scenario):
         self.assertEqual(left, [])
         remaining = {entry.name for entry in self.prefix.unix_path(DEFAULT_INSTALL_DIR).iterdir()}
         self.assertEqual(remaining - {"quaxcolsvc.exe"}, {"QUAXWinProcessLogs"})
+        for hook in (HOOK, HOOK_32):
+            self.assertFalse(self.prefix.unix_path(hook).exists(), hook)
 
     def test_removes_the_registrations(self):
         self.assertIsNone(self.prefix.registry_values(ADMIN_KEY))
@@ -466,6 +474,30 @@ class BadCases(Scenario):
         self.assertFilesInstalled(current)
         self.assertEqual(self.prefix.service_state(SERVICE), "RUNNING")
         self.assertEqual(len(self.prefix.process_ids("quaxcolsvc.exe")), 1)
+
+
+class OlderWindows(Scenario):
+    """The programs use functions of Windows 7: the package's launch
+    condition refuses anything older (Wine's msiexec logs no message text)."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.prefix.set_windows_version("vista")
+        cls.on_vista = cls.install(current)
+        cls.installed_on_vista = cls.prefix.unix_path(DEFAULT_INSTALL_DIR).exists()
+        cls.registered_on_vista = cls.prefix.registry_values(f"{UNINSTALL_KEY}\\{current.product_code}")
+        cls.prefix.set_windows_version("win7")
+        cls.on_windows_7 = cls.install(current)
+
+    def test_windows_vista_is_refused(self):
+        self.assertEqual(self.on_vista, ERROR_INSTALL_FAILURE)
+        self.assertFalse(self.installed_on_vista)
+        self.assertIsNone(self.registered_on_vista)
+
+    def test_windows_7_is_the_oldest_it_installs_on(self):
+        self.assertEqual(self.on_windows_7, 0)
+        self.assertFilesInstalled(current)
 
 
 def add_arguments(parser):

@@ -293,6 +293,19 @@ class BuiltPackage(unittest.TestCase):
         assert_tools_installed(self, OPTIONS.package)
 
 
+class OldestWindows(unittest.TestCase):
+    def test_both_packages_refuse_windows_before_7_with_a_message(self):
+        work = Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, work)
+        x86 = build_package.build("x86", "1.0.0", Path(OPTIONS.stage), work / "quax-x86.msi",
+                                  com_servers=quaxagg_servers("x86", OPTIONS.idl))
+        for package in (OPTIONS.package, x86):
+            with self.subTest(package=Path(package).name):
+                conditions = {row["Condition"]: row["Description"] for row in msi_table(package, "LaunchCondition")}
+                self.assertEqual(conditions.get("Installed OR VersionNT >= 601"),
+                                 "QUAX Process Accounting needs Windows 7 or later.")
+
+
 class PackageFor32BitWindows(unittest.TestCase):
     """Built here from the 64-bit files: only its layout is looked at."""
 

@@ -180,6 +180,13 @@ class WinePrefix:
         if result.returncode != 0:
             raise AssertionError(f"reg add {key} {name} failed: {result.stdout}")
 
+    def set_windows_version(self, version):
+        """The Windows version the prefix reports (winecfg's names: vista,
+        win7, win10, ...)."""
+        result = self.run("winecfg", "/v", version)
+        if result.returncode != 0:
+            raise AssertionError(f"winecfg /v {version} failed: {result.returncode}")
+
     def service_state(self, name):
         """The state word sc shows (RUNNING, STOPPED, ...), None when the
         service does not exist."""

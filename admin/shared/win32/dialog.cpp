@@ -4,9 +4,11 @@
 
 #include <ole2.h>
 
+#include <utility>
+
 #include "control_ids.h"
 #include "editor_common.h"
-#include "registry_store.h"
+#include "shell_components.h"
 
 namespace quax {
 
@@ -61,7 +63,9 @@ INT_PTR Dialog::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog();
-      return TRUE;
+      if (initialFocus_ == 0) return TRUE;  // the system focuses the first control
+      SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(initialFocus_)), TRUE);
+      return FALSE;
     case WM_COMMAND:
       return OnCommand(LOWORD(w), HIWORD(w)) ? TRUE : FALSE;
     case WM_NOTIFY:
@@ -146,7 +150,11 @@ void AnchorLayout::LimitTrackSize(MINMAXINFO& info) const {
 void FormDialog::InitForm() {
   view_.Attach(Window());
   InitStatusBar(Window(), kStatusReady);
-  layout_.Attach(Window());
+  SetProgramIcon(Window());
+  showHelp_ = [this] { ShowHelpOrWhyNot(Window()); };
+  for (HWND child = GetWindow(Window(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    CatchKey(child, VK_F1, &showHelp_);
+  }
 }
 
 void FormDialog::OnSize(int width, int height) {
@@ -179,6 +187,10 @@ void DialogFormView::SetText(int control, std::string_view text) {
   SendMessageA(item, EM_SETSEL, terminated.size(), static_cast<LPARAM>(terminated.size()));
 }
 
+void DialogFormView::SetTextLimit(int control, std::size_t characters) {
+  SendDlgItemMessageA(dialog_, control, EM_LIMITTEXT, characters, 0);
+}
+
 bool DialogFormView::Checked(int control) const { return IsDlgButtonChecked(dialog_, control) == BST_CHECKED; }
 
 void DialogFormView::SetChecked(int control, bool checked) {
@@ -208,7 +220,16 @@ void DialogFormView::SetGreyBackground(int control, bool grey) {
   InvalidateRect(GetDlgItem(dialog_, control), nullptr, TRUE);
 }
 
-void DialogFormView::Focus(int control) { SetFocus(GetDlgItem(dialog_, control)); }
+void DialogFormView::Focus(int control) {
+  const HWND item = GetDlgItem(dialog_, control);
+  // A button is focused as the dialog manager does it, so that it also
+  // becomes the one Enter presses.
+  if ((SendMessageA(item, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON) != 0) {
+    SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+  } else {
+    SetFocus(item);
+  }
+}
 
 TimeOfDay DialogFormView::Time(int control) const {
   SYSTEMTIME time{};
@@ -236,6 +257,7 @@ void DialogFormView::SetStatus(std::string_view text) {
 MessageAnswer DialogFormView::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                                           MessageButtons buttons) {
   UINT style = icon == MessageIcon::Error      ? MB_ICONERROR
+               : icon == MessageIcon::Warning  ? MB_ICONWARNING
                : icon == MessageIcon::Question ? MB_ICONQUESTION
                                                : MB_ICONINFORMATION;
   style |= buttons == MessageButtons::YesNo ? MB_YESNO : buttons == MessageButtons::YesNoCancel ? MB_YESNOCANCEL : MB_OK;
@@ -361,6 +383,35 @@ bool StartProgram(const std::string& commandLine) {
   return true;
 }
 
+void CollapseRow(HWND dialog, int control, int dialogUnits) {
+  const HWND row = GetDlgItem(dialog, control);
+  if (row == nullptr) return;
+  RECT rowRect;
+  GetWindowRect(row, &rowRect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rowRect), 2);
+  RECT units{0, 0, 0, dialogUnits};
+  MapDialogRect(dialog, &units);
+  const LONG height = units.bottom;
+  ShowWindow(row, SW_HIDE);
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (child == row) continue;
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    if (rect.top >= rowRect.bottom) {
+      SetWindowPos(child, nullptr, rect.left, rect.top - height, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (rect.top <= rowRect.top && rect.bottom >= rowRect.bottom) {
+      // The frame around it.
+      SetWindowPos(child, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top - height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  RECT frame;
+  GetWindowRect(dialog, &frame);
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top - height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CenterOnScreen(HWND window) {
   RECT work;
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
@@ -380,7 +431,6 @@ int RunMainDialog(Dialog& main, int resourceId, int show) {
   const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   const HRESULT ole = OleInitialize(nullptr);
-  ShowRegistryFailuresOverActiveWindow();
   int exitCode = 1;
   if (main.Create(resourceId, nullptr)) {
     ShowWindow(main.Window(), show);
@@ -394,6 +444,16 @@ int RunMainDialog(Dialog& main, int resourceId, int show) {
   }
   if (SUCCEEDED(ole)) OleUninitialize();
   return exitCode;
+}
+
+void SetProgramIcon(HWND window) {
+  const HINSTANCE program = GetModuleHandleA(nullptr);
+  for (const auto& [size, which] : {std::pair{SM_CXICON, ICON_BIG}, std::pair{SM_CXSMICON, ICON_SMALL}}) {
+    const int pixels = GetSystemMetrics(size);
+    // Shared: the system frees it with the program.
+    const HANDLE icon = LoadImageA(program, MAKEINTRESOURCEA(IDI_Admin), IMAGE_ICON, pixels, pixels, LR_SHARED);
+    if (icon != nullptr) SendMessageA(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 void InitStatusBar(HWND dialog, const char* text) {

@@ -47,6 +47,9 @@ class Dialog {
   virtual bool OnMessage(UINT /*message*/, WPARAM /*w*/, LPARAM /*l*/, INT_PTR* /*result*/) { return false; }
 
   HWND Item(int control) const noexcept { return GetDlgItem(window_, control); }
+  // The control that has the focus when the dialog opens (call from
+  // OnInitDialog); by default the first one in the tab order.
+  void SetInitialFocus(int control) noexcept { initialFocus_ = control; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -54,6 +57,7 @@ class Dialog {
 
   HWND window_ = nullptr;
   bool modal_ = false;
+  int initialFocus_ = 0;
 };
 
 // Controls that follow the edges of their dialog: a control anchored left and
@@ -91,6 +95,7 @@ class DialogFormView : public ServiceControlView {
 
   std::string Text(int control) const override;
   void SetText(int control, std::string_view text) override;
+  void SetTextLimit(int control, std::size_t characters) override;
   bool Checked(int control) const override;
   void SetChecked(int control, bool checked) override;
   void FillList(int control, std::span<const char* const> items) override;
@@ -140,10 +145,13 @@ void FilterTypedCharacters(HWND control, std::function<bool(int)>* filter);
 void CatchKey(HWND control, int virtualKey, std::function<void()>* action);
 
 // A form: a dialog with its FormView, a status bar and controls anchored to
-// its edges, never smaller than it was made.
+// its edges, never smaller than it was made, with the programs' icon; F1
+// shows the help.
 class FormDialog : public Dialog {
  protected:
-  // Attaches the view and the layout, shows "Ready." in the status bar.
+  // Attaches the view, shows "Ready." in the status bar, and gives the
+  // window the programs' icon. The form attaches its layout once its
+  // controls have their places.
   void InitForm();
   void OnSize(int width, int height) override;
   HBRUSH OnControlColour(HWND control, HDC dc) override { return view_.ControlBrush(control, dc); }
@@ -151,17 +159,25 @@ class FormDialog : public Dialog {
 
   DialogFormView view_;
   AnchorLayout layout_;
+
+ private:
+  std::function<void()> showHelp_;  // F1 in any control
 };
 
 // Starts a program in a normal window; false when it could not be started.
 bool StartProgram(const std::string& commandLine);
+// Hides a control that fills a row of its own and closes the gap: the
+// controls below move up by that many dialog units, the frame around it and
+// the dialog shrink by as much. Call before the layout takes its places.
+void CollapseRow(HWND dialog, int control, int dialogUnits);
 // Centres a window on the screen's work area.
 void CenterOnScreen(HWND window);
 // Runs a program whose main window is a modeless dialog: common controls,
-// an apartment for the shell's dialogs, registry failures shown over the
-// active window, then the message loop (Tab, Enter, Esc and access keys work
+// an apartment for the shell's dialogs, then the message loop (Tab, Enter, Esc and access keys work
 // in the dialog). Returns the exit code.
 int RunMainDialog(Dialog& main, int resourceId, int show);
+// Gives a window the programs' icon in its title bar and task bar button.
+void SetProgramIcon(HWND window);
 // Makes a status bar show one text part and sets it.
 void InitStatusBar(HWND dialog, const char* text);
 

@@ -8,58 +8,98 @@ namespace quax {
 
 namespace {
 
-void PrepareValue(CAdminRegValue& reg, HKEY root, const RegistryValueRef& value) {
-  reg.SetKey(root);
-  reg.SetSubKey(value.SubKey);
-  reg.SetValueName(value.Name);
-}
+// The administration programs' registry failures: caption and the start of
+// the text, followed by the error's number and system text.
+constexpr char kFailureCaption[] = "CRegValue";
+constexpr char kCreateFailed[] = "Error calling RegCreateKeyEx.";
+constexpr char kSetFailed[] = "Error setting registry value.";
 
 void ShowOverActiveWindow(const char* text, const char* caption) {
   MessageBoxA(GetActiveWindow(), text, caption, MB_OK | MB_ICONERROR);
 }
 
-}  // namespace
-
-bool RegistrySettingsStore::KeyExists(const char* subKey) {
-  // The key class opens parent + "\" + name.
-  const std::string path = subKey;
-  const std::size_t split = path.find_last_of('\\');
-  CRegKey key;
-  key.SetKey(root_);
-  key.SetParentKey(split == std::string::npos ? std::string() : path.substr(0, split));
-  key.SetSubKey(split == std::string::npos ? path : path.substr(split + 1));
-  return key.Exists();
+// 32-bit Windows ignores both flags: its one view is the main one.
+REGSAM ViewAccess(RegistryView view) noexcept {
+  return view == RegistryView::Wow32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 }
 
-std::optional<std::string> RegistrySettingsStore::Read(const RegistryValueRef& value) {
-  CAdminRegValue reg;
-  PrepareValue(reg, root_, value);
-  reg.Refresh();
-  if (const auto* text = std::get_if<std::string>(&reg.Value())) return *text;
-  if (const auto* number = std::get_if<std::uint32_t>(&reg.Value())) {
-    return std::to_string(static_cast<std::int32_t>(*number));
+}  // namespace
+
+RegistrySettingsStore::RegistrySettingsStore(HKEY root, RegistryFailureSink sink) noexcept
+    : root_(root), sink_(sink != nullptr ? sink : &ShowOverActiveWindow) {}
+
+bool RegistrySettingsStore::KeyExists(const char* subKey) {
+  unique_hkey key;
+  return RegOpenKeyExA(root_, subKey, 0, KEY_QUERY_VALUE | ViewAccess(RegistryView::Main), key.put()) ==
+         ERROR_SUCCESS;
+}
+
+std::optional<RegistryData> RegistrySettingsStore::ReadData(const RegistryValueRef& value) {
+  unique_hkey key;
+  if (RegOpenKeyExA(root_, value.SubKey, 0, KEY_QUERY_VALUE | ViewAccess(value.View), key.put()) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  // Another program may change the value between asking its size and
+  // reading it.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD type = 0;
+    DWORD sizeBytes = 0;
+    if (RegQueryValueExA(key.get(), value.Name, nullptr, &type, nullptr, &sizeBytes) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    RegistryData data{type, std::string(sizeBytes, '\0')};
+    const LONG read = RegQueryValueExA(key.get(), value.Name, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(data.Bytes.data()), &sizeBytes);
+    if (read == ERROR_MORE_DATA) continue;
+    if (read != ERROR_SUCCESS) return std::nullopt;
+    data.Type = type;
+    data.Bytes.resize(sizeBytes);
+    return data;
   }
   return std::nullopt;
 }
 
 bool RegistrySettingsStore::ReadLikeCollector(const RegistryValueRef& value, SettingText& text) noexcept {
   unique_hkey key;
-  if (RegOpenKeyExA(root_, value.SubKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExA(root_, value.SubKey, 0, KEY_QUERY_VALUE | ViewAccess(value.View), key.put()) != ERROR_SUCCESS) {
+    return false;
+  }
   return ReadSettingValue(key.get(), value.Name, text);
 }
 
-bool RegistrySettingsStore::Write(const RegistryValueRef& value, const std::string& text) {
-  CAdminRegValue reg;
-  PrepareValue(reg, root_, value);
-  reg.SetDataType(REG_SZ);
-  reg.SetValue(text);
-  return reg.Update();
+bool RegistrySettingsStore::WriteData(const RegistryValueRef& value, const RegistryData& data) {
+  const auto fail = [this](const char* what, LONG code) {
+    const std::string text = std::string(what) + " " + NumberedErrorText("Error #", static_cast<DWORD>(code));
+    sink_(text.c_str(), kFailureCaption);
+    return false;
+  };
+  unique_hkey key;
+  char emptyClass[] = "";
+  LONG result = RegCreateKeyExA(root_, value.SubKey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE | ViewAccess(value.View), nullptr, key.put(), nullptr);
+  if (result != ERROR_SUCCESS) return fail(kCreateFailed, result);
+  result = RegSetValueExA(key.get(), value.Name, 0, data.Type, reinterpret_cast<const BYTE*>(data.Bytes.data()),
+                          static_cast<DWORD>(data.Bytes.size()));
+  if (result != ERROR_SUCCESS) return fail(kSetFailed, result);
+  return true;
 }
 
 bool RegistrySettingsStore::Remove(const RegistryValueRef& value) {
-  CAdminRegValue reg;
-  PrepareValue(reg, root_, value);
-  return reg.Delete();
+  unique_hkey key;
+  if (RegOpenKeyExA(root_, value.SubKey, 0, KEY_SET_VALUE | ViewAccess(value.View), key.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  return RegDeleteValueA(key.get(), value.Name) == ERROR_SUCCESS;
+}
+
+bool RegistrySettingsStore::HasWow32View() {
+#if defined(_WIN64)
+  return true;
+#else
+  // A 32-bit program sees the 32-bit view only on 64-bit Windows.
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
 }
 
 bool Win32AdminSystem::FolderExists(const std::string& path) {
@@ -80,7 +120,5 @@ std::optional<std::string> Win32AdminSystem::EnvironmentVariable(const char* nam
   if (length == 0 || length >= sizeof value) return std::nullopt;
   return std::string(value, length);
 }
-
-void ShowRegistryFailuresOverActiveWindow() { SetMessageBoxSink(&ShowOverActiveWindow); }
 
 }  // namespace quax
