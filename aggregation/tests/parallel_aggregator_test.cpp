@@ -225,7 +225,7 @@ TEST_F(ParallelAggregatorTest, AnyThreadCountSumsEveryKeyOnceInTheOrderOfFirstRe
 // More keys than the budget's first look (every 10,000 new keys): the
 // memory limits close the table, as MaxEntries does.
 TEST_F(ParallelAggregatorTest, WorkFilesGiveTheInMemoryAggregatesAtAnyThreadCount) {
-  const std::vector<GeneratedRecord> records = Generate(60000, 28000, 2);
+  const std::vector<GeneratedRecord> records = Generate(40000, 24000, 2);
   const std::vector<AggregationInput> inputs = WriteInputs(records, 2);
   const auto sortedLines = [](const std::string& text) {
     std::vector<std::string> lines;
@@ -244,7 +244,7 @@ TEST_F(ParallelAggregatorTest, WorkFilesGiveTheInMemoryAggregatesAtAnyThreadCoun
     SCOPED_TRACE(threads);
     AggregationSettings fixed;
     fixed.Threads = threads;
-    fixed.MaxEntries = 4000;
+    fixed.MaxEntries = 6000;
     const Outcome passes = Run(fixed, inputs);
     ASSERT_TRUE(passes.Done) << passes.Message;
     EXPECT_EQ(sortedLines(passes.Output), sortedLines(reference.Output));
