@@ -586,6 +586,7 @@ struct ParallelAggregator::State {
   std::condition_variable Wake;      // workers: something changed
   std::condition_variable Finished;  // the coordinator: a worker ended
   std::uint64_t Epoch = 0;
+  std::size_t Waiting = 0;  // workers waiting on Wake
   std::size_t Running = 0;
   std::atomic<bool> Stop {false};
   std::atomic<std::int64_t> PassRecords {0};
@@ -744,7 +745,7 @@ void ParallelAggregator::State::Changed() {
                                       })))) {
     IntakeDone = true;
   }
-  Wake.notify_all();
+  if (Waiting > 0) Wake.notify_all();
 }
 
 void ParallelAggregator::State::NoteError(InputError error) {
@@ -829,29 +830,39 @@ void ParallelAggregator::State::IntakeWorker(std::size_t self) {
     worked = ReadAndParse(raw, parser) || worked;
     if (!worked) {
       std::unique_lock lock(Mutex);
+      ++Waiting;
       Wake.wait(lock, [&] { return IntakeDone || Epoch != seen; });
+      --Waiting;
     }
   }
 }
 
+// Sums the chunks parsed for the shard, in order, taking every chunk ready
+// at one look.
 bool ParallelAggregator::State::DrainShard(std::size_t shard) {
   std::unique_lock busy(ShardBusy[shard], std::try_to_lock);
   if (!busy.owns_lock()) return false;
   bool worked = false;
   for (;;) {
-    Slot* slot = nullptr;
+    std::uint32_t first = 0;
+    std::uint32_t end = 0;
     {
       std::lock_guard lock(Mutex);
       if (Stop.load()) break;
-      const std::uint32_t seq = ShardNext[shard];
-      Slot& next = Slots[seq % Slots.size()];
-      if (next.State != SlotState::Parsed || next.Seq != seq) break;
-      slot = &next;
+      first = end = ShardNext[shard];
+      for (;; ++end) {
+        const Slot& next = Slots[end % Slots.size()];
+        if (next.State != SlotState::Parsed || next.Seq != end) break;
+      }
     }
-    SumBucket(shard, slot->Chunk);
+    if (first == end) break;
+    for (std::uint32_t seq = first; seq != end; ++seq) SumBucket(shard, Slots[seq % Slots.size()].Chunk);
     std::lock_guard lock(Mutex);
-    ++ShardNext[shard];
-    if (--slot->Pending == 0) slot->State = SlotState::Free;
+    ShardNext[shard] = end;
+    for (std::uint32_t seq = first; seq != end; ++seq) {
+      Slot& slot = Slots[seq % Slots.size()];
+      if (--slot.Pending == 0) slot.State = SlotState::Free;
+    }
     Changed();
     worked = true;
   }
