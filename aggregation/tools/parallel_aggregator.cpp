@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -18,6 +19,8 @@
 #include "engine/reject_processor.h"
 #include "engine/typed_engine.h"
 #include "engine/value_id_map.h"
+#include "engine/work_file.h"
+#include "platform/platform_system.h"
 #include "record/agg_error.h"
 #include "record/byte_copy.h"
 #include "record/date_time.h"
@@ -413,6 +416,136 @@ struct InputError {
 
 // ---- Shards -----------------------------------------------------------------------
 
+// The work files of one shard: the records of keys that did not fit, spread
+// by their key's hash over kPartitions files, so that a later pass reads one
+// partition and writes again only what still does not fit (into partitions
+// of the next level, split by other bits of the hash). Each spilled record
+// is thus written and read once when a partition fits into memory, where
+// the engine's passes read every work file again in each pass.
+class WorkPartitions {
+ public:
+  static constexpr std::size_t kPartitions = 8;  // Partition takes three bits
+  // The key and the values as the shard holds them; the ordinal of the
+  // record goes first among the values. Work files keep no texts of their own.
+  static inline const std::vector<std::string> kNoTexts;
+  static inline const WorkLayoutView kLayout {1, std::string_view(), kNoTexts, kNoTexts};
+
+  WorkPartitions() = default;
+  WorkPartitions(const WorkPartitions&) = delete;
+  WorkPartitions& operator=(const WorkPartitions&) = delete;
+  ~WorkPartitions() { RemoveAll(); }
+
+  void SetFolder(std::string folder) { folder_ = std::move(folder); }
+
+  // Writes one record into the partition of its key at the level being written.
+  void Add(std::string_view key, std::uint32_t hash, double start, double end, std::span<const Decimal> values) {
+    const std::size_t index = Partition(hash, writeLevel_);
+    std::unique_ptr<CWorkFile>& file = writing_[index];
+    std::string message;
+    if (!file) {
+      file = std::make_unique<CWorkFile>();
+      file->SetFileName(WorkFileName(folder_, UniquePart(), writeLevel_, static_cast<int>(index)));
+      files_.push_back(file->FileName());
+      if (!file->OpenForWriting(message)) {
+        throw Error("Unable to open work file '" + file->FileName() + "' for writing: " + message);
+      }
+    }
+    if (!file->Write(kLayout, key, hash, start, end, {}, values, message)) {
+      throw Error("Unable to write to work file '" + file->FileName() + "': " + message);
+    }
+  }
+
+  // Closes the files written in this pass; they are read, one a pass, after
+  // those written before them.
+  void EndWriting() {
+    for (std::unique_ptr<CWorkFile>& file : writing_) {
+      if (!file) continue;
+      std::string message;
+      if (!file->Close(message)) throw Error("Unable to write work file '" + file->FileName() + "': " + message);
+      pending_.push_back({std::move(file), writeLevel_});
+    }
+  }
+
+  bool HasPending() const noexcept { return !pending_.empty(); }
+
+  // Opens the next partition for this pass: what does not fit goes to the
+  // next level. False when there is none.
+  bool StartReading() {
+    DropReading();
+    if (pending_.empty()) return false;
+    reading_ = std::move(pending_.front().File);
+    writeLevel_ = pending_.front().Level + 1;
+    pending_.pop_front();
+    std::string message;
+    if (!reading_->OpenForReading(message)) {
+      throw Error("Unable to reopen work file '" + reading_->FileName() + "' for reading: " + message);
+    }
+    return true;
+  }
+  bool Read(WorkEntry& entry) { return reading_ && reading_->Read(entry); }
+  bool ReadBuffered(WorkEntry& entry) { return reading_ && reading_->ReadBuffered(entry); }
+  // The partition read is done with: it goes.
+  void DropReading() {
+    if (!reading_) return;
+    Remove(*reading_);
+    reading_.reset();
+  }
+
+  // Every file this object made, whatever its state.
+  void RemoveAll() noexcept {
+    std::string ignored;
+    for (std::unique_ptr<CWorkFile>& file : writing_) {
+      if (file) file->Close(ignored);
+      file.reset();
+    }
+    if (reading_) reading_->Close(ignored);
+    reading_.reset();
+    pending_.clear();
+    for (const std::string& name : files_) {
+      platform::FileError notThere;
+      platform::RemoveFile(name, notThere);
+    }
+    files_.clear();
+  }
+
+ private:
+  struct Pending {
+    std::unique_ptr<CWorkFile> File;
+    int Level = 0;
+  };
+
+  // The hash mixed anew for each level: the keys of one partition still
+  // spread over the key map's slots (its low bits) and split again at the
+  // next level.
+  static std::size_t Partition(std::uint32_t hash, int level) noexcept {
+    std::uint32_t mixed = hash ^ (0x9E3779B9u * static_cast<std::uint32_t>(level + 1));
+    mixed ^= mixed >> 16;
+    mixed *= 0x85EBCA6Bu;
+    mixed ^= mixed >> 13;
+    mixed *= 0xC2B2AE35u;
+    mixed ^= mixed >> 16;
+    return mixed >> 29;  // one of kPartitions
+  }
+  static void Remove(CWorkFile& file) noexcept {
+    std::string ignored;
+    file.Close(ignored);
+    platform::FileError notThere;
+    platform::RemoveFile(file.FileName(), notThere);
+  }
+  std::string UniquePart() {
+    std::array<std::uint8_t, 16> guid {};
+    if (platform::NewGuid(guid)) return GuidText(guid);
+    return std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(files_.size());
+  }
+
+  std::string folder_;
+  int writeLevel_ = 0;
+  std::array<std::unique_ptr<CWorkFile>, kPartitions> writing_;
+  std::unique_ptr<CWorkFile> reading_;
+  std::deque<Pending> pending_;
+  std::vector<std::string> files_;  // every name made, for the removal at the end
+};
+
 struct Entry {
   Ordinal First = 0;  // the key's first record
   double Start = 0;
@@ -428,7 +561,7 @@ struct Shard {
   CValueIdMap Keys;
   std::vector<Entry> Entries;
   std::vector<Decimal> Sums;
-  CRejectProcessor Rejects;
+  WorkPartitions Work;
   std::int64_t Calls = 0;    // records summed, work records included
   std::int64_t Spilled = 0;  // records handed to the work files
   std::vector<Decimal> Staged;
@@ -458,11 +591,6 @@ struct Shard {
     Sums.shrink_to_fit();
   }
 };
-
-// Work files hold the key as the shard built it, the record's ordinal first
-// among the values, and no texts of their own.
-const std::vector<std::string> kNoTexts;
-const WorkLayoutView kWorkLayout {1, std::string_view(), kNoTexts, kNoTexts};
 
 // Whether the table may take new keys in this pass, for all shards
 // together: MaxEntries aggregates, or the memory limits asked once every
@@ -960,9 +1088,7 @@ void ParallelAggregator::State::Sum(Shard& shard, const Layout& layout, std::str
   if (!RunBudget.Admit()) {
     shard.WorkValues.assign(1, Decimal::FromUInt64(at));
     shard.WorkValues.insert(shard.WorkValues.end(), values.begin(), values.end());
-    if (!shard.Rejects.AddEntry(kWorkLayout, key, hash, start, end, {}, shard.WorkValues)) {
-      return NoteFailure(shard.Rejects.LastErrorMessage());
-    }
+    shard.Work.Add(key, hash, start, end, shard.WorkValues);
     ++shard.Spilled;
     return;
   }
@@ -971,33 +1097,46 @@ void ParallelAggregator::State::Sum(Shard& shard, const Layout& layout, std::str
   shard.Sums.insert(shard.Sums.end(), values.begin(), values.end());
 }
 
-// A later pass of one shard: the records of its work files, in the order
-// they were handed off (each key's in input order).
+// A later pass of one shard: the records of one partition of its work
+// files, in the order they were handed off (each key's in input order), in
+// batches whose keys are looked up ahead.
 void ParallelAggregator::State::SumWorkFiles(std::size_t shardIndex) {
+  constexpr std::size_t kBatch = 16;
+  constexpr std::size_t kEntryDistance = 4;
   Shard& shard = *Shards[shardIndex];
-  WorkEntry entry;
+  if (!shard.Work.StartReading()) return;
+  std::vector<WorkEntry> batch(kBatch);
   std::int64_t sinceCheck = 0;
-  while (shard.Rejects.GetEntry(entry)) {
-    if (++sinceCheck == kWorkRecordsPerCheck) {
+  while (shard.Work.Read(batch[0])) {
+    std::size_t count = 1;
+    while (count < kBatch && shard.Work.ReadBuffered(batch[count])) ++count;
+    for (std::size_t k = 0; k < count; ++k) shard.Keys.PrefetchSlot(batch[k].KeyHash);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (k + kEntryDistance < count) shard.PrefetchEntry(batch[k + kEntryDistance].KeyHash);
+      const WorkEntry& entry = batch[k];
+      std::uint32_t layoutId = 0;
+      const Layout* layout = nullptr;
+      if (entry.Key.size() >= sizeof layoutId && !entry.ResourceValues.empty()) {
+        std::memcpy(&layoutId, entry.Key.data(), sizeof layoutId);
+        layout = Layouts.At(layoutId);
+      }
+      if (layout == nullptr || entry.ResourceValues.size() != layout->KeptResources.size() + 1) {
+        throw Error("Unreadable work file entry of shard " + std::to_string(shardIndex) + ": it names no known layout");
+      }
+      const Ordinal at = entry.ResourceValues[0].Lo64();
+      if (at >= StopAt.load(std::memory_order_relaxed)) continue;
+      Sum(shard, *layout, entry.Key, entry.KeyHash, entry.Start, entry.End,
+          std::span<const Decimal>(entry.ResourceValues).subspan(1), at);
+    }
+    sinceCheck += static_cast<std::int64_t>(count);
+    if (sinceCheck >= kWorkRecordsPerCheck) {
       PassRecords.fetch_add(sinceCheck, std::memory_order_relaxed);
       sinceCheck = 0;
       if (Stop.load()) return;
     }
-    std::uint32_t layoutId = 0;
-    const Layout* layout = nullptr;
-    if (entry.Key.size() >= sizeof layoutId && !entry.ResourceValues.empty()) {
-      std::memcpy(&layoutId, entry.Key.data(), sizeof layoutId);
-      layout = Layouts.At(layoutId);
-    }
-    if (layout == nullptr || entry.ResourceValues.size() != layout->KeptResources.size() + 1) {
-      throw Error("Unreadable work file entry of shard " + std::to_string(shardIndex) + ": it names no known layout");
-    }
-    const Ordinal at = entry.ResourceValues[0].Lo64();
-    if (at >= StopAt.load(std::memory_order_relaxed)) continue;
-    Sum(shard, *layout, entry.Key, entry.KeyHash, entry.Start, entry.End,
-        std::span<const Decimal>(entry.ResourceValues).subspan(1), at);
   }
   PassRecords.fetch_add(sinceCheck, std::memory_order_relaxed);
+  shard.Work.DropReading();
 }
 
 // Writes the aggregates of the pass (unless the run has failed) in the order
@@ -1018,7 +1157,10 @@ void ParallelAggregator::State::EndPass() {
     WritePass();
     Aggregates += entries;
   }
-  for (const auto& shard : Shards) shard->Clear();
+  for (const auto& shard : Shards) {
+    shard->Clear();
+    shard->Work.EndWriting();
+  }
 }
 
 void ParallelAggregator::State::WritePass() {
@@ -1155,12 +1297,11 @@ bool ParallelAggregator::State::Run(std::span<const AggregationInput> inputs, co
   Output.SetFileName(output);
   try {
     Shards.clear();
+    std::string workFolder = Settings.WorkPath.empty() ? platform::TempDirectory() : Settings.WorkPath;
+    if (workFolder.back() != kPathSeparator && workFolder.back() != '/') workFolder += kPathSeparator;
     for (std::size_t s = 0; s < ShardCount; ++s) {
       Shards.push_back(std::make_unique<Shard>());
-      if (!Settings.WorkPath.empty()) {
-        Shards.back()->Rejects.SetWorkFilePath(Settings.WorkPath);
-        Shards.back()->Rejects.Initialize();  // names the work files in the work path
-      }
+      Shards.back()->Work.SetFolder(workFolder);
     }
     Reader = std::make_unique<ChunkReader>(inputs, ChunkBytesFor(static_cast<int>(ShardCount)));
     Slots = std::vector<Slot>(2 * ShardCount + 2);
@@ -1177,15 +1318,11 @@ bool ParallelAggregator::State::Run(std::span<const AggregationInput> inputs, co
       Counters.StartProcessTimeInterval_WriteResourceFile();
     }
     if (!Stop.load()) EndPass();
-    // Further passes while work files hold records. After an input error they
-    // still look for an earlier one among the records they hold.
+    // Further passes, one partition of each shard's work files a pass, while
+    // any holds records. After an input error they still look for an earlier
+    // one among the records they hold.
     for (std::int64_t pass = 2; !Stop.load(); ++pass) {
-      bool anyRecords = false;
-      for (const auto& shard : Shards) {
-        if (!shard->Rejects.PrepareForNextPass()) throw Error(shard->Rejects.LastErrorMessage());
-        anyRecords = !shard->Rejects.AtEOF() || anyRecords;
-      }
-      if (!anyRecords) break;
+      if (std::ranges::none_of(Shards, [](const auto& shard) { return shard->Work.HasPending(); })) break;
       ++ExternalPasses;
       RunBudget.StartPass();
       RunWorkers(pass, [this](std::size_t self) { SumWorkFiles(self); });
@@ -1202,7 +1339,7 @@ bool ParallelAggregator::State::Run(std::span<const AggregationInput> inputs, co
     } catch (const Error&) {  // the run has failed already
     }
   }
-  for (const auto& shard : Shards) shard->Rejects.Initialize();  // removes the work files
+  for (const auto& shard : Shards) shard->Work.RemoveAll();
   FillCounters();
   if (WasStopped && !FailedHard.load()) {
     LastError = kStopped;

@@ -16,10 +16,11 @@
 //
 // Output order: the aggregates of a pass in the order of their key's first
 // record in the inputs. Keys that do not fit the memory budget go to work
-// files (one set per shard) and are summed in further passes, each written
-// after the previous one; a key is either in memory or in the work files for
-// the whole of a pass, so that its records are never split over two
-// aggregates.
+// files, spread by key over a few partitions per shard; each further pass
+// sums one partition of every shard (writing again only what still does not
+// fit) and is written after the pass before. A key is either in memory or
+// in the work files for the whole of a pass, so that its records are never
+// split over two aggregates.
 //
 // The first input error by input order stops the run, whichever thread
 // finds it; nothing is written then.
