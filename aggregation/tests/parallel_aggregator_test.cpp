@@ -179,6 +179,7 @@ class ParallelAggregatorTest : public ::testing::Test {
     bool Done = false;
     std::string Message;
     std::string Output;
+    std::int64_t EntriesUsedMax = -1;  // with DebugCounters
   };
   Outcome Run(AggregationSettings settings, const std::vector<AggregationInput>& inputs,
               std::function<std::int32_t()> memoryProbe = nullptr) {
@@ -191,6 +192,11 @@ class ParallelAggregatorTest : public ::testing::Test {
     outcome.Done = aggregator.Run(inputs, output);
     outcome.Message = aggregator.LastErrorMessage();
     outcome.Output = ReadText(output);
+    const std::string debug = aggregator.DebugMessage();
+    const std::string used = "Max Aggregation Entries Used: ";
+    if (const std::size_t at = debug.find(used); at != std::string::npos) {
+      outcome.EntriesUsedMax = std::stoll(debug.substr(at + used.size()));
+    }
     EXPECT_EQ(folder_.WorkFiles(), std::vector<std::string>()) << "work files left";
     return outcome;
   }
@@ -245,9 +251,11 @@ TEST_F(ParallelAggregatorTest, WorkFilesGiveTheInMemoryAggregatesAtAnyThreadCoun
     AggregationSettings fixed;
     fixed.Threads = threads;
     fixed.MaxEntries = 6000;
+    fixed.DebugCounters = true;
     const Outcome passes = Run(fixed, inputs);
     ASSERT_TRUE(passes.Done) << passes.Message;
     EXPECT_EQ(sortedLines(passes.Output), sortedLines(reference.Output));
+    EXPECT_EQ(passes.EntriesUsedMax, 6000) << "the table holds MaxEntries for all threads together";
 
     AggregationSettings budget;
     budget.Threads = threads;
