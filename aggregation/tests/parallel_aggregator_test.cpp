@@ -317,5 +317,24 @@ TEST_F(ParallelAggregatorTest, TheFirstInputErrorByInputOrderIsReportedWhateverT
   }
 }
 
+// Lines that each bring new names would take memory without bound: past
+// 16 MB of distinct layouts the run stops, writing nothing.
+TEST_F(ParallelAggregatorTest, InputsOfEverNewLayoutsStopTheRunBeforeTheyTakeAllMemory) {
+  std::string text;
+  for (int line = 0; line < 18000; ++line) {
+    text += "A,20240131,20240131,08:00:00,09:00:00,,1,\"" + std::string(1000, 'N') + std::to_string(line) +
+            "\",\"v\",1,CPU,1\r\n";
+  }
+  const std::vector<AggregationInput> inputs = {{folder_.File("layouts.txt"), false}};
+  WriteText(inputs[0].Name, text);
+  AggregationSettings settings;
+  settings.Threads = 2;
+  const Outcome outcome = Run(settings, inputs);
+  EXPECT_FALSE(outcome.Done);
+  EXPECT_EQ(outcome.Message, "Unable to aggregate the inputs: their distinct layouts (headers, identifier names and "
+                             "rate codes) take more than 16777216 bytes");
+  EXPECT_EQ(outcome.Output, "");
+}
+
 }  // namespace
 }  // namespace quax::agg

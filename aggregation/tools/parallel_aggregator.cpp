@@ -170,6 +170,10 @@ std::string RefusalOf(const Layout& layout) {
 
 class LayoutRegistry {
  public:
+  // Records of a real file come in a few layouts; a file whose every line
+  // has new names must not take the memory without bound.
+  static constexpr std::size_t kMaxLayoutBytes = std::size_t{16} << 20;
+
   LayoutRegistry(std::vector<std::string> dropIdentifiers, std::vector<std::string> dropResources)
       : dropIdentifiers_(std::move(dropIdentifiers)),
         dropResources_(std::move(dropResources)),
@@ -180,6 +184,11 @@ class LayoutRegistry {
   const Layout* Of(const ResourceRecordView& record, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (const auto found = byText_.find(text); found != byText_.end()) return found->second;
+    layoutBytes_ += text.size();
+    if (layoutBytes_ > kMaxLayoutBytes) {
+      throw Error("Unable to aggregate the inputs: their distinct layouts (headers, identifier names and rate codes) "
+                  "take more than " + std::to_string(kMaxLayoutBytes) + " bytes");
+    }
     auto layout = std::make_unique<Layout>();
     layout->Id = static_cast<std::uint32_t>(layouts_.size());
     layout->Header = record.Header;
@@ -229,6 +238,7 @@ class LayoutRegistry {
   std::mutex mutex_;
   std::unordered_map<std::string, const Layout*> byText_;
   std::vector<std::unique_ptr<Layout>> layouts_;
+  std::size_t layoutBytes_ = 0;
   std::vector<std::string> dropIdentifiers_;
   std::vector<std::string> dropResources_;
   std::vector<char> identifierMatched_;
