@@ -4,9 +4,9 @@
 // of each of three runs and the machine it ran on.
 //
 //   aggregation_bench [records (default 1000000)] [file (default in TEMP)] [keep]
+#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -53,10 +53,24 @@ std::vector<ResourceRecord> Generate(long count) {
   return records;
 }
 
+constexpr long kMaxRecords = 100000000;
+
+// The record count, or 0 when the text is not one.
+long RecordCount(const std::string& text) {
+  long count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  return error == std::errc() && end == text.data() + text.size() && count >= 1 && count <= kMaxRecords ? count : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long count = argc > 1 ? std::atol(argv[1]) : 1000000;
+  const long count = argc > 1 ? RecordCount(argv[1]) : 1000000;
+  if (count == 0) {
+    std::fprintf(stderr, "aggregation_bench: the record count must be a whole number from 1 to %ld, not '%s'\n",
+                 kMaxRecords, argv[1]);
+    return 8;
+  }
   const std::string path =
       argc > 2 ? argv[2] : quax::agg::platform::TempDirectory() + "quaxagg-bench.txt";
   std::printf("machine: %s\n", quax::agg::platform::MachineDescription().c_str());

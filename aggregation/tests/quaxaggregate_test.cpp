@@ -211,6 +211,8 @@ TEST_F(QuaxAggregateTool, CommandLineErrorsExitWith8AndTouchNothing) {
        "quaxaggregate: --max-entries wants a whole number, not 'ten'\n"},
       {{"--date-aggregation", "daily", input_, output_},
        "quaxaggregate: --date-aggregation wants none, start, end or both\n"},
+      {{"--threads", "0", input_, output_}, "quaxaggregate: --threads wants a whole number from 1 to 64, not '0'\n"},
+      {{"--threads", "65", input_, output_}, "quaxaggregate: --threads wants a whole number from 1 to 64, not '65'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Message);
@@ -414,6 +416,115 @@ TEST_F(QuaxAggregateTool, DropNamesThatMatchNothingAreReportedAtTheEnd) {
             "quaxaggregate: warning: --drop-identifier NOSUCH matched no identifier of the input\n"
             "quaxaggregate: warning: --drop-resource Disk matched no resource of the input\n");
   EXPECT_EQ(Aggregates(output_), std::vector<std::string>({"USER=u1 | CPU=4.25 IO=8", "USER=u2 | CPU=10 IO=7"}));
+}
+
+// P u, Q x, P u: one aggregate of P u, wherever its records stand, in the
+// order of first records. Equal identifier values under another name are
+// another aggregate; a sum beyond 99,999,999,999 takes several records.
+TEST_F(QuaxAggregateTool, RecordsOfOneKeyAreSummedWhereverTheyStandAtAnyThreadCount) {
+  const std::string day = "20240131";
+  WriteText(input_, Record(R"(1,"USER","u1")", "1,CPU,1") + "B" + Record(R"(1,"HOST","x")", "1,CPU,2").substr(1) +
+                        "A,20240131,20240201,07:00:00,10:00:00,,1,\"USER\",\"u1\",1,CPU,4\r\n" +
+                        Record(R"(1,"HOST","u1")", "1,CPU,8") +
+                        "B" + Record(R"(1,"HOST","x")", "1,CPU,60000000000").substr(1) +
+                        "B" + Record(R"(1,"HOST","x")", "1,CPU,60000000000").substr(1));
+  const std::string expected =
+      "A,20240131,20240201,07:00:00,10:00:00,,1,\"USER\",\"u1\",1,CPU,5\r\n"
+      "B,20240131,20240131,08:00:00,09:00:00,,1,\"HOST\",\"x\",1,CPU,99999999999\r\n"
+      "B,20240131,20240131,08:00:00,09:00:00,,1,\"HOST\",\"x\",1,CPU,20000000003\r\n"
+      "A,20240131,20240131,08:00:00,09:00:00,,1,\"HOST\",\"u1\",1,CPU,8\r\n";
+  for (const char* threads : {"1", "2", "7"}) {
+    SCOPED_TRACE(threads);
+    const ToolRun run = Run({"--threads", threads, "--date-aggregation", "start", input_, output_});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(ReadText(output_), expected);
+  }
+}
+
+// Generated records of several layouts in two files and standard input:
+// the same bytes, and the same first error, at every thread count.
+TEST_F(QuaxAggregateTool, ThreadCountsGiveTheSameOutputAndTheSameFirstError) {
+  std::string texts[3];
+  for (int r = 0; r < 6000; ++r) {
+    const int key = (r * 7919) % 1500;
+    const std::string value = std::to_string(r % 97) + "." + std::to_string(100000000 + r * 31).substr(1, r % 10);
+    const std::string identifiers = key % 3 == 0 ? "2,\"USER\",\"u" + std::to_string(key) + "\",\"HOST\",\"h\""
+                                    : key % 3 == 1 ? "1,\"USER\",\"u" + std::to_string(key) + "\""
+                                                   : "1,\"HOST\",\"u" + std::to_string(key) + "\"";
+    texts[r % 3] += Record(identifiers, "2,CPU," + value + ",IO," + std::to_string(r),
+                           "2024013" + std::to_string(r / 1500 % 2));
+  }
+  const std::string second = folder_.File("second.txt");
+  const std::string piped = folder_.File("piped.txt");
+  WriteText(input_, texts[0]);
+  WriteText(second, texts[1]);
+  WriteText(piped, texts[2]);
+  std::string first;
+  for (const char* threads : {"1", "2", "7"}) {
+    SCOPED_TRACE(threads);
+    const ToolRun run = Run({"--threads", threads, input_, "-", second, output_}, piped);
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(run.Output.rfind("Input Records: 6000\n", 0), 0u) << run.Output;
+    if (first.empty()) first = ReadText(output_);
+    else EXPECT_TRUE(ReadText(output_) == first) << "the output differs from that of one thread";
+  }
+  EXPECT_EQ(ReadRecords(output_).size(), 3000u);
+
+  WriteText(piped, texts[2] + Record(R"(1,"USER","u1")", "1,CPU,1e3"));
+  WriteText(second, Record(R"(1,"USER","u1")", "1,CPU,1", "20241301") + texts[1]);
+  for (const char* threads : {"1", "2", "7"}) {
+    SCOPED_TRACE(threads);
+    const ToolRun run = Run({"--threads", threads, input_, "-", second, output_}, piped);
+    EXPECT_EQ(run.ExitCode, 16);
+    EXPECT_EQ(run.Errors, "quaxaggregate: Unreadable resource record at line 2001 of '-': the resource value '1e3' "
+                          "(field 12) is not a plain decimal number\n");
+    EXPECT_TRUE(ReadText(output_) == first);
+  }
+}
+
+// Every refusal names the file, line and field; a failed run shows no
+// counts, as it wrote nothing.
+TEST_F(QuaxAggregateTool, RefusedRecordsAreNamedByFileLineAndFieldAndNothingIsCounted) {
+  struct Case {
+    std::vector<std::string> Options;
+    std::string Line;
+    std::string Reason;
+  };
+  const std::vector<Case> cases = {
+      {{}, Record("0", "1,CPU,1"), "it has no identifiers (field 7 is 0)"},
+      {{"--drop-identifier", "user"}, Record(R"(1,"USER","u1")", "1,CPU,1"),
+       "its only identifier 'USER' (field 8) is left out by --drop-identifier"},
+      {{}, Record(R"(1,"USER","u1")", "0"), "it has no resources (field 10 is 0)"},
+      {{"--drop-resource", "CPU", "--drop-resource", "io"}, Record(R"(1,"USER","u1")", "2,CPU,1,IO,2"),
+       "every resource it has (rate codes in fields 11 to 13) is left out by --drop-resource"},
+      {{}, Record(R"(1,"USER","u1")", "1,CPU,1000000000000000"),
+       "the resource value '1000000000000000' for 'CPU' (field 12) would make its aggregate need more than "
+       "10000 output records of at most 99999999999"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Reason);
+    WriteText(input_, Record(R"(2,"HOST","h1","USER","u1")", "3,CPU,1,IO,1,MEM,1") + c.Line);
+    WriteText(output_, kEarlierOutput);
+    std::vector<std::string> arguments = c.Options;
+    arguments.insert(arguments.end(), {input_, output_});
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.ExitCode, 16);
+    EXPECT_EQ(run.Errors, "quaxaggregate: Refused resource record at line 2 of '" + input_ + "': " + c.Reason + "\n");
+    EXPECT_EQ(run.Output, "");
+    EXPECT_EQ(ReadText(output_), kEarlierOutput);
+  }
+}
+
+// A benchmark program checks its arguments before it allocates by them.
+TEST_F(QuaxAggregateTool, TheRecordFileBenchmarkRefusesArgumentsItCannotUse) {
+  for (const std::string bad : {"-5", "0", "ten", "100000001"}) {
+    SCOPED_TRACE(bad);
+    const ToolRun run = testing::RunTool("aggregation_bench", {bad}, folder_);
+    EXPECT_EQ(run.ExitCode, 8);
+    EXPECT_EQ(run.Errors, "aggregation_bench: the record count must be a whole number from 1 to 100000000, not '" +
+                              bad + "'\n");
+    EXPECT_EQ(run.Output, "");
+  }
 }
 
 #ifndef _WIN32

@@ -10,28 +10,27 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/file_aggregator.h"
+#include "engine/typed_engine.h"
+#include "tools/parallel_aggregator.h"
 #include "tools/tool_support.h"
 
 namespace {
 
-using quax::agg::CFileAggregator;
 using namespace quax::agg;
 using namespace quax::agg::tools;
-
-// Records between two looks at Ctrl+C and the progress line.
-constexpr std::int64_t kProgressInterval = 1 << 16;
 
 constexpr const char* kHelp =
     "Usage: quaxaggregate [options] INPUT... OUTPUT\n"
     "\n"
     "Sums the resource records of the INPUT files whose header, identifier\n"
-    "values and dates are equal, and writes one record per aggregate to OUTPUT\n"
-    "(which is replaced unless --append is given). Records of all inputs are\n"
-    "summed together. Entries that do not fit into memory go to work files and\n"
-    "are summed in further passes. OUTPUT changes only when the whole run\n"
-    "succeeds. \"-\" as INPUT reads standard input, as OUTPUT writes standard\n"
-    "output.\n"
+    "names and values, rate codes and dates are equal, and writes one record\n"
+    "per aggregate to OUTPUT (which is replaced unless --append is given).\n"
+    "Records of all inputs are summed together, wherever they stand. The\n"
+    "aggregates are written in the order of their first record in the inputs.\n"
+    "Keys that do not fit into memory go to work files and are summed in\n"
+    "further passes, each pass written after the one before. OUTPUT changes\n"
+    "only when the whole run succeeds. \"-\" as INPUT reads standard input, as\n"
+    "OUTPUT writes standard output.\n"
     "\n"
     "Input is read strictly: a date that is not a calendar date, a time outside\n"
     "00:00:00-23:59:59 or a value that is not a plain decimal number stops the\n"
@@ -40,6 +39,9 @@ constexpr const char* kHelp =
     "Options:\n"
     "  --drop-identifier NAME  leave out the identifier NAME (any case); repeatable\n"
     "  --drop-resource CODE    leave out the resource with rate code CODE; repeatable\n"
+    "  --threads N             threads that read and sum (1 to 64; default: the\n"
+    "                          processors this process may use); the output is\n"
+    "                          the same for any number\n"
     "  --max-entries N         keep at most N aggregates in memory per pass\n"
     "                          (0: as many as the memory limits allow; default)\n"
     "  --memory-min MB         memory the table may always use (0 turns the limit off)\n"
@@ -67,6 +69,7 @@ constexpr const char* kHelp =
     "130 interrupted (Ctrl+C).\n";
 
 struct Options {
+  int Threads = 0;  // 0: the processors of the process
   std::vector<std::string> Inputs;
   std::string Output;
   std::vector<std::string> DropIdentifiers;
@@ -143,6 +146,14 @@ bool ParseArguments(CommandLine& line, Options& options) {
       if (!ParseCount(text, target)) {
         return line.Refuse(std::string(option) + " wants a whole number, not '" + std::string(text) + "'");
       }
+    } else if (option == "--threads") {
+      if (!line.Value(text)) return false;
+      std::int32_t threads = 0;
+      if (!ParseCount(text, threads) || threads < 1 || threads > ParallelAggregator::kMaxThreads) {
+        return line.Refuse("--threads wants a whole number from 1 to " +
+                           std::to_string(ParallelAggregator::kMaxThreads) + ", not '" + std::string(text) + "'");
+      }
+      options.Threads = threads;
     } else if (option == "--date-aggregation") {
       if (!line.Value(text)) return false;
       if (!ParseDateAggregation(text, options.DateAggregation)) {
@@ -154,16 +165,6 @@ bool ParseArguments(CommandLine& line, Options& options) {
   }
   return line.Help() || line.TakeInputsAndOutput("input", options.Inputs, options.Output);
 }
-
-#ifndef _WIN32
-// Natively the tool prints the run's results itself; the engine's report to
-// standard error would only repeat them.
-class SilentReporter final : public quax::agg::EventReporter {
- public:
-  void ReportInformation(std::int32_t, const std::string&) override {}
-  void ReportError(std::int32_t, const std::string&) override {}
-};
-#endif
 
 int Fail(const std::string& message) { return tools::Fail("quaxaggregate", message); }
 
@@ -180,82 +181,63 @@ int CheckBeforeWork(const Options& options) {
   return kExitOk;
 }
 
-void WarnOfUnmatched(const std::vector<std::string>& given, const std::vector<std::string>& unmatched,
-                     const char* option, const char* what) {
-  for (const std::string& name : given) {
-    for (const std::string& none : unmatched) {
-      if (SameNameIgnoringCase(name, none)) {
-        std::fprintf(stderr, "quaxaggregate: warning: %s %s matched no %s of the input\n", option,
-                     name.c_str(), what);
-      }
-    }
+void WarnOfUnmatched(const std::vector<std::string>& unmatched, const char* option, const char* what) {
+  for (const std::string& name : unmatched) {
+    std::fprintf(stderr, "quaxaggregate: warning: %s %s matched no %s of the input\n", option, name.c_str(), what);
   }
+}
+
+// The options, with the engine's memory limits where none is given.
+AggregationSettings SettingsOf(const Options& options, const TypedEngine& engine) {
+  AggregationSettings settings;
+  settings.Threads = options.Threads > 0 ? options.Threads
+                                         : std::min(ProcessorsOfThisProcess(), ParallelAggregator::kMaxThreads);
+  settings.MaxEntries = options.MaxEntries;
+  settings.MemoryMinimum = options.MemoryMinimum >= 0 ? options.MemoryMinimum : engine.MemoryMinimum();
+  settings.MemoryMaximum = options.MemoryMaximum >= 0 ? options.MemoryMaximum : engine.MemoryMaximum();
+  settings.DateAggregation = options.DateAggregation;
+  settings.StrictInput = !options.Lenient;
+  settings.DebugCounters = options.DebugCounters;
+  settings.DropIdentifiers = options.DropIdentifiers;
+  settings.DropResources = options.DropResources;
+  settings.WorkPath = options.WorkPath;
+  return settings;
 }
 
 int Run(const Options& options) {
   if (const int refused = CheckBeforeWork(options); refused != kExitOk) return refused;
 
-  CFileAggregator aggregator;
-  quax::agg::TypedEngine& engine = aggregator.Engine();
-#ifndef _WIN32
-  engine.SetEventReporter(std::make_unique<SilentReporter>());
-#endif
-  if (!options.WorkPath.empty()) engine.SetWorkFilePath(options.WorkPath);
-  aggregator.Initialize(options.MaxEntries);
-  for (const std::string& name : options.DropIdentifiers) aggregator.AddIdentifierToRemove(name);
-  for (const std::string& code : options.DropResources) aggregator.AddResourceToRemove(code);
-  if (options.MemoryMinimum >= 0) engine.SetMemoryMinimum(options.MemoryMinimum);
-  if (options.MemoryMaximum >= 0) engine.SetMemoryMaximum(options.MemoryMaximum);
-  engine.SetDateAggregation(options.DateAggregation);
-  engine.SetEnableDebugCounters(options.DebugCounters);
-  aggregator.SetStrictInput(!options.Lenient);
+  // The engine's defaults for the memory limits, and the priority it gives
+  // the process for a run (set back to normal when `engine` goes).
+  TypedEngine engine;
+  engine.Initialize(options.MaxEntries);
+  ParallelAggregator aggregator(SettingsOf(options, engine));
 
   // The aggregates go to a staged file first, which becomes OUTPUT only
   // when the whole run succeeded: a run that fails leaves OUTPUT as it was.
   StagedOutput staged(options.Output, options.WorkPath);
   std::string message;
   if (!staged.Create(options.Append, message)) return Fail(message);
-  engine.SetOutputFileName(staged.Path());
 
   ProgressLine progress(!options.Quiet && StandardErrorIsTerminal());
   aggregator.SetProgress(
-      [&progress](std::int64_t records, bool allRead) {
-        progress.Show(1, records, allRead);
-        return !InterruptRequested();
-      },
-      kProgressInterval);
-  engine.SetPassProgress(
-      [&progress](std::int64_t pass, std::int64_t records) {
-        progress.Show(pass, records, records == 0);
-        return !InterruptRequested();
-      },
-      kProgressInterval);
+      [&progress](std::int64_t pass, std::int64_t records, bool force) { progress.Show(pass, records, force); });
+  aggregator.SetStopRequest([] { return InterruptRequested(); });
 
-  std::vector<quax::agg::AggregationInput> inputs;
+  std::vector<AggregationInput> inputs;
   for (const std::string& input : options.Inputs) inputs.push_back({input, IsStandardStream(input)});
-  std::string failure;
-  try {
-    if (!aggregator.AggregateInputs(inputs)) failure = aggregator.LastErrorMessage();
-  } catch (const std::exception& error) {  // an unreadable record or a failed write
-    failure = error.what();
-  }
+  const bool done = aggregator.Run(inputs, staged.Path());
   progress.Clear();
   if (InterruptRequested()) return ReportInterrupted("quaxaggregate", options.Output);
-  std::FILE* results = WritesThrough(options.Output) ? stderr : stdout;
-  const auto printResults = [&] {
-    if (!options.Quiet) PrintText(results, options.DebugCounters ? engine.DebugMessage() : engine.ResultsMessage());
-  };
-  if (!failure.empty()) {
-    const int failed = Fail(staged.InUserTerms(failure));
-    printResults();
-    return failed;
-  }
+  // A failed run wrote nothing: its counts are not shown.
+  if (!done) return Fail(staged.InUserTerms(aggregator.LastErrorMessage()));
   if (!staged.Publish(message)) return InterruptRequested() ? ReportInterrupted("quaxaggregate", options.Output) : Fail(message);
-  printResults();
-  WarnOfUnmatched(options.DropIdentifiers, aggregator.UnmatchedIdentifiersToRemove(), "--drop-identifier",
-                  "identifier");
-  WarnOfUnmatched(options.DropResources, aggregator.UnmatchedResourcesToRemove(), "--drop-resource",
-                  "resource");
+  if (!options.Quiet) {
+    std::FILE* results = WritesThrough(options.Output) ? stderr : stdout;
+    PrintText(results, options.DebugCounters ? aggregator.DebugMessage() : aggregator.ResultsMessage());
+  }
+  WarnOfUnmatched(aggregator.UnmatchedDropIdentifiers(), "--drop-identifier", "identifier");
+  WarnOfUnmatched(aggregator.UnmatchedDropResources(), "--drop-resource", "resource");
   return kExitOk;
 }
 
