@@ -124,8 +124,15 @@ class FileLock {
 // From now on File::Read and File::Write fail at once instead of waiting on
 // a pipe, a terminal or a device (POSIX: also a call a signal interrupts):
 // a run asked to end stops waiting for input or for a reader. Safe in a
-// signal handler.
+// signal handler (POSIX).
 void StopWaitingIo() noexcept;
+
+#ifdef _WIN32
+// Cancels the waits of the reads and writes under way in any thread. A
+// thread that looked at the stop request just before it was made may start
+// its wait just after: call this again until the run has ended.
+void CancelWaitingIo() noexcept;
+#endif
 
 // Processor time of this process (user and kernel) in seconds: benchmark
 // figures that other load on the machine does not distort.

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -119,12 +120,32 @@ bool File::OpenStandardStream(OpenMode mode, FileError& error) {
   return true;
 }
 
-std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+namespace {
+
+// A read of a pipe or terminal (or a write to a pipe) may wait without end,
+// and a signal interrupts only the thread it is delivered to: whichever
+// thread waits looks at the stop request this often.
+constexpr int kStopCheckMilliseconds = 100;
+
+// Waits until `fd` is ready for `events` (at once for regular files); false
+// with EINTR once the run is asked to end.
+bool WaitUntilReady(int fd, short events, FileError& error) {
   for (;;) {
     if (ioWaitsStopped.load(std::memory_order_relaxed)) {
       error = FromErrno(EINTR);
-      return -1;
+      return false;
     }
+    pollfd waiting{fd, events, 0};
+    const int ready = ::poll(&waiting, 1, kStopCheckMilliseconds);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return true;  // ready, or an error the call reports
+  }
+}
+
+}  // namespace
+
+std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+  for (;;) {
+    if (!WaitUntilReady(fd_, POLLIN, error)) return -1;
     const ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
@@ -135,10 +156,7 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
   while (size > 0) {
-    if (ioWaitsStopped.load(std::memory_order_relaxed)) {
-      error = FromErrno(EINTR);
-      return false;
-    }
+    if (!WaitUntilReady(fd_, POLLOUT, error)) return false;
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -4,9 +4,12 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "unique_handle.h"
 
@@ -15,6 +18,35 @@ namespace quax::agg::platform {
 namespace {
 
 std::atomic<bool> ioWaitsStopped{false};
+
+// The threads inside a read or write, which may wait without end on a pipe
+// or a console: a run asked to end cancels their waits, whichever thread
+// reads.
+std::mutex waitingThreadsLock;
+std::vector<HANDLE> waitingThreads;
+
+// Registers the calling thread for the time of one read or write; false
+// (nothing registered) once the run is asked to end.
+class WaitingThread {
+ public:
+  WaitingThread() {
+    thread_local const unique_handle self(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+    handle_ = self.get();
+    if (handle_ == nullptr) return;
+    std::lock_guard lock(waitingThreadsLock);
+    waitingThreads.push_back(handle_);
+  }
+  ~WaitingThread() {
+    if (handle_ == nullptr) return;
+    std::lock_guard lock(waitingThreadsLock);
+    waitingThreads.erase(std::ranges::find(waitingThreads, handle_));
+  }
+  WaitingThread(const WaitingThread&) = delete;
+  WaitingThread& operator=(const WaitingThread&) = delete;
+
+ private:
+  HANDLE handle_ = nullptr;
+};
 
 // A lock file being removed as its holder lets go refuses to open for a
 // moment: tried again this many times, 10 ms apart.
@@ -110,6 +142,7 @@ bool File::OpenStandardStream(OpenMode mode, FileError& error) {
 }
 
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
+  const WaitingThread waiting;  // registered before the look at the request, so that no wait is missed
   if (ioWaitsStopped.load(std::memory_order_relaxed)) {
     error = FromWin32(ERROR_OPERATION_ABORTED);
     return -1;
@@ -126,6 +159,7 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 }
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
+  const WaitingThread waiting;
   while (size > 0) {
     if (ioWaitsStopped.load(std::memory_order_relaxed)) {
       error = FromWin32(ERROR_OPERATION_ABORTED);
@@ -327,7 +361,15 @@ void FileLock::Release() noexcept {
   path_.clear();
 }
 
-void StopWaitingIo() noexcept { ioWaitsStopped.store(true, std::memory_order_relaxed); }
+void StopWaitingIo() noexcept {
+  ioWaitsStopped.store(true, std::memory_order_relaxed);
+  CancelWaitingIo();
+}
+
+void CancelWaitingIo() noexcept {
+  std::lock_guard lock(waitingThreadsLock);
+  for (const HANDLE thread : waitingThreads) CancelSynchronousIo(thread);
+}
 
 double ProcessCpuSeconds() {
   FILETIME created;

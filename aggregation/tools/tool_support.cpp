@@ -10,8 +10,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <io.h>
-
-#include "unique_handle.h"
 #else
 #include <unistd.h>
 #endif
@@ -93,9 +91,10 @@ bool RequestStop(StopReason reason) noexcept {
 }
 
 #ifdef _WIN32
-// The thread that runs the tool, whose waiting read or write the console
-// handler cancels; kept for the life of the process.
-quax::unique_handle mainThread;
+// How long the console handler keeps cancelling waits after Ctrl+C, and how
+// often: a reading thread may start its wait just after the request.
+constexpr int kCancelRounds = 20;
+constexpr DWORD kCancelIntervalMilliseconds = 50;
 #else
 extern "C" void OnStopSignal(int signal) { RequestStop(StopReasonOfSignal(signal)); }
 #endif
@@ -149,18 +148,19 @@ int __stdcall HandleConsoleEvent(unsigned long type) {
   const bool first = RequestStop(reason);
   // A second Ctrl+C is passed on: the default handler ends the process.
   if (reason == StopReason::Interrupt && !first) return FALSE;
-  if (mainThread) CancelSynchronousIo(mainThread.get());
-  if (reason == StopReason::Interrupt) return TRUE;
-  // The system ends the process as soon as this returns: the run cleans up
-  // and ends the process first (or the system's time for it runs out).
-  Sleep(INFINITE);
+  // The system ends the process as soon as this returns after the console's
+  // closing, log-off or shutdown: the run cleans up and ends the process
+  // first (or the system's time for it runs out).
+  for (int round = 0; reason != StopReason::Interrupt || round < kCancelRounds; ++round) {
+    platform::CancelWaitingIo();
+    Sleep(kCancelIntervalMilliseconds);
+  }
   return TRUE;
 }
 #endif
 
 void CatchStopRequests() {
 #ifdef _WIN32
-  mainThread.reset(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
   // A process started in a new process group ignores Ctrl+C until told not to.
   SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(&HandleConsoleEvent, TRUE);
