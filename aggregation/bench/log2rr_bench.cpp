@@ -97,7 +97,9 @@ int main(int argc, char** argv) {
   std::string message;
   const double cpuBefore = quax::agg::platform::ProcessCpuSeconds();
   const Clock::time_point start = Clock::now();
-  const bool converted = quax::agg::tools::ConvertLogsToResourceFile(logs, output, [] { return true; }, report, message);
+  quax::agg::tools::ConversionJob job;
+  job.Logs = logs;
+  const bool converted = quax::agg::tools::ConvertLogsToResourceFile(job, output, [] { return true; }, report, message);
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = quax::agg::platform::ProcessCpuSeconds() - cpuBefore;
   if (!converted) {
