@@ -3,6 +3,8 @@
 // report, and outputs they must not replace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -261,14 +263,48 @@ TEST_F(BillingTools, FoldersOfMachinesGiveTheirDailyLogsOfTheRange) {
 
   // A folder without the days asked for, or without any log, bills nothing
   // from it and says so.
-  const ToolRun later = Run("quaxlog2rr", {"--from", "2027-01-01", share, share + "/archive", "-"});
+  const auto in = [&share](const char* name) { return (std::filesystem::path(share) / name).string(); };
+  const ToolRun later = Run("quaxlog2rr", {"--from", "2027-01-01", share, in("archive"), "-"});
   EXPECT_EQ(later.ExitCode, 4);
-  for (const std::string& line : {"  the folder '" + share + "/HOST1' holds no log of the days asked for\n",
+  for (const std::string& line : {"  the folder '" + in("HOST1") + "' holds no log of the days asked for\n",
                                   "  the folder '" + share + "' holds no log of the days asked for\n",
-                                  "  the folder '" + share + "/archive' holds no daily log (QUAXProcessLog-YYYYMMDD.txt)\n"}) {
+                                  "  the folder '" + in("archive") + "' holds no daily log (QUAXProcessLog-YYYYMMDD.txt)\n"}) {
     EXPECT_NE(later.Errors.find(line), std::string::npos) << line << later.Errors;
   }
 }
+
+#ifdef _WIN32
+// cmd.exe hands "*" and "?" to the program: the Windows tools expand them,
+// in sorted order, and say which pattern matched nothing.
+TEST_F(BillingTools, TheWindowsToolsExpandWildcardsInTheirInputs) {
+  const std::string share = folder_.File("share");
+  for (const auto& [file, text] : logs_.Files()) {
+    std::filesystem::create_directories(share + "\\" + file.first);
+    WriteText(share + "\\" + file.first + "\\QUAXProcessLog-" + file.second + ".txt", text);
+  }
+  const ToolRun converted = Run("quaxlog2rr", {share + "\\HOST*\\QUAXProcessLog-*.txt", usage_});
+  EXPECT_EQ(converted.ExitCode, 0) << converted.Errors;
+  EXPECT_EQ(converted.Output, kReport);
+  const ToolRun aggregated = Run("quaxaggregate", {"--quiet", folder_.File("usag?.t*"), sums_});
+  EXPECT_EQ(aggregated.ExitCode, 0) << aggregated.Errors;
+  const ToolRun billed = Run("quaxbill", {"--period", "day", folder_.File("SUMS.*"), bill_});
+  EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
+  EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
+
+  const std::string nothing = share + "\\HOST9*\\*.txt";
+  const std::string tooLong = folder_.File(std::string(280, 'a') + ".txt");
+  for (const char* tool : {"quaxlog2rr", "quaxaggregate", "quaxbill"}) {
+    const ToolRun unmatched = Run(tool, {nothing, folder_.File("out.txt")});
+    EXPECT_EQ(unmatched.ExitCode, 8) << tool;
+    EXPECT_EQ(unmatched.Errors, std::string(tool) + ": no file matches '" + nothing + "'\n");
+    const ToolRun deep = Run(tool, {tooLong, folder_.File("out.txt")});
+    EXPECT_EQ(deep.ExitCode, 8) << tool;
+    EXPECT_NE(deep.Errors.find("characters long as a full path; Windows opens at most 259 for this program"),
+              std::string::npos)
+        << deep.Errors;
+  }
+}
+#endif
 
 // The trial's mistake: the arguments swapped, which replaced a day's log
 // with a one-line result. Each tool leaves an OUTPUT that is not its own
