@@ -105,27 +105,12 @@ TEST_F(ScriptExamples, QuaxEventsListsTheLastDayOrNamesAnUnreachableMachine) {
             "The machine may be offline.\n");
 }
 
-// The example bills as quaxlog2rr does: the same logs (start, interval and
-// end records across midnight, end records only, a day copied into a second
-// folder) give the same bill through the script as through quaxlog2rr and
-// quaxaggregate, both read by quaxbill.
+// The example bills as quaxlog2rr does: the worked example's logs (start,
+// interval and end records across midnight, end records only) and a day
+// copied into a second folder give the same bill through the script as
+// through quaxlog2rr and quaxaggregate, both read by quaxbill.
 TEST_F(ScriptExamples, ProcessLogFilesBecomeTheRecordsQuaxlog2rrWrites) {
-  agg::testing::LogFiles logs;
-  agg::testing::SimulatedProcess nightly("HOST1", 4242, "CORP\\alice", "Apollo", "nightly.exe", 1200);
-  nightly.Use(0.5, 0.25);
-  nightly.Refresh(1201);
-  logs.Write(RecordType::Start, nightly);
-  nightly.Use(3, 1.5, 100, 7);
-  nightly.Refresh(1440);
-  logs.Write(RecordType::Interval, nightly);
-  nightly.Use(10, 5, 1000);
-  nightly.Exit(1560);
-  logs.Write(RecordType::Interval, nightly);
-  logs.Write(RecordType::End, nightly);
-  agg::testing::SimulatedProcess build("HOST2", 7, "CORP\\carol", "", "build.exe", 1380);
-  build.Use(30, 10, 4096, 1024);
-  build.Exit(1500);
-  logs.Write(RecordType::End, build);
+  const agg::testing::LogFiles logs = agg::testing::WorkedExampleLogs();
   for (const auto& [file, text] : logs.Files()) {
     CreateDirectoryA(Path(file.first).c_str(), nullptr);
     WriteText(Path(file.first + "\\QUAXProcessLog-" + file.second + ".txt"), text);
@@ -136,7 +121,7 @@ TEST_F(ScriptExamples, ProcessLogFilesBecomeTheRecordsQuaxlog2rrWrites) {
 
   const ScriptRun run = RunScript("examples/process_log_to_bill.vbs", {scratch_.Path(), Path("records.txt"), Path("bill.txt")});
   EXPECT_EQ(run.ExitCode, 0u) << run.Output;
-  EXPECT_EQ(run.Output.rfind("4 records from 8 usage lines of 4 log files (0 lines not read)\nInput Records: 4\n", 0), 0u)
+  EXPECT_EQ(run.Output.rfind("6 records from 11 usage lines of 5 log files (0 lines not read)\nInput Records: 6\n", 0), 0u)
       << run.Output;
   EXPECT_NE(ReadFile(Path("records.txt")).find("PROCESS,20261208,20261208,20:00:00,20:01:00,,4,\"Machine\",\"HOST1\","
                                                "\"User\",\"CORP\\alice\",\"Project\",\"Apollo\",\"Process\",\"nightly.exe\",6,"
@@ -157,7 +142,7 @@ TEST_F(ScriptExamples, ProcessLogFilesBecomeTheRecordsQuaxlog2rrWrites) {
       << output;
   ASSERT_EQ(tool("quaxbill.exe\" --period day \"" + Path("sums.txt") + "\" \"" + Path("tools.csv") + "\""), 0u) << output;
   EXPECT_EQ(ReadFile(Path("script.csv")), ReadFile(Path("tools.csv")));
-  for (const char* row : {"CORP\\alice,Apollo,", "CORP\\carol,(none),"}) {
+  for (const char* row : {"CORP\\alice,Apollo,", "CORP\\bob,Zeus,", "CORP\\carol,Hermes,"}) {
     EXPECT_NE(ReadFile(Path("script.csv")).find(row), std::string::npos) << ReadFile(Path("script.csv"));
   }
 }
