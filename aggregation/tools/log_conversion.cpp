@@ -199,7 +199,7 @@ class SeriesIndex {
     if (2 * (series.size() + 1) > slots_.size()) Grow(series);
     const std::uint64_t hash = Hash(key);
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+    for (std::size_t at = static_cast<std::size_t>(hash) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[at];
       if (slot.Id == kNone) {
         slot = {tag, static_cast<std::uint32_t>(series.size())};
@@ -229,7 +229,7 @@ class SeriesIndex {
     slots_.assign(std::max<std::size_t>(1024, 2 * slots_.size()), Slot{});
     for (std::uint32_t id = 0; id < series.size(); ++id) {
       const std::uint64_t hash = Hash(series[id]);
-      std::size_t at = hash & (slots_.size() - 1);
+      std::size_t at = static_cast<std::size_t>(hash) & (slots_.size() - 1);
       while (slots_[at].Id != kNone) at = (at + 1) & (slots_.size() - 1);
       slots_[at] = {static_cast<std::uint32_t>(hash >> 32), id};
     }
@@ -359,8 +359,7 @@ bool LogConverter::AddLog(std::string_view name, const LineSource& nextLine, std
   State& state = *state_;
   const auto file = static_cast<std::uint32_t>(state.Files.size());
   state.Files.emplace_back(IsStandardStream(name) ? "standard input" : std::string(name));
-  ProcessLogLayout layout;
-  bool haveLayout = false;
+  ProcessLogLayout layout;  // line 1 is a header record, or the log is refused
   UsageLineScratch scratch;
   UsageLine usage;
   LineFault fault;
@@ -375,22 +374,20 @@ bool LogConverter::AddLog(std::string_view name, const LineSource& nextLine, std
       ++usageLines;
       NotBilled(kIncomplete, file, number, "the last line has no line end (the file may still be written)");
     } else if (number == 1 || ProcessLogLayout::IsHeaderLine(line)) {
-      if (layout.Read(line, reason)) {
-        haveLayout = true;
-      } else if (number == 1) {
+      if (layout.Read(line, reason)) continue;
+      if (number == 1) {
         message = "'" + state.Files[file] + "' is not a process log: line 1: " + reason;
         return false;
-      } else {
-        ++report_.RecordsRead;
-        NotBilled(kFaultUnreadable, file, number, "a header record that cannot be read: " + reason);
       }
+      ++report_.RecordsRead;
+      NotBilled(kFaultUnreadable, file, number, "a header record that cannot be read: " + reason);
     } else if (line.empty()) {
       ++report_.RecordsRead;
       Skip(kEmptyLines);
     } else {
       ++report_.RecordsRead;
       ++usageLines;
-      if (haveLayout && ParseUsageLine(line, layout, scratch, usage, fault)) {
+      if (ParseUsageLine(line, layout, scratch, usage, fault)) {
         Add(usage, file, number);
       } else {
         NotBilled(fault.Kind.c_str(), file, number, fault.Detail);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform_files.h"
+#include "tools/input_expansion.h"
 #include "tools/log_conversion.h"
 #include "tools/log_files.h"
 #include "tools/tool_support.h"
@@ -178,7 +179,9 @@ int FindLogs(const Options& options, ConversionJob& job) {
     if (!FindDailyLogs(input, options.Prefix, fileDays, found, message)) return Fail(message);
   }
   for (const std::string& log : found.Files) {
-    if (IsStandardStream(log) || IsStandardStream(options.Output) || !SameFile(log, options.Output)) continue;
+    if (IsStandardStream(log)) continue;
+    if (auto tooLong = CheckPathLength(log)) return Fail(*tooLong);
+    if (IsStandardStream(options.Output) || !SameFile(log, options.Output)) continue;
     std::fprintf(stderr, "quaxlog2rr: %s is both a log and the output\n", options.Output.c_str());
     return kExitUsage;
   }
