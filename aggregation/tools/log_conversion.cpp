@@ -104,28 +104,33 @@ const char* RecordName(char type) {
 
 }  // namespace
 
-// One usage record as read, in 72 bytes: a month of a server's logs is
-// held until every log is read.
+// What a stored record cannot hold in its own fields: seconds of 4,295 and
+// more (2^32 millionths), an interval of 49 days or more.
+struct WideValues {
+  std::array<std::int64_t, 4> Seconds;
+  std::int64_t IntervalStart;
+};
+
+// One usage record as read, in 56 bytes: a month of a server's logs is
+// held until every log is read. Its rare large values lie in a table of
+// wide values beside the records.
 class StoredRecord {
  public:
-  static constexpr std::uint32_t kMaxFiles = 1u << 24;
-  static constexpr std::int64_t kMaxLines = std::int64_t{1} << 40;
-  static constexpr std::uint32_t kMaxNames = 1u << 28;
+  static constexpr std::uint32_t kMaxFiles = 0xFFFFFFFFu;
+  static constexpr std::int64_t kMaxLines = 0xFFFFFFFF;
+  static constexpr std::uint32_t kMaxNames = 1u << 27;
 
   // Uninitialized: the store's chunks are filled record by record.
   StoredRecord() = default;
   StoredRecord(const UsageLine& line, std::uint32_t series, std::uint32_t names, std::uint32_t file,
-               std::int64_t lineNumber) noexcept
-      : Moment(0), IntervalStart(0), Series(series) {
-    for (std::size_t i = 0; i < kKBytesRead; ++i) seconds_[i] = line.Figures[i];
+               std::int64_t lineNumber, std::vector<WideValues>& wide)
+      : Moment(0), Series(series), file_(file), line_(static_cast<std::uint32_t>(lineNumber)) {
     kilobytes_[0] = static_cast<std::uint32_t>(line.Figures[kKBytesRead]);
     kilobytes_[1] = static_cast<std::uint32_t>(line.Figures[kKBytesWritten]);
-    position_ = (std::uint64_t{file} << 40) | static_cast<std::uint64_t>(lineNumber);
     const bool exited = line.Exited.Present;
     bool momentKnown = true;
     if (line.Type == 'I') {
       Moment = line.IntervalEnd.Milliseconds;
-      IntervalStart = line.IntervalStart.Milliseconds;
     } else if (line.Type == 'E' && exited) {
       Moment = line.Exited.Milliseconds;
     } else if (line.Created.Present) {
@@ -133,27 +138,39 @@ class StoredRecord {
     } else {
       momentKnown = false;
     }
+    const std::int64_t intervalStart = line.Type == 'I' ? line.IntervalStart.Milliseconds : Moment;
+    bool narrow = Moment - intervalStart >= 0 && Moment - intervalStart <= kNarrow;
+    for (std::size_t i = 0; i < kKBytesRead; ++i) narrow = narrow && line.Figures[i] <= kNarrow;
+    if (narrow) {
+      for (std::size_t i = 0; i < kKBytesRead; ++i) seconds_[i] = static_cast<std::uint32_t>(line.Figures[i]);
+      intervalLength_ = static_cast<std::uint32_t>(Moment - intervalStart);
+    } else {
+      const auto at = static_cast<std::uint32_t>(wide.size());
+      wide.push_back({{line.Figures[0], line.Figures[1], line.Figures[2], line.Figures[3]}, intervalStart});
+      seconds_ = {at, 0, 0, 0};
+      intervalLength_ = 0;
+    }
     const std::uint32_t type = line.Type == 'S' ? kStart : line.Type == 'I' ? kInterval : kEnd;
-    namesAndKind_ = (names << 4) | type | (exited ? kExited : 0u) | (momentKnown ? kMomentKnown : 0u);
+    namesAndKind_ = (names << 5) | type | (exited ? kExited : 0u) | (momentKnown ? kMomentKnown : 0u) |
+                    (narrow ? 0u : kWide);
   }
 
   std::int64_t Moment;  // interval end, exit, or creation plus elapsed seconds (when MomentKnown)
-  std::int64_t IntervalStart;
   std::uint32_t Series;
 
-  RecordFigures Figures() const noexcept {
+  RecordFigures Figures(const std::vector<WideValues>& wide) const noexcept {
+    if ((namesAndKind_ & kWide) != 0) {
+      const WideValues& values = wide[seconds_[0]];
+      return {values.Seconds[0], values.Seconds[1], values.Seconds[2], values.Seconds[3], kilobytes_[0], kilobytes_[1]};
+    }
     return {seconds_[0], seconds_[1], seconds_[2], seconds_[3], kilobytes_[0], kilobytes_[1]};
   }
-  std::int64_t Elapsed() const noexcept { return seconds_[kElapsed]; }
-  bool SameFigures(const StoredRecord& other) const noexcept {
-    return seconds_ == other.seconds_ && kilobytes_ == other.kilobytes_;
+  std::int64_t IntervalStart(const std::vector<WideValues>& wide) const noexcept {
+    return (namesAndKind_ & kWide) != 0 ? wide[seconds_[0]].IntervalStart : Moment - intervalLength_;
   }
-  bool FiguresBefore(const StoredRecord& other) const noexcept {
-    return std::tie(seconds_, kilobytes_) < std::tie(other.seconds_, other.kilobytes_);
-  }
-  std::uint32_t Names() const noexcept { return namesAndKind_ >> 4; }
-  std::uint32_t File() const noexcept { return static_cast<std::uint32_t>(position_ >> 40); }
-  std::int64_t Line() const noexcept { return static_cast<std::int64_t>(position_ & (kMaxLines - 1)); }
+  std::uint32_t Names() const noexcept { return namesAndKind_ >> 5; }
+  std::uint32_t File() const noexcept { return file_; }
+  std::int64_t Line() const noexcept { return line_; }
   char Type() const noexcept {
     const std::uint32_t type = namesAndKind_ & kTypeMask;
     return type == kStart ? 'S' : type == kInterval ? 'I' : 'E';
@@ -163,18 +180,23 @@ class StoredRecord {
   bool IsExitedEnd() const noexcept { return Type() == 'E' && Exited(); }
 
  private:
+  static constexpr std::int64_t kNarrow = 0xFFFFFFFF;
   static constexpr std::uint32_t kStart = 1;
   static constexpr std::uint32_t kInterval = 2;
   static constexpr std::uint32_t kEnd = 3;
   static constexpr std::uint32_t kTypeMask = 3;
   static constexpr std::uint32_t kExited = 4;
   static constexpr std::uint32_t kMomentKnown = 8;
+  static constexpr std::uint32_t kWide = 16;
 
-  std::array<std::int64_t, 4> seconds_;
+  std::array<std::uint32_t, 4> seconds_;  // millionths, or the index of the record's wide values
   std::array<std::uint32_t, 2> kilobytes_;
-  std::uint64_t position_;       // file << 40 | line
-  std::uint32_t namesAndKind_;  // names << 4 | moment known | exited | type
+  std::uint32_t intervalLength_;  // milliseconds of an interval record
+  std::uint32_t namesAndKind_;    // names << 5 | wide | moment known | exited | type
+  std::uint32_t file_;
+  std::uint32_t line_;
 };
+static_assert(sizeof(StoredRecord) == 56);
 
 // One collector's records of one process.
 struct SeriesKey {
@@ -284,6 +306,7 @@ struct LogConverter::State {
   std::vector<std::uint32_t> SeriesNames;  // the names of each series' last record read
   SeriesIndex SeriesIds;
   RecordStore Records;
+  std::vector<WideValues> Wide;
   std::vector<std::int8_t> Excluded;  // per names: -1 not yet asked
   struct Fault {
     std::uint32_t File;
@@ -415,7 +438,7 @@ void LogConverter::Add(const UsageLine& line, std::uint32_t file, std::int64_t l
       state.Names.size() >= StoredRecord::kMaxNames) {
     throw Error("More logs, lines or names than one run can hold");
   }
-  const StoredRecord record(line, series, state.NamesId(series, line), file, lineNumber);
+  const StoredRecord record(line, series, state.NamesId(series, line), file, lineNumber, state.Wide);
   state.Records.push_back(record);
 }
 
@@ -460,7 +483,7 @@ struct LogConverter::SeriesWalk {
   }
 
   void Start(const StoredRecord& record, std::int64_t end) {
-    const RecordFigures totals = record.Figures();
+    const RecordFigures totals = record.Figures(S.Wide);
     if (!AnyBefore) {
       Bill(record, CreatedKnown ? Created : end, end, totals);
     } else if (Known) {
@@ -481,15 +504,15 @@ struct LogConverter::SeriesWalk {
   }
 
   void Interval(const StoredRecord& record) {
-    const RecordFigures figures = record.Figures();
-    Bill(record, record.IntervalStart, record.Moment, figures);
+    const RecordFigures figures = record.Figures(S.Wide);
+    Bill(record, record.IntervalStart(S.Wide), record.Moment, figures);
     AddFigures(Cumulative, figures);
     ++Summed;
     SetLastEnd(record.Moment);
   }
 
   void End(const StoredRecord& record, std::int64_t end) {
-    const RecordFigures totals = record.Figures();
+    const RecordFigures totals = record.Figures(S.Wide);
     if (!AnyBefore) {
       Bill(record, CreatedKnown ? Created : end, end, totals);
     } else {
@@ -602,8 +625,8 @@ void LogConverter::Finish() {
     return r.Moment + kMomentSlackMilliseconds;
   };
   const auto typeRank = [](const StoredRecord& r) { return r.Type() == 'I' ? 0 : r.Type() == 'E' ? 1 : 2; };
-  const auto identityTime = [](const StoredRecord& r) {
-    return r.Type() == 'I' ? r.Moment : r.IsExitedEnd() ? 0 : r.Elapsed();
+  const auto identityTime = [&state](const StoredRecord& r) {
+    return r.Type() == 'I' ? r.Moment : r.IsExitedEnd() ? 0 : r.Figures(state.Wide)[kElapsed];
   };
   const auto before = [&](std::uint32_t x, std::uint32_t y) {
     const StoredRecord& a = state.Records[x];
@@ -611,13 +634,17 @@ void LogConverter::Finish() {
     const auto ka = std::make_tuple(a.IsExitedEnd(), sortMoment(a), typeRank(a), identityTime(a));
     const auto kb = std::make_tuple(b.IsExitedEnd(), sortMoment(b), typeRank(b), identityTime(b));
     if (ka != kb) return ka < kb;
-    if (!a.SameFigures(b)) return a.FiguresBefore(b);
+    const RecordFigures fa = a.Figures(state.Wide);
+    const RecordFigures fb = b.Figures(state.Wide);
+    if (fa != fb) return fa < fb;
     if (a.Names() != b.Names()) {
       const ProcessNames& na = state.Names[a.Names()];
       const ProcessNames& nb = state.Names[b.Names()];
       return std::tie(na.User, na.Project, na.Process) < std::tie(nb.User, nb.Project, nb.Process);
     }
-    if (a.IntervalStart != b.IntervalStart) return a.IntervalStart < b.IntervalStart;
+    if (a.IntervalStart(state.Wide) != b.IntervalStart(state.Wide)) {
+      return a.IntervalStart(state.Wide) < b.IntervalStart(state.Wide);
+    }
     if (a.Moment != b.Moment) return a.Moment < b.Moment;
     if (a.File() != b.File()) return state.Files[a.File()] < state.Files[b.File()];
     return a.Line() < b.Line();
@@ -626,8 +653,9 @@ void LogConverter::Finish() {
     if (a.IsExitedEnd() || b.IsExitedEnd()) return a.IsExitedEnd() && b.IsExitedEnd();
     return a.Type() == b.Type() && identityTime(a) == identityTime(b) && a.MomentKnown() == b.MomentKnown();
   };
-  const auto sameContent = [](const StoredRecord& a, const StoredRecord& b) {
-    return a.SameFigures(b) && a.Names() == b.Names() && a.IntervalStart == b.IntervalStart &&
+  const auto sameContent = [&state](const StoredRecord& a, const StoredRecord& b) {
+    return a.Figures(state.Wide) == b.Figures(state.Wide) && a.Names() == b.Names() &&
+           a.IntervalStart(state.Wide) == b.IntervalStart(state.Wide) &&
            a.Moment == b.Moment && a.Exited() == b.Exited();
   };
   // The latest time a series' records reach.
@@ -688,7 +716,7 @@ void LogConverter::Finish() {
           for (std::size_t k = next; k < stop; ++k) {
             const StoredRecord& later = state.Records[order[k]];
             if (later.Type() != 'I') continue;
-            endOfStart = later.IntervalStart;
+            endOfStart = later.IntervalStart(state.Wide);
             break;
           }
         }
