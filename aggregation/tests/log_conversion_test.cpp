@@ -201,7 +201,9 @@ TEST(ProcessLogLayout, EachLineIsReadWithItsOwnDelimiterAndBadFieldsAreNamed) {
   UsageLineScratch scratch;
   UsageLine usage;
   LineFault fault;
-  const auto parse = [&](const std::string& line, const ProcessLogLayout& layout) {
+  std::string line;  // the views of `usage` point into it
+  const auto parse = [&](std::string text, const ProcessLogLayout& layout) {
+    line = std::move(text);
     return ParseUsageLine(std::string_view(line).substr(0, line.find('\r')), layout, scratch, usage, fault);
   };
 
@@ -227,9 +229,9 @@ TEST(ProcessLogLayout, EachLineIsReadWithItsOwnDelimiterAndBadFieldsAreNamed) {
   // Faults name the field: position, column and value.
   const std::string good = RecordLine(RecordType::Interval, process);
   const auto with = [&good](const std::string& from, const std::string& to) {
-    std::string line = good;
-    line.replace(line.find(from), from.size(), to);
-    return line;
+    std::string changed = good;
+    changed.replace(changed.find(from), from.size(), to);
+    return changed;
   };
   struct Case {
     std::string Line;

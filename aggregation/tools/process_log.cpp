@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -33,8 +34,6 @@ constexpr std::string_view kNoValue = "-";
 constexpr std::string_view kZeroTime = "00000000 00:00:00.000";
 constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
 constexpr std::uint64_t kMaxKilobytes = 0xFFFFFFFFu;
-// Seconds with more whole digits than this are beyond every bound.
-constexpr std::size_t kMaxSecondsDigits = 14;
 constexpr std::size_t kSecondsPlaces = 6;
 
 // The fields of a line between its delimiters; 16 bytes at a time with
@@ -86,28 +85,39 @@ bool ParseCount(std::string_view text, std::uint64_t max, std::uint64_t& out) no
 enum class FigureRead { Ok, Unreadable, Negative, TooLarge };
 
 // Seconds as the log writes them (digits, a point and at most six places)
-// into millionths. A negative zero ("-0.000000", a rounding of the writer)
-// is zero.
+// into millionths, in one pass: every line has four. A negative zero
+// ("-0.000000", a rounding of the writer) is zero.
 FigureRead ReadSeconds(std::string_view text, std::int64_t& out) noexcept {
-  const bool minus = !text.empty() && text.front() == '-';
-  if (minus) text.remove_prefix(1);
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view places = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  if (!AllDigits(whole) || (point != std::string_view::npos && !AllDigits(places)) ||
-      places.size() > kSecondsPlaces) {
-    return FigureRead::Unreadable;
+  // Whole seconds beyond this do not fit in 64 bits of millionths.
+  constexpr std::uint64_t kMaxWhole = std::numeric_limits<std::int64_t>::max() / kMicrosPerSecond - 1;
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  const bool minus = at < end && *at == '-';
+  if (minus) ++at;
+  const char* const wholeStart = at;
+  std::uint64_t whole = 0;
+  bool tooLarge = false;
+  for (; at < end && IsDigit(*at); ++at) {
+    whole = whole * 10 + static_cast<std::uint64_t>(*at - '0');
+    if (whole > kMaxWhole) {
+      tooLarge = true;
+      whole = kMaxWhole;
+    }
   }
-  std::size_t significant = whole.find_first_not_of('0');
-  if (significant == std::string_view::npos) significant = whole.size();
-  if (whole.size() - significant > kMaxSecondsDigits) return minus ? FigureRead::Negative : FigureRead::TooLarge;
-  std::int64_t value = 0;
-  for (const char c : whole) value = value * 10 + (c - '0');
-  for (std::size_t i = 0; i < kSecondsPlaces; ++i) {
-    value = value * 10 + (i < places.size() ? places[i] - '0' : 0);
+  if (at == wholeStart) return FigureRead::Unreadable;
+  std::uint64_t fraction = 0;
+  std::size_t places = 0;
+  if (at < end && *at == '.') {
+    for (++at; at < end && IsDigit(*at) && places < kSecondsPlaces; ++at, ++places) {
+      fraction = fraction * 10 + static_cast<std::uint64_t>(*at - '0');
+    }
+    if (places == 0) return FigureRead::Unreadable;
   }
-  if (minus && value != 0) return FigureRead::Negative;
-  out = value;
+  if (at != end) return FigureRead::Unreadable;
+  for (std::size_t i = places; i < kSecondsPlaces; ++i) fraction *= 10;
+  if (minus && (tooLarge || whole != 0 || fraction != 0)) return FigureRead::Negative;
+  if (tooLarge) return FigureRead::TooLarge;
+  out = static_cast<std::int64_t>(whole * kMicrosPerSecond + fraction);
   return FigureRead::Ok;
 }
 
@@ -152,14 +162,21 @@ bool ReadLogTime(std::string_view text, LogTime& out, UsageLineScratch* scratch)
     out = LogTime{};
     return true;
   }
-  // YYYYMMDD HH:MM:SS.mmm
-  if (text.size() != 21 || text[8] != ' ' || text[17] != '.' || !AllDigits(text.substr(18)) ||
-      !IsTimeOfDay(text.substr(9, 8))) {
-    return false;
+  // YYYYMMDD HH:MM:SS.mmm: digits everywhere but at the four separators.
+  if (text.size() != kZeroTime.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsDigit(text[i]) != (kZeroTime[i] == '0')) return false;
+    if (kZeroTime[i] != '0' && text[i] != kZeroTime[i]) return false;
   }
   const auto number = [text](std::size_t at, std::size_t count) {
-    return static_cast<std::int32_t>(LongFromDigits(text.substr(at, count)));
+    std::int32_t value = 0;
+    for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+    return value;
   };
+  const std::int32_t hour = number(9, 2);
+  const std::int32_t minute = number(12, 2);
+  const std::int32_t second = number(15, 2);
+  if (hour > 23 || minute > 59 || second > 59) return false;
   std::int64_t day = 0;
   if (scratch != nullptr && std::memcmp(scratch->LastDate, text.data(), 8) == 0) {
     day = scratch->LastDay;
@@ -175,8 +192,7 @@ bool ReadLogTime(std::string_view text, LogTime& out, UsageLineScratch* scratch)
     }
   }
   out.Present = true;
-  out.Milliseconds =
-      day * kMillisecondsPerDay + ((number(9, 2) * 60 + number(12, 2)) * 60 + number(15, 2)) * 1000LL + number(18, 3);
+  out.Milliseconds = day * kMillisecondsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + number(18, 3);
   return true;
 }
 
