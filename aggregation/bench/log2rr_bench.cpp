@@ -7,6 +7,7 @@
 //
 //   log2rr_bench [days (default 30)] [machines (default 4)] [folder (default TEMP)]
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,13 +65,21 @@ std::vector<std::string> WriteDay(int day, int machines, std::vector<SimulatedPr
   return paths;
 }
 
-}  // namespace
+constexpr const char* kUsage = "usage: log2rr_bench [days 1-366 (30)] [machines 1-100 (4)] [folder (TEMP)]\n";
+constexpr int kMaxDays = 366;
+constexpr int kMaxMachines = 100;  // a month of 100 machines is about 5 GB of logs
 
-int main(int argc, char** argv) {
-  const int days = argc > 1 ? std::atoi(argv[1]) : 30;
-  const int machines = argc > 2 ? std::atoi(argv[2]) : 4;
-  const std::filesystem::path folder =
-      std::filesystem::path(argc > 3 ? argv[3] : quax::agg::platform::TempDirectory()) / "quax-log2rr-bench";
+// A whole number from 1 to `most`, the whole argument.
+bool ReadCount(const char* text, int most, int& out) {
+  const std::string_view view(text);
+  int value = 0;
+  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
+  if (error != std::errc() || end != view.data() + view.size() || value < 1 || value > most) return false;
+  out = value;
+  return true;
+}
+
+int Run(int days, int machines, const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
 
   std::vector<SimulatedProcess> longRunning;
@@ -97,7 +106,9 @@ int main(int argc, char** argv) {
   std::string message;
   const double cpuBefore = quax::agg::platform::ProcessCpuSeconds();
   const Clock::time_point start = Clock::now();
-  const bool converted = quax::agg::tools::ConvertLogsToResourceFile(logs, output, [] { return true; }, report, message);
+  quax::agg::tools::ConversionJob job;
+  job.Logs = logs;
+  const bool converted = quax::agg::tools::ConvertLogsToResourceFile(job, output, [] { return true; }, report, message);
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = quax::agg::platform::ProcessCpuSeconds() - cpuBefore;
   if (!converted) {
@@ -116,4 +127,23 @@ int main(int argc, char** argv) {
               records / wall, static_cast<double>(bytes) / 1048576.0 / wall, cpu, records / cpu);
   std::filesystem::remove_all(folder);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int days = 30;
+  int machines = 4;
+  if (argc > 4 || (argc > 1 && !ReadCount(argv[1], kMaxDays, days)) ||
+      (argc > 2 && !ReadCount(argv[2], kMaxMachines, machines))) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    return Run(days, machines,
+               std::filesystem::path(argc > 3 ? argv[3] : quax::agg::platform::TempDirectory()) / "quax-log2rr-bench");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "log2rr_bench: %s\n", error.what());
+    return 1;
+  }
 }

@@ -36,6 +36,7 @@ void LineReader::Reset(Source source, void* context) noexcept {
   context_ = context;
   begin_ = end_ = scanned_ = 0;
   eof_ = failed_ = tooLong_ = false;
+  lastLineEnded_ = true;
 }
 
 bool LineReader::Fill() {
@@ -92,6 +93,7 @@ LineReader::Result LineReader::Next(std::string_view& line) {
       line = std::string_view(buffer_.get() + begin_, length);
       begin_ = end_;
       scanned_ = 0;
+      lastLineEnded_ = false;
       return Result::Line;
     }
   }
@@ -105,6 +107,7 @@ bool LineReader::TakeLine(const char* lf, std::string_view& line) noexcept {
   line = std::string_view(buffer_.get() + begin_, length);
   begin_ = at + 1;
   scanned_ = 0;
+  lastLineEnded_ = true;
   return true;
 }
 

@@ -32,6 +32,9 @@ class LineReader {
   // True when no byte is left (reads ahead when needed; after a failed read
   // it is false, and the next Next reports the failure).
   bool AtEnd();
+  // Whether the line handed out last ended with its line feed: false for a
+  // last line cut short (a file still being written).
+  bool LastLineEnded() const noexcept { return lastLineEnded_; }
 
  private:
   // Reads more bytes behind the data; false at the end or on failure.
@@ -50,6 +53,7 @@ class LineReader {
   bool eof_ = false;
   bool failed_ = false;
   bool tooLong_ = false;
+  bool lastLineEnded_ = true;
 };
 
 }  // namespace quax::agg

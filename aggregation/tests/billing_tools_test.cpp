@@ -3,6 +3,8 @@
 // report, and outputs they must not replace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,39 +24,7 @@ using testing::SimulatedProcess;
 using testing::ToolRun;
 using testing::WriteText;
 
-// Two days of three machines: HOST1 and HOST2 with daily interval
-// accounting (intervals end at midnight), HOST3 without (end records only).
-LogFiles TwoDaysOfLogs() {
-  LogFiles logs;
-  SimulatedProcess nightly("HOST1", 4242, "CORP\\alice", "Apollo", "nightly.exe", 1200);
-  nightly.Use(0.5, 0.25);
-  nightly.Refresh(1201);
-  logs.Write(RecordType::Start, nightly);
-  nightly.Use(3, 1.5, 100, 7);
-  nightly.Refresh(1440);
-  logs.Write(RecordType::Interval, nightly);
-  nightly.Use(10, 5, 1000);
-  nightly.Exit(1560);
-  logs.Write(RecordType::Interval, nightly);
-  logs.Write(RecordType::End, nightly);
-
-  SimulatedProcess report("HOST2", 4242, "CORP\\bob", "Zeus", "report.exe", 840);
-  report.Use(1, 1);
-  report.Refresh(841);
-  logs.Write(RecordType::Start, report);
-  report.Use(2.25, 0.75, 512, 64);
-  report.Exit(900);
-  logs.Write(RecordType::Interval, report);
-  logs.Write(RecordType::End, report);
-
-  SimulatedProcess build("HOST3", 7, "CORP\\carol", "Hermes", "build.exe", 1380);
-  build.Use(30, 10, 4096, 1024);
-  build.Exit(1500);
-  logs.Write(RecordType::End, build);
-  return logs;
-}
-
-// The usage above, day by day, in seconds.
+// The worked example's usage, day by day, in seconds.
 constexpr const char* kDailyBill =
     "Period,User,Project,CPU seconds,Kernel seconds,User seconds,Elapsed seconds,KB read,KB written\n"
     "2026-12-08,CORP\\alice,Apollo,5.25,3.50,1.75,14400.00,100,7\n"
@@ -109,7 +79,7 @@ class BillingTools : public ::testing::Test {
   }
 
   ScratchFolder folder_;
-  LogFiles logs_ = TwoDaysOfLogs();
+  LogFiles logs_ = testing::WorkedExampleLogs();
   std::vector<std::string> logPaths_;  // each machine's in date order
   std::string usage_ = folder_.File("usage.txt");
   std::string sums_ = folder_.File("sums.txt");
@@ -163,7 +133,9 @@ TEST_F(BillingTools, StandardInputAndOutputCarryLogsRecordsAndBills) {
   EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
 }
 
-TEST_F(BillingTools, TheReportListsWhatWasSkippedAndWhatDoesNotAddUp) {
+// A lost record and a torn line: the bill is written, the run says that it
+// is incomplete and lists why (exit 4); with --strict nothing is written.
+TEST_F(BillingTools, AnIncompleteBillIsWrittenWithExit4OrRefusedWithStrict) {
   // The midnight interval record of the night job (line 2 of HOST1's
   // second day) is lost, and a torn line follows.
   const std::string day2 = folder_.File("HOST1-QUAXProcessLog-20261209.txt");
@@ -171,23 +143,155 @@ TEST_F(BillingTools, TheReportListsWhatWasSkippedAndWhatDoesNotAddUp) {
   const std::size_t second = text.find('\n') + 1;
   text.erase(second, text.find('\n', second) + 1 - second);
   WriteText(day2, text + "I\t4242\r\n");
-  const ToolRun run = Run("quaxlog2rr", {folder_.File("HOST1-QUAXProcessLog-20261208.txt"), day2, usage_});
-  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
-  EXPECT_EQ(run.Output,
-            "Records read: 4\n"
-            "Records written: 2\n"
-            "Records skipped: 2\n"
-            "  1 end records of processes billed by their start and interval records\n"
-            "  1 lines whose field count differs from the header's\n"
-            "Lines that are not usage records (the first 20):\n"
-            "  " + day2 + ":4: lines whose field count differs from the header's\n"
-            "Conservation: 1 processes checked, 1 mismatches\n"
-            "  HOST1 process 4242 (nightly.exe, created 20261208 20:00:00.125): CPU seconds 15.75 in start and "
-            "interval records, 20.25 in the end record; kernel seconds 10.5 in start and interval records, 13.5 "
-            "in the end record; user seconds 5.25 in start and interval records, 6.75 in the end record; KB read "
-            "1000 in start and interval records, 1100 in the end record; KB written 0 in start and interval "
-            "records, 7 in the end record\n");
+  const std::vector<std::string> arguments = {folder_.File("HOST1-QUAXProcessLog-20261208.txt"), day2, usage_};
+  const ToolRun run = Run("quaxlog2rr", arguments);
+  EXPECT_EQ(run.ExitCode, 4);
+  const std::string report =
+      "Records read: 4\n"
+      "Records written: 2\n"
+      "Records skipped: 1\n"
+      "  1 end records of processes billed by their start and interval records\n"
+      "Conservation: 1 processes checked, 1 mismatches\n"
+      "  " + day2 + ":3: HOST1 process 4242 (nightly.exe, created 20261208 20:00:00.125): CPU seconds 15.75 in "
+      "start and interval records, 20.25 in the end record; kernel seconds 10.5 in start and interval records, "
+      "13.5 in the end record; user seconds 5.25 in start and interval records, 6.75 in the end record; KB read "
+      "1000 in start and interval records, 1100 in the end record; KB written 0 in start and interval records, "
+      "7 in the end record\n"
+      "Lines not billed: 1\n"
+      "  1 lines whose field count differs from the header's\n"
+      "  " + day2 + ":4: 2 fields, where its header has 32\n";
+  EXPECT_EQ(run.Output, report);
+  EXPECT_EQ(run.Errors, "quaxlog2rr: '" + usage_ +
+                            "' written, but the bill is incomplete: 1 line not billed, 1 conservation mismatch (see "
+                            "the report)\n");
+  EXPECT_EQ(testing::ReadRecords(usage_).size(), 2u);
+
+  const std::string before = ReadText(usage_);
+  std::vector<std::string> strict = arguments;
+  strict.insert(strict.begin(), "--strict");
+  const ToolRun refused = Run("quaxlog2rr", strict);
+  EXPECT_EQ(refused.ExitCode, 16);
+  EXPECT_EQ(refused.Output, report.substr(0, report.find("Records written")) +
+                                "Records written: none (--strict refuses an incomplete bill)\n" +
+                                report.substr(report.find("Records skipped")));
+  EXPECT_EQ(refused.Errors, "quaxlog2rr: the bill is incomplete (1 line not billed, 1 conservation mismatch); "
+                            "--strict: nothing written, '" + usage_ + "' is as it was\n");
+  EXPECT_EQ(ReadText(usage_), before);
+
+  // Logs that hold no usage record at all: reported, exit 4.
+  const std::string empty = folder_.File("QUAXProcessLog-20261210.txt");
+  WriteText(empty, "");
+  const ToolRun nothing = Run("quaxlog2rr", {empty, "-"});
+  EXPECT_EQ(nothing.ExitCode, 4);
+  EXPECT_NE(nothing.Errors.find("Inputs without any usage record: 1\n  '" + empty + "' holds no usage record\n"),
+            std::string::npos)
+      << nothing.Errors;
 }
+
+// The trial's findings: the same log given twice billed everything twice,
+// and logs given newest first moved usage to another day.
+TEST_F(BillingTools, LogsGivenTwiceOrInAnyOrderGiveTheSameRecords) {
+  std::vector<std::string> inOrder = logPaths_;
+  inOrder.push_back(usage_);
+  ASSERT_EQ(Run("quaxlog2rr", inOrder).ExitCode, 0);
+  std::vector<std::string> twiceReversed(logPaths_.rbegin(), logPaths_.rend());
+  twiceReversed.insert(twiceReversed.end(), logPaths_.begin(), logPaths_.end());
+  twiceReversed.push_back(sums_);
+  const ToolRun run = Run("quaxlog2rr", twiceReversed);
+  EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+  EXPECT_EQ(ReadText(sums_), ReadText(usage_));
+  EXPECT_EQ(run.Output,
+            "Records read: 16\n"
+            "Records written: 6\n"
+            "Records skipped: 10\n"
+            "  2 end records of processes billed by their start and interval records\n"
+            "  8 records read more than once (billed once)\n"
+            "Conservation: 2 processes checked, 0 mismatches\n");
+}
+
+// A share as the collectors fill it: one folder per machine, daily files.
+// A folder gives the files of --from/--to and the day after; usage whose
+// period ends in the range is billed, the system's accounts as EXCLUDED.
+TEST_F(BillingTools, FoldersOfMachinesGiveTheirDailyLogsOfTheRange) {
+  const std::string share = folder_.File("share");
+  for (const auto& [file, text] : logs_.Files()) {
+    std::filesystem::create_directories(share + "/" + file.first);
+    WriteText(share + "/" + file.first + "/QUAXProcessLog-" + file.second + ".txt", text);
+  }
+  LogFiles system;
+  SimulatedProcess service("HOST3", 4, "NT AUTHORITY\\SYSTEM", "", "svchost.exe", 600);
+  service.Use(1, 1);
+  service.Exit(660);
+  system.Write(RecordType::End, service);
+  WriteText(share + "/HOST3/quaxprocesslog-20261208.txt", system.File("HOST3", "20261208"));
+  WriteText(share + "/HOST3/QUAXProcessLog-20261208.txt.bak", "not a log");
+  WriteText(share + "/HOST1/QUAXProcessLog-20261207.txt", "day before the range: not read");
+  std::filesystem::create_directories(share + "/archive");
+
+  const ToolRun day = Run("quaxlog2rr", {"--from", "2026-12-08", "--to", "2026-12-08", share, usage_});
+  EXPECT_EQ(day.ExitCode, 0) << day.Errors;
+  EXPECT_EQ(day.Output,
+            "Records read: 9\n"
+            "Records written: 4\n"
+            "Records of excluded users (written as EXCLUDED): 1\n"
+            "Records skipped: 4\n"
+            "  2 end records of processes billed by their start and interval records\n"
+            "  2 records outside --from/--to\n"
+            "Conservation: 2 processes checked, 0 mismatches\n");
+  const std::vector<ResourceRecord> records = testing::ReadRecords(usage_);
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                          [](const ResourceRecord& r) { return r.Header == "EXCLUDED"; }),
+            1);
+
+  const ToolRun all = Run("quaxlog2rr", {"--include-all", "--from", "2026-12-08", "--to", "2026-12-08", share, usage_});
+  EXPECT_EQ(all.ExitCode, 0) << all.Errors;
+  EXPECT_EQ(all.Output.rfind("Records read: 9\nRecords written: 5\nRecords skipped: 4\n", 0), 0u) << all.Output;
+
+  // A folder without the days asked for, or without any log, bills nothing
+  // from it and says so.
+  const auto in = [&share](const char* name) { return (std::filesystem::path(share) / name).string(); };
+  const ToolRun later = Run("quaxlog2rr", {"--from", "2027-01-01", share, in("archive"), "-"});
+  EXPECT_EQ(later.ExitCode, 4);
+  for (const std::string& line : {"  the folder '" + in("HOST1") + "' holds no log of the days asked for\n",
+                                  "  the folder '" + share + "' holds no log of the days asked for\n",
+                                  "  the folder '" + in("archive") + "' holds no daily log (QUAXProcessLog-YYYYMMDD.txt)\n"}) {
+    EXPECT_NE(later.Errors.find(line), std::string::npos) << line << later.Errors;
+  }
+}
+
+#ifdef _WIN32
+// cmd.exe hands "*" and "?" to the program: the Windows tools expand them,
+// in sorted order, and say which pattern matched nothing.
+TEST_F(BillingTools, TheWindowsToolsExpandWildcardsInTheirInputs) {
+  const std::string share = folder_.File("share");
+  for (const auto& [file, text] : logs_.Files()) {
+    std::filesystem::create_directories(share + "\\" + file.first);
+    WriteText(share + "\\" + file.first + "\\QUAXProcessLog-" + file.second + ".txt", text);
+  }
+  const ToolRun converted = Run("quaxlog2rr", {share + "\\HOST*\\QUAXProcessLog-*.txt", usage_});
+  EXPECT_EQ(converted.ExitCode, 0) << converted.Errors;
+  EXPECT_EQ(converted.Output, kReport);
+  const ToolRun aggregated = Run("quaxaggregate", {"--quiet", folder_.File("usag?.t*"), sums_});
+  EXPECT_EQ(aggregated.ExitCode, 0) << aggregated.Errors;
+  const ToolRun billed = Run("quaxbill", {"--period", "day", folder_.File("SUMS.*"), bill_});
+  EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
+  EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
+
+  const std::string nothing = share + "\\HOST9*\\*.txt";
+  const std::string tooLong = folder_.File(std::string(280, 'a') + ".txt");
+  for (const char* tool : {"quaxlog2rr", "quaxaggregate", "quaxbill"}) {
+    const ToolRun unmatched = Run(tool, {nothing, folder_.File("out.txt")});
+    EXPECT_EQ(unmatched.ExitCode, 8) << tool;
+    EXPECT_EQ(unmatched.Errors, std::string(tool) + ": no file matches '" + nothing + "'\n");
+    const ToolRun deep = Run(tool, {tooLong, folder_.File("out.txt")});
+    EXPECT_EQ(deep.ExitCode, 8) << tool;
+    EXPECT_NE(deep.Errors.find("characters long as a full path; Windows opens at most 259 for this program"),
+              std::string::npos)
+        << deep.Errors;
+  }
+}
+#endif
 
 // The trial's mistake: the arguments swapped, which replaced a day's log
 // with a one-line result. Each tool leaves an OUTPUT that is not its own
@@ -335,6 +439,8 @@ TEST_F(BillingTools, CommandLinesThatAreNotUnderstoodExitWith8) {
       {"quaxlog2rr", {usage_}, "quaxlog2rr: name at least one log and the output file (see --help)\n"},
       {"quaxlog2rr", {"-", "-", usage_}, "quaxlog2rr: standard input (-) can be read only once\n"},
       {"quaxlog2rr", {logPaths_[0], logPaths_[0]}, "quaxlog2rr: " + logPaths_[0] + " is both a log and the output\n"},
+      {"quaxlog2rr", {"--from", "2026-02-30", usage_, bill_}, "quaxlog2rr: --from wants a date YYYY-MM-DD\n"},
+      {"quaxlog2rr", {"--from", "2026-12-09", "--to", "2026-12-08", usage_, bill_}, "quaxlog2rr: --from is after --to\n"},
       {"quaxbill", {"--period", "week", usage_, bill_}, "quaxbill: --period wants day, month or whole\n"},
       {"quaxbill", {"--by", "User,", usage_, bill_}, "quaxbill: --by wants identifier names separated by commas\n"},
       {"quaxbill", {"--frobnicate", usage_, bill_}, "quaxbill: unknown option --frobnicate (see --help)\n"},
@@ -350,6 +456,8 @@ TEST_F(BillingTools, CommandLinesThatAreNotUnderstoodExitWith8) {
     EXPECT_EQ(help.ExitCode, 0);
     EXPECT_EQ(help.Output.rfind(std::string("Usage: ") + tool + " [options] ", 0), 0u) << help.Output;
   }
+  EXPECT_NE(Run("quaxlog2rr", {"--help"}).Output.find("Exit codes: 0 done, 4 OUTPUT written but the bill is incomplete"),
+            std::string::npos);
 }
 
 }  // namespace

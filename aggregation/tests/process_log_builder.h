@@ -129,4 +129,37 @@ class LogFiles {
   std::map<std::pair<std::string, std::string>, std::string> files_;
 };
 
+// The logs of the worked example of docs/billing.md: two days of three
+// machines, HOST1 and HOST2 with daily interval accounting (intervals end
+// at midnight), HOST3 without (end records only).
+inline LogFiles WorkedExampleLogs() {
+  LogFiles logs;
+  SimulatedProcess nightly("HOST1", 4242, "CORP\\alice", "Apollo", "nightly.exe", 1200);
+  nightly.Use(0.5, 0.25);
+  nightly.Refresh(1201);
+  logs.Write(RecordType::Start, nightly);
+  nightly.Use(3, 1.5, 100, 7);
+  nightly.Refresh(1440);
+  logs.Write(RecordType::Interval, nightly);
+  nightly.Use(10, 5, 1000);
+  nightly.Exit(1560);
+  logs.Write(RecordType::Interval, nightly);
+  logs.Write(RecordType::End, nightly);
+
+  SimulatedProcess report("HOST2", 4242, "CORP\\bob", "Zeus", "report.exe", 840);
+  report.Use(1, 1);
+  report.Refresh(841);
+  logs.Write(RecordType::Start, report);
+  report.Use(2.25, 0.75, 512, 64);
+  report.Exit(900);
+  logs.Write(RecordType::Interval, report);
+  logs.Write(RecordType::End, report);
+
+  SimulatedProcess build("HOST3", 7, "CORP\\carol", "Hermes", "build.exe", 1380);
+  build.Use(30, 10, 4096, 1024);
+  build.Exit(1500);
+  logs.Write(RecordType::End, build);
+  return logs;
+}
+
 }  // namespace quax::agg::testing

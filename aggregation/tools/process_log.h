@@ -1,9 +1,14 @@
 // Reading the collectors' process log files: the header record names the
-// columns and the delimiter, every further line is one usage record. Both
-// forms are read, the service's 32 columns and the in-process collector's 31
-// (without the project), also mixed in one file: the two collectors append
-// to the same daily file under whichever header was written first, and the
-// two forms differ only in the last column.
+// columns, every further line is one usage record. Both forms are read, the
+// service's 32 columns and the in-process collector's 31 (without the
+// project), also mixed in one file: the two collectors append to the same
+// daily file under whichever header was written first, and the two forms
+// differ only in the last column.
+//
+// Every line is read with its own delimiter, the character after its first
+// field (the record type letter, or "RecordType" in a header): a service
+// restarted with another LogFileFieldDelimiter goes on appending to the
+// day's file, so one file may hold lines of several delimiters.
 #pragma once
 
 #include <array>
@@ -13,20 +18,24 @@
 #include <string_view>
 #include <vector>
 
-#include "record/decimal.h"
 #include "usage_record.h"
 
 namespace quax::agg::tools {
 
-// A log date-time as a DATE to the second (the milliseconds dropped);
-// Present is false for "-" and for the zero time 00000000 00:00:00.000.
-struct LogDateTime {
+// A log date-time in milliseconds since 30 December 1899 00:00 (the epoch
+// of DATE); Present is false for "-" and for the zero time
+// 00000000 00:00:00.000.
+struct LogTime {
   bool Present = false;
-  double Date = 0;
+  std::int64_t Milliseconds = 0;
 };
 
 // Reads "YYYYMMDD HH:MM:SS.mmm" or "-"; false for anything else.
-bool ParseLogDateTime(std::string_view text, LogDateTime& out) noexcept;
+bool ParseLogTime(std::string_view text, LogTime& out) noexcept;
+
+// The DATE of a time in milliseconds, to the second (the milliseconds
+// dropped, as the resource records keep times to the second).
+double DateOfMilliseconds(std::int64_t milliseconds) noexcept;
 
 // The columns of one header record.
 class ProcessLogLayout {
@@ -38,7 +47,6 @@ class ProcessLogLayout {
   // needs is missing or named twice.
   bool Read(std::string_view line, std::string& reason);
 
-  char Delimiter() const noexcept { return delimiter_; }
   std::size_t FieldCount() const noexcept { return fieldCount_; }
   bool HasProject() const noexcept { return HasColumn(UsageColumn::QUAXUProjectName); }
   bool HasColumn(UsageColumn column) const noexcept { return position_[Index(column)] != kAbsent; }
@@ -48,44 +56,75 @@ class ProcessLogLayout {
   static constexpr std::size_t kAbsent = ~std::size_t{0};
   static std::size_t Index(UsageColumn column) noexcept { return static_cast<std::size_t>(column); }
 
-  char delimiter_ = '\t';
   std::size_t fieldCount_ = 0;
   std::array<std::size_t, kFieldCount> position_ {};
 };
 
-// Usage figures of one record, or sums of them.
-struct Usage {
-  Decimal CpuSeconds;
-  Decimal KernelSeconds;
-  Decimal UserSeconds;
-  Decimal ElapsedSeconds;
-  Decimal KBytesRead;
-  Decimal KBytesWritten;
+// Which collector wrote a line: the service writes the project column, the
+// in-process collector does not.
+enum class LogSource : std::uint8_t { Service, InProcess };
 
-  bool IsZero() const noexcept;
-};
+// The usage figures of a record in the order of the converter's rate codes:
+// seconds in millionths (the log's six places), kilobytes as they are.
+enum Figure : std::size_t { kCpu, kKernel, kUser, kElapsed, kKBytesRead, kKBytesWritten, kFigureCount };
+using RecordFigures = std::array<std::int64_t, kFigureCount>;
+inline constexpr int kMicrosPerSecond = 1'000'000;
+inline bool IsSecondsFigure(std::size_t figure) noexcept { return figure <= kElapsed; }
+
+// Bounds of a usage record's figures, beyond which no process can be: a
+// process younger than a century, and no more processor time than its
+// elapsed time (plus an hour, for clocks set back) on every processor of
+// its machine (SystemProcessorCount, at most kMaxProcessors; all of them
+// when the column cannot be read). Kilobytes are bounded by their 32 bits.
+inline constexpr std::int64_t kMaxElapsedSeconds = 36525LL * 86400;  // 100 years
+inline constexpr std::int64_t kProcessorTimeSlackSeconds = 3600;
+inline constexpr std::int64_t kMaxProcessors = 2048;
+// The longest text a collector writes (its fixed buffers hold 259 characters).
+inline constexpr std::size_t kMaxTextLength = 259;
 
 // The fields of one usage record that billing needs; the texts are views
 // into the line.
 struct UsageLine {
   char Type = 0;  // 'S', 'I' or 'E'
-  std::string_view ProcessId;
+  LogSource Source = LogSource::Service;
+  std::uint32_t ProcessId = 0;
   std::string_view ProcessName;
   std::string_view MachineName;
   std::string_view UserName;
-  std::string_view ProjectName;     // empty when the record has no project column
-  std::string_view CreateDateTime;  // as written: with machine and id it names the process
-  LogDateTime Created;
-  LogDateTime Exited;
-  LogDateTime IntervalStart;
-  LogDateTime IntervalEnd;
-  Usage Figures;
+  std::string_view ProjectName;  // empty when the line has no project column
+  LogTime Created;
+  LogTime Exited;
+  LogTime IntervalStart;
+  LogTime IntervalEnd;
+  RecordFigures Figures {};
 };
 
-// Splits a line at the layout's delimiter and reads it; false with the
-// reason (a short text that groups the lines skipped for it) when the line
-// is not a usage record of the layout. `fields` is scratch storage.
-bool ParseUsageLine(std::string_view line, const ProcessLogLayout& layout,
-                    std::vector<std::string_view>& fields, UsageLine& out, std::string& reason);
+// Why a line is not a usage record that can be billed: the kind (a short
+// text that groups such lines in the report) and the detail, which names
+// the field.
+struct LineFault {
+  std::string Kind;
+  std::string Detail;
+};
+
+inline constexpr const char* kFaultFieldCount = "lines whose field count differs from the header's";
+inline constexpr const char* kFaultRecordType = "lines of an unknown record type";
+inline constexpr const char* kFaultUnreadable = "lines with an unreadable field";
+inline constexpr const char* kFaultNegative = "lines with a negative figure";
+inline constexpr const char* kFaultBeyondBounds = "lines with a figure beyond any process";
+inline constexpr const char* kFaultText = "lines with control characters or overlong text";
+
+// What reading one line leaves for the next: the fields' storage, and the
+// day of the last date read (the lines of a log share a few dates).
+struct UsageLineScratch {
+  std::vector<std::string_view> Fields;
+  char LastDate[8] = {};
+  std::int64_t LastDay = 0;
+};
+
+// Reads a usage line with its own delimiter and the layout's columns; false
+// with the fault when it is not a usage record that can be billed.
+bool ParseUsageLine(std::string_view line, const ProcessLogLayout& layout, UsageLineScratch& scratch,
+                    UsageLine& out, LineFault& fault);
 
 }  // namespace quax::agg::tools

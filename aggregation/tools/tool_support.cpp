@@ -17,6 +17,7 @@
 #include "platform/platform_system.h"
 #include "record/agg_error.h"
 #include "record/resource_file.h"
+#include "tools/input_expansion.h"
 
 namespace quax::agg::tools {
 
@@ -249,6 +250,7 @@ bool CommandLine::TakeInputsAndOutput(std::string_view inputWord, std::vector<st
   if (positional_.size() < 2) return Refuse("name at least one " + word + " and the output file (see --help)");
   output = positional_.back();
   inputs.assign(positional_.begin(), positional_.end() - 1);
+  if (auto refused = PrepareCommandLinePaths(inputs, output)) return Refuse(*refused);
   std::size_t standardInputs = 0;
   for (const std::string& input : inputs) {
     standardInputs += IsStandardStream(input) ? 1 : 0;

@@ -201,6 +201,8 @@ class LineInput {
   // The next line; false at the end. A read failure or a line longer than
   // the reader takes throws Error naming the input and the line.
   bool Next(std::string_view& line);
+  // Whether the line Next gave last ended with its line end.
+  bool LastLineEnded() const noexcept { return reader_.LastLineEnded(); }
   const std::string& Name() const noexcept { return name_; }
   std::int64_t LineNumber() const noexcept { return lineNumber_; }
 

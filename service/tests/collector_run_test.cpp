@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -427,6 +429,37 @@ TEST_F(CollectorRun, IntervalCommandGetsDateAndTime) {
   const std::string line = test::ReadFile(output);
   EXPECT_TRUE(std::regex_search(line, std::regex("^\\d{8} \\d{2}:\\d{2}:\\d{2}\\r?\\n"))) << line;
   EXPECT_TRUE(trace.WaitFor("Processing interval command: '" + ChildProgram() + " args", 0));
+}
+
+// How the logs reach the collecting share (docs/billing.md): after each
+// interval the command copies every daily file that changed since its last
+// copy into the machine's folder of the share, the finished day's file among
+// them.
+TEST_F(CollectorRun, IntervalCommandCopiesTheDailyLogsIntoTheMachinesFolderOfTheShare) {
+  const std::string pastDay = "QUAXProcessLog-20261207.txt";
+  const std::string pastDayText = "RecordType\tProcessId\r\nE\t4\r\n";
+  std::ofstream(logs.Path() + "\\" + pastDay, std::ios::binary) << pastDayText;
+  const ScratchDirectory share("share");
+  char machine[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  ASSERT_GT(GetEnvironmentVariableA("COMPUTERNAME", machine, sizeof machine), 0u);
+  const std::string machineFolder = share.Path() + "\\" + machine;
+  settings("AccountingInterval", "2");
+  settings("AccountingIntervalCommand", "cmd.exe /c xcopy /D /Y /I /Q \"" + logs.Path() +
+                                            "\\QUAXProcessLog-*.txt\" \"" + share.Path() + "\\%COMPUTERNAME%\"");
+  StartAndWait();
+  const ULONGLONG deadline = GetTickCount64() + 30000;
+  while (test::ReadFile(machineFolder + "\\" + pastDay) != pastDayText && GetTickCount64() < deadline) Sleep(100);
+  Stop();
+  EXPECT_EQ(test::ReadFile(machineFolder + "\\" + pastDay), pastDayText);
+  // Today's file, still being written, is copied as far as it goes.
+  std::size_t todayCopied = 0;
+  for (const std::string& name : logs.FileNames()) {
+    if (name == pastDay || name.rfind("QUAXProcessLog-", 0) != 0) continue;
+    todayCopied += test::ReadFile(machineFolder + "\\" + name).empty() ? 0 : 1;
+  }
+  EXPECT_EQ(todayCopied, 1u);
+  std::error_code ignored;
+  std::filesystem::remove_all(machineFolder, ignored);
 }
 
 TEST_F(CollectorRun, MissingIntervalProgramIsTracedAndTheRunGoesOn) {

@@ -11,6 +11,7 @@
 
 #include "com_test_support.h"
 #include "test_support.h"
+#include "process_log_builder.h"
 #include "usage_record.h"
 
 namespace quax::com {
@@ -104,65 +105,46 @@ TEST_F(ScriptExamples, QuaxEventsListsTheLastDayOrNamesAnUnreachableMachine) {
             "The machine may be offline.\n");
 }
 
-// One usage record line of the collector's own format.
-std::string LogLine(RecordType type, const char* machine, const char* user, const char* project,
-                    const char* process, double cpu, double elapsed, std::uint64_t kbRead, std::uint64_t kbWritten,
-                    DateTimeParts exited, RecordColumns columns) {
-  ProcessFigures figures;
-  CopyText(figures.MachineName, machine);
-  CopyText(figures.UserName, user);
-  CopyText(figures.ProjectName, project);
-  CopyText(figures.ProcessName, process);
-  figures.CpuSeconds.Current = cpu;
-  figures.ElapsedSeconds.Current = elapsed;
-  figures.BytesRead.Current = kbRead * 1024;
-  figures.BytesWritten.Current = kbWritten * 1024;
-  RecordDates dates;
-  dates.Created = {1, 31, 2024, 7, 0, 0, 0};
-  dates.Exited = exited;
-  char line[kMaxRecordLineSize];
-  const std::size_t length = FormatUsageRecord(line, sizeof line, type, figures, dates, false, '\t', columns);
-  return std::string(line, length);
-}
+// The example bills as quaxlog2rr does: the worked example's logs (start,
+// interval and end records across midnight, end records only) and a day
+// copied into a second folder give the same bill through the script as
+// through quaxlog2rr and quaxaggregate, both read by quaxbill.
+TEST_F(ScriptExamples, ProcessLogFilesBecomeTheRecordsQuaxlog2rrWrites) {
+  const agg::testing::LogFiles logs = agg::testing::WorkedExampleLogs();
+  for (const auto& [file, text] : logs.Files()) {
+    CreateDirectoryA(Path(file.first).c_str(), nullptr);
+    WriteText(Path(file.first + "\\QUAXProcessLog-" + file.second + ".txt"), text);
+  }
+  CreateDirectoryA(Path("copy").c_str(), nullptr);
+  WriteText(Path("copy\\QUAXProcessLog-20261209.txt"), logs.File("HOST1", "20261209"));
+  WriteText(Path("HOST1\\notes.txt"), "not a log\r\n");
 
-std::string LogHeader(RecordColumns columns) {
-  char line[kMaxRecordLineSize];
-  return std::string(line, FormatHeaderRecord(line, sizeof line, '\t', columns));
-}
-
-TEST_F(ScriptExamples, ProcessLogFilesBecomeABillPerUserProjectAndDay) {
-  CreateDirectoryA(Path("logs").c_str(), nullptr);
-  const DateTimeParts morning {1, 31, 2024, 9, 0, 0, 500};
-  const DateTimeParts evening {1, 31, 2024, 18, 30, 0, 0};
-  const DateTimeParts nextDay {2, 1, 2024, 8, 0, 0, 0};
-  const RecordColumns service = RecordColumns::WithProject;
-  const RecordColumns hook = RecordColumns::WithoutProject;
-  WriteText(Path("logs\\QUAXProcessLog-20240131.txt"),
-            LogHeader(service) +
-                LogLine(RecordType::Start, "M1", "alice", "payroll", "notepad.exe", 0, 0, 0, 0, {}, service) +
-                LogLine(RecordType::End, "M1", "alice", "payroll", "notepad.exe", 1.5, 7200, 100, 5, morning, service) +
-                LogLine(RecordType::Interval, "M2", "alice", "payroll", "calc.exe", 9, 9, 9, 9, {}, service) +
-                LogLine(RecordType::End, "M2", "alice", "payroll", "calc.exe", 0.25, 60, 1, 0, evening, service) +
-                LogLine(RecordType::End, "M1", "bob", "web", "cmd.exe", 2, 30, 7, 3, evening, service));
-  WriteText(Path("logs\\QUAXProcessLog-20240201.txt"),
-            LogHeader(hook) +
-                LogLine(RecordType::End, "M1", "alice", "", "word.exe", 4, 100, 50, 60, nextDay, hook));
-  WriteText(Path("logs\\unrelated.txt"), "not a log\r\n");
-  WriteText(Path("bill.txt"), "last month's bill\r\n");
-
-  const ScriptRun run = RunScript("examples/process_log_to_bill.vbs",
-                                  {Path("logs"), Path("records.txt"), Path("bill.txt")});
+  const ScriptRun run = RunScript("examples/process_log_to_bill.vbs", {scratch_.Path(), Path("records.txt"), Path("bill.txt")});
   EXPECT_EQ(run.ExitCode, 0u) << run.Output;
-  EXPECT_EQ(run.Output.rfind("4 end records from 2 log files\nInput Records: 4\nOutput Records: 3\n", 0), 0u)
+  EXPECT_EQ(run.Output.rfind("6 records from 11 usage lines of 5 log files (0 lines not read)\nInput Records: 6\n", 0), 0u)
       << run.Output;
-  EXPECT_EQ(test::ReadLines(Path("records.txt")).size(), 4u);
-  EXPECT_EQ(ReadFile(Path("bill.txt")),
-            "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"alice\",\"ProjectName\",\"payroll\",4,"
-            "CPUSECS,1.750000,ELAPSED,7260,KBREAD,101,KBWRITE,5\r\n"
-            "QUAXPROC,20240131,20240131,00:00:00,18:30:00,,2,\"UserName\",\"bob\",\"ProjectName\",\"web\",4,"
-            "CPUSECS,2,ELAPSED,30,KBREAD,7,KBWRITE,3\r\n"
-            "QUAXPROC,20240201,20240201,00:00:00,08:00:00,,2,\"UserName\",\"alice\",\"ProjectName\",\"-\",4,"
-            "CPUSECS,4,ELAPSED,100,KBREAD,50,KBWRITE,60\r\n");
+  EXPECT_NE(ReadFile(Path("records.txt")).find("PROCESS,20261208,20261208,20:00:00,20:01:00,,4,\"Machine\",\"HOST1\","
+                                               "\"User\",\"CORP\\alice\",\"Project\",\"Apollo\",\"Process\",\"nightly.exe\",6,"
+                                               "CPUSEC,0.750000,KERNSEC,0.500000,USERSEC,0.250000,ELAPSSEC,60.000000,"),
+            std::string::npos)
+      << ReadFile(Path("records.txt"));
+
+  const std::string bin = test::BinaryDirectory() + "\\";
+  std::string output;
+  const auto tool = [&](const std::string& arguments) {
+    return test::RunAndCapture("\"" + bin + arguments, &output);
+  };
+  ASSERT_EQ(tool("quaxbill.exe\" --period day \"" + Path("bill.txt") + "\" \"" + Path("script.csv") + "\""), 0u) << output;
+  ASSERT_EQ(tool("quaxlog2rr.exe\" \"" + scratch_.Path() + "\" \"" + Path("usage.txt") + "\""), 0u) << output;
+  ASSERT_EQ(tool("quaxaggregate.exe\" --quiet --drop-identifier Machine --drop-identifier Process \"" + Path("usage.txt") +
+                 "\" \"" + Path("sums.txt") + "\""),
+            0u)
+      << output;
+  ASSERT_EQ(tool("quaxbill.exe\" --period day \"" + Path("sums.txt") + "\" \"" + Path("tools.csv") + "\""), 0u) << output;
+  EXPECT_EQ(ReadFile(Path("script.csv")), ReadFile(Path("tools.csv")));
+  for (const char* row : {"CORP\\alice,Apollo,", "CORP\\bob,Zeus,", "CORP\\carol,Hermes,"}) {
+    EXPECT_NE(ReadFile(Path("script.csv")).find(row), std::string::npos) << ReadFile(Path("script.csv"));
+  }
 }
 
 TEST(ScriptEdgeCases, EveryCheckOfTheEngineFacadesPassesInTheScriptHost) {
