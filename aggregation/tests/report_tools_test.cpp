@@ -1,5 +1,5 @@
-// quaxreport, the real program, at month end: a month of logs from three
-// machines through the converter, the aggregator, quaxbill and quaxreport;
+// quaxreport, the real program, at month end: a share holding a month of
+// logs of three machines through the converter (by folder and dates), the aggregator, quaxbill and quaxreport;
 // the page as chromium renders it (natively) against the bill; an empty
 // input; outputs it must not replace.
 #include <gtest/gtest.h>
@@ -53,9 +53,9 @@ class ReportTools : public ::testing::Test {
     return RunTool(tool, arguments, folder_);
   }
 
-  // The month's logs in one folder per machine; their paths, each
-  // machine's in date order.
-  std::vector<std::string> WriteMonthOfLogs() const {
+  // The month's logs as a share holds them, in one folder per machine; the
+  // share's path.
+  std::string WriteMonthOfLogs() const {
     testing::LogFiles logs;
     for (int day = 0; day < kDays; ++day) {
       for (std::size_t j = 0; j < std::size(kJobs); ++j) {
@@ -73,13 +73,12 @@ class ReportTools : public ::testing::Test {
         logs.Write(RecordType::End, process);
       }
     }
-    std::vector<std::string> paths;
+    const std::string share = folder_.File("quaxlogs");
     for (const auto& [file, text] : logs.Files()) {
-      std::filesystem::create_directories(folder_.File(file.first));
-      paths.push_back(folder_.File(file.first + "/QUAXProcessLog-" + file.second + ".txt"));
-      WriteText(paths.back(), text);
+      std::filesystem::create_directories(share + "/" + file.first);
+      WriteText(share + "/" + file.first + "/QUAXProcessLog-" + file.second + ".txt", text);
     }
-    return paths;
+    return share;
   }
 
   ScratchFolder folder_;
@@ -92,9 +91,8 @@ class ReportTools : public ::testing::Test {
 };
 
 TEST_F(ReportTools, AMonthOfThreeMachinesWithAGap) {
-  std::vector<std::string> convert = WriteMonthOfLogs();
-  convert.push_back(usage_);
-  const ToolRun converted = Run("quaxlog2rr", convert);
+  const ToolRun converted =
+      Run("quaxlog2rr", {"--from", "2026-12-08", "--to", "2027-01-06", WriteMonthOfLogs(), usage_});
   ASSERT_EQ(converted.ExitCode, 0) << converted.Errors;
   ASSERT_EQ(Run("quaxaggregate", {"--quiet", usage_, sums_}).ExitCode, 0);
   WriteText(departments_, "CORP\\*,Research\nCORP\\bob,Sales\n");
