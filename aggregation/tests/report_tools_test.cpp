@@ -1,7 +1,7 @@
 // quaxreport, the real program, at month end: a share holding a month of
-// logs of three machines through the converter (by folder and dates), the aggregator, quaxbill and quaxreport;
-// the page as chromium renders it (natively) against the bill; an empty
-// input; outputs it must not replace.
+// logs of three machines through the converter (by folder and dates), the
+// aggregator, quaxbill and quaxreport; the page as chromium renders it
+// (natively) against the bill; an empty input; outputs it must not replace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
