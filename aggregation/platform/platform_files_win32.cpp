@@ -4,12 +4,10 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include <algorithm>
+#include <array>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "unique_handle.h"
 
@@ -21,31 +19,32 @@ std::atomic<bool> ioWaitsStopped{false};
 
 // The threads inside a read or write, which may wait without end on a pipe
 // or a console: a run asked to end cancels their waits, whichever thread
-// reads.
-std::mutex waitingThreadsLock;
-std::vector<HANDLE> waitingThreads;
+// reads. A slot a thread; a thread finding none left is not cancelled, and
+// gives up at the next look at the request.
+constexpr std::size_t kWaitingThreadSlots = 128;
+std::array<std::atomic<HANDLE>, kWaitingThreadSlots> waitingThreads{};
 
-// Registers the calling thread for the time of one read or write; false
-// (nothing registered) once the run is asked to end.
+// Registers the calling thread for the time of one read or write.
 class WaitingThread {
  public:
-  WaitingThread() {
-    thread_local const unique_handle self(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
-    handle_ = self.get();
-    if (handle_ == nullptr) return;
-    std::lock_guard lock(waitingThreadsLock);
-    waitingThreads.push_back(handle_);
+  WaitingThread() : self_(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId())) {
+    for (std::atomic<HANDLE>& slot : waitingThreads) {
+      HANDLE empty = nullptr;
+      if (self_ && slot.compare_exchange_strong(empty, self_.get())) {
+        slot_ = &slot;
+        return;
+      }
+    }
   }
   ~WaitingThread() {
-    if (handle_ == nullptr) return;
-    std::lock_guard lock(waitingThreadsLock);
-    waitingThreads.erase(std::ranges::find(waitingThreads, handle_));
+    if (slot_ != nullptr) slot_->store(nullptr);
   }
   WaitingThread(const WaitingThread&) = delete;
   WaitingThread& operator=(const WaitingThread&) = delete;
 
  private:
-  HANDLE handle_ = nullptr;
+  unique_handle self_;
+  std::atomic<HANDLE>* slot_ = nullptr;
 };
 
 // A lock file being removed as its holder lets go refuses to open for a
@@ -367,8 +366,9 @@ void StopWaitingIo() noexcept {
 }
 
 void CancelWaitingIo() noexcept {
-  std::lock_guard lock(waitingThreadsLock);
-  for (const HANDLE thread : waitingThreads) CancelSynchronousIo(thread);
+  for (const std::atomic<HANDLE>& slot : waitingThreads) {
+    if (const HANDLE thread = slot.load(); thread != nullptr) CancelSynchronousIo(thread);
+  }
 }
 
 double ProcessCpuSeconds() {

@@ -274,7 +274,7 @@ TEST_F(BillingTools, TheWindowsToolsExpandWildcardsInTheirInputs) {
   EXPECT_EQ(converted.Output, kReport);
   const ToolRun aggregated = Run("quaxaggregate", {"--quiet", folder_.File("usag?.t*"), sums_});
   EXPECT_EQ(aggregated.ExitCode, 0) << aggregated.Errors;
-  const ToolRun billed = Run("quaxbill", {"--period", "day", folder_.File("SUMS.*"), bill_});
+  const ToolRun billed = Run("quaxbill", {"--period", "day", "--unit", "seconds", folder_.File("SUMS.*"), bill_});
   EXPECT_EQ(billed.ExitCode, 0) << billed.Errors;
   EXPECT_EQ(WithoutCarriageReturns(ReadText(bill_)), kDailyBill);
 
