@@ -10,44 +10,61 @@ namespace quax::agg {
 
 namespace {
 
-// Bit i of the result is set when bytes[i] is a comma or a double quote, for
-// i below count (at most 64).
-std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
+// Bit i of `special` is set when bytes[i] is a comma or a double quote, bit
+// i of `quotes` when it is a double quote and bit i of `crOrNul` when it is a
+// CR or a NUL, for i below count (at most 64). With kFacts false only
+// `special` is worked out.
+template <bool kFacts>
+void ByteMasks(const char* bytes, std::size_t count, std::uint64_t& special, std::uint64_t& quotes,
+               std::uint64_t& crOrNul) noexcept {
   alignas(16) char block[64];
   const char* p = bytes;
   if (count < 64) {
-    std::memset(block, 0, sizeof block);
+    // Padding that is none of the bytes looked for.
+    std::memset(block, ' ', sizeof block);
     std::memcpy(block, bytes, count);
     p = block;
   }
+  special = quotes = crOrNul = 0;
 #if defined(__SSE2__)
   const __m128i comma = _mm_set1_epi8(',');
   const __m128i quote = _mm_set1_epi8('"');
-  std::uint64_t mask = 0;
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i nul = _mm_setzero_si128();
   for (int k = 0; k < 4; ++k) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x, comma), _mm_cmpeq_epi8(x, quote));
-    mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
-            << (16 * k);
+    const __m128i isQuote = _mm_cmpeq_epi8(x, quote);
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x, comma), isQuote);
+    special |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+               << (16 * k);
+    if constexpr (kFacts) {
+      quotes |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(isQuote)) & 0xFFFFu)
+                << (16 * k);
+      const __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, nul));
+      crOrNul |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(bad)) & 0xFFFFu)
+                 << (16 * k);
+    }
   }
-  return mask;
 #else
-  std::uint64_t mask = 0;
   for (std::size_t i = 0; i < 64; ++i) {
-    if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (p[i] == ',' || p[i] == '"') special |= bit;
+    if constexpr (kFacts) {
+      if (p[i] == '"') quotes |= bit;
+      if (p[i] == '\r' || p[i] == '\0') crOrNul |= bit;
+    }
   }
-  return mask;
 #endif
 }
 
-}  // namespace
-
-void SplitCsvFields(std::string_view line, FieldList& fields) {
+template <bool kFacts>
+void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   // The CSVSplit state machine, visiting only the commas and quotes (found
   // 64 bytes at a time); tests/field_parsing_test.cpp checks it against the
   // byte-by-byte rule. A field runs from `start` up to `stop` (exclusive);
   // a closing quote sets `stop`, otherwise the comma does.
   fields.clear();
+  if constexpr (kFacts) *facts = LineFacts {};
   const std::size_t length = line.size();
   if (length == 0) return;
   fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
@@ -66,7 +83,14 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t blockBytes = length - base < 64 ? length - base : 64;
-    std::uint64_t mask = SpecialMask(bytes + base, blockBytes);
+    std::uint64_t mask = 0;
+    std::uint64_t quotes = 0;
+    std::uint64_t crOrNul = 0;
+    ByteMasks<kFacts>(bytes + base, blockBytes, mask, quotes, crOrNul);
+    if constexpr (kFacts) {
+      facts->Quotes += static_cast<std::size_t>(std::popcount(quotes));
+      facts->HoldsCrOrNul = facts->HoldsCrOrNul || crOrNul != 0;
+    }
     while (mask != 0) {
       const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
       mask &= mask - 1;
@@ -90,6 +114,14 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   // empty field after an opening one.
   if (bytes[last] != ',' || inQuotes) emit(stopKnown ? stop : length);
   fields.SetSize(count);
+}
+
+}  // namespace
+
+void SplitCsvFields(std::string_view line, FieldList& fields) { Split<false>(line, fields, nullptr); }
+
+void SplitCsvFields(std::string_view line, FieldList& fields, LineFacts& facts) {
+  Split<true>(line, fields, &facts);
 }
 
 std::string ShownField(std::string_view text) {

@@ -61,6 +61,15 @@ class FieldList {
 // 4 GiB are not supported (callers bound their lines far below).
 void SplitCsvFields(std::string_view line, FieldList& fields);
 
+// What strict reading needs to know of a line beyond its fields: how many
+// double quotes it holds and whether it holds a CR or a NUL.
+struct LineFacts {
+  std::size_t Quotes = 0;
+  bool HoldsCrOrNul = false;
+};
+// The same split, also filling `facts`.
+void SplitCsvFields(std::string_view line, FieldList& fields, LineFacts& facts);
+
 // A field's text for a message: at most 40 bytes (then "..."), control
 // characters shown as "?".
 std::string ShownField(std::string_view text);

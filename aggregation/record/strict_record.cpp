@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "record/record_text.h"
 #include "record/resource_file.h"
 
 namespace quax::agg {
@@ -63,11 +65,39 @@ long CountValue(std::string_view text) noexcept {
   return IsPlainCount(text) ? DigitsValue(text.data(), static_cast<int>(text.size())) : -1;
 }
 
+// The identifier fields of a line hold only what the writer writes: each is
+// its text in double quotes (or bare), followed by a comma or the line's end,
+// and these quotes are all the line holds. Walks the fields from the
+// identifier count on by their bytes, the empty ones included.
+bool QuotesOnlyAroundIdentifiers(std::string_view line, const FieldList& fields, std::size_t identifiers,
+                                 const LineFacts& facts) noexcept {
+  const FieldView count = fields[kIdentifierCountField - 1];
+  std::size_t at = count.Offset + count.Length + 1;  // the raw start of the next field
+  std::size_t quoted = 0;
+  const std::size_t end = kIdentifierCountField + 2 * identifiers;
+  for (std::size_t position = kIdentifierCountField + 1; position <= end; ++position) {
+    const FieldView field = fields[position - 1];
+    const bool inQuotes = at < line.size() && line[at] == '"';
+    const std::size_t content = inQuotes ? at + 1 : at;
+    if (field.Length != 0 && field.Offset != content) return false;
+    std::size_t after = content + field.Length;
+    if (inQuotes) {
+      if (after >= line.size() || line[after] != '"') return false;
+      ++after;
+      ++quoted;
+    }
+    if (after < line.size() && line[after] != ',') return false;
+    at = after + 1;
+  }
+  return facts.Quotes == 2 * quoted;
+}
+
 // Every check of FaultFinder in one pass without messages: the path of
 // every good line.
-bool IsStrictLine(std::string_view line, const FieldList& fields) noexcept {
+bool IsStrictLine(std::string_view line, const FieldList& fields, const LineFacts& facts) noexcept {
   const auto field = [&](std::size_t position) { return fields[position - 1].In(line); };
-  if (fields.size() < kMinimumFields || !goodDate.Check(field(kStartDateField), IsCalendarDate) ||
+  if (facts.HoldsCrOrNul || fields.size() < kMinimumFields ||
+      !goodDate.Check(field(kStartDateField), IsCalendarDate) ||
       !goodDate.Check(field(kEndDateField), IsCalendarDate) ||
       !goodStartTime.Check(field(kStartTimeField), IsTimeOfDay) ||
       !goodEndTime.Check(field(kEndTimeField), IsTimeOfDay)) {
@@ -82,7 +112,27 @@ bool IsStrictLine(std::string_view line, const FieldList& fields) noexcept {
   for (std::size_t value = resourceCountField + 2; value <= lastField; value += 2) {
     if (!IsPlainDecimal(field(value))) return false;
   }
-  return true;
+  // Header, free text and rate codes: a comma would have split them, and no
+  // quote is left for them.
+  return QuotesOnlyAroundIdentifiers(line, fields, static_cast<std::size_t>(identifiers), facts);
+}
+
+// The fields of a line as they stand in it, quotes included, split where the
+// CSV split splits (a comma outside quotes).
+std::vector<std::string_view> RawFields(std::string_view line) {
+  std::vector<std::string_view> raw;
+  bool inQuotes = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      inQuotes = !inQuotes;
+    } else if (line[i] == ',' && !inQuotes) {
+      raw.push_back(line.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  raw.push_back(line.substr(start));
+  return raw;
 }
 
 class FaultFinder {
@@ -113,6 +163,7 @@ class FaultFinder {
     if (auto fault = CountFault(resourceCountField, "resource count", resourceCountField, lastField)) {
       return fault;
     }
+    if (auto fault = TextFault(resourceCountField, lastField)) return fault;
     for (std::size_t value = resourceCountField + 2; value <= lastField; value += 2) {
       if (!IsPlainDecimal(Field(value))) return Fault(value, "resource value", "is not a plain decimal number");
     }
@@ -134,6 +185,31 @@ class FaultFinder {
     if (last > fields_.size()) {
       return Fault(field, what, "announces more fields than the " + std::to_string(fields_.size()) +
                                     " of the line");
+    }
+    return std::nullopt;
+  }
+
+  // The first text field (in field order) that holds what the format cannot.
+  std::optional<FieldFault> TextFault(std::size_t resourceCountField, std::size_t lastField) const {
+    const std::vector<std::string_view> raw = RawFields(line_);
+    const auto kindAt = [&](std::size_t field) -> std::optional<RecordText> {
+      if (field == kHeaderField) return RecordText::Header;
+      if (field == kFreeTextField) return RecordText::FreeText;
+      if (field > kIdentifierCountField && field < resourceCountField) {
+        return (field - kIdentifierCountField) % 2 == 1 ? RecordText::IdentifierName : RecordText::IdentifierValue;
+      }
+      if (field > resourceCountField && field <= lastField && (field - resourceCountField) % 2 == 1) {
+        return RecordText::RateCode;
+      }
+      return std::nullopt;
+    };
+    for (std::size_t field = 1; field <= lastField && field <= raw.size(); ++field) {
+      const std::optional<RecordText> kind = kindAt(field);
+      if (!kind) continue;
+      if (const std::optional<std::string> reason = UnreadableField(raw[field - 1], *kind)) {
+        return FieldFault{field, RecordTextFaultText(*kind, raw[field - 1], *reason,
+                                                     " (field " + std::to_string(field) + ")")};
+      }
     }
     return std::nullopt;
   }
@@ -188,7 +264,12 @@ bool IsPlainCount(std::string_view text) noexcept {
 }
 
 std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields) {
-  if (IsStrictLine(line, fields)) return std::nullopt;
+  return FaultFinder(line, fields).Find();
+}
+
+std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields,
+                                          const LineFacts& facts) {
+  if (IsStrictLine(line, fields, facts)) return std::nullopt;
   return FaultFinder(line, fields).Find();
 }
 
