@@ -62,6 +62,7 @@ bool File::IsOpen() const noexcept { return fd_ >= 0; }
 
 bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
   Close();
+  if (PathHoldsNul(path, error)) return false;
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::Read:
@@ -121,15 +122,20 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 }
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+  std::size_t written = 0;
+  return Write(data, size, written, error);
+}
+
+bool File::Write(const char* data, std::size_t size, std::size_t& written, FileError& error) {
+  written = 0;
+  while (written < size) {
+    const ssize_t n = ::write(fd_, data + written, size - written);
     if (n < 0) {
       if (errno == EINTR) continue;
       error = FromErrno(errno);
       return false;
     }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    written += static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -179,6 +185,7 @@ bool NormalFileExists(const std::string& pattern) {
 }
 
 bool RemoveFile(const std::string& path, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
   if (::unlink(path.c_str()) != 0) {
     error = FromErrno(errno);
     return false;
@@ -211,6 +218,31 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
     error = FromErrno(errno);
     return false;
   }
+  return true;
+}
+
+bool FileLength(const std::string& path, std::uint64_t& out) {
+  FileError ignored;
+  struct stat st {};
+  if (PathHoldsNul(path, ignored) || ::stat(path.c_str(), &st) != 0) return false;
+  out = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool TruncateFile(const std::string& path, std::uint64_t length, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
+  if (::truncate(path.c_str(), static_cast<off_t>(length)) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& out) {
+  FileError ignored;
+  struct stat st {};
+  if (PathHoldsNul(path, ignored) || ::stat(path.c_str(), &st) != 0) return false;
+  out = FileIdentity {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return true;
 }
 
