@@ -470,7 +470,6 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
       return Fail(std::move(*mismatch));
     }
   }
-  if (auto unwritable = UnwritableIdentifierValue(identifierValues)) return Fail(std::move(*unwritable));
   std::span<const Decimal> values = resourceValues;
   if (!convertedResources_.empty()) {
     converted_.assign(resourceValues.begin(), resourceValues.end());
@@ -619,9 +618,20 @@ std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
                                    std::span<const std::string_view> identifierValues,
                                    std::span<const Decimal> values, double entryStart,
                                    double entryEnd) {
+  // Identifier values are checked against what a record can hold when their
+  // key comes, not on every merge: the values of a key in the table passed
+  // the check, and values of the same count that give the same key are the
+  // same bytes. Only values holding NULs (which part a key's values) can
+  // give it with another count. The work files hold checked values only.
   const std::int32_t found = keyMap_.GetIdFromValue(key, keyHash);
+  const auto unwritable = [&]() -> std::optional<std::string> {
+    return writing_ ? std::nullopt : UnwritableIdentifierValue(identifierValues);
+  };
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
+    if (entry.IdentifierValues.size() != identifierValues.size()) {
+      if (auto refusal = unwritable()) return Fail(std::move(*refusal));
+    }
     if (const std::optional<std::size_t> refused = AddValues(entry, values)) {
       return Fail(TooManySetsMessage(values, *refused));
     }
@@ -633,6 +643,7 @@ std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
     return EQUAX_RETURN_CODE_OK;
   }
 
+  if (auto refusal = unwritable()) return Fail(std::move(*refusal));
   for (std::size_t k = 0; k < values.size(); ++k) {
     if (BeyondAllSets(values[k])) return Fail(TooManySetsMessage(values, k));
   }

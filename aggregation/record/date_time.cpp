@@ -88,8 +88,7 @@ CalendarDateTime SplitDateTime(double date) noexcept {
   return parts;
 }
 
-bool IsWritableDateTime(double date) noexcept {
-  if (date >= 0.0 && date < kMaxDate) return true;  // mostly: no rounding reaches the bounds
+bool IsWritableDateTimeNearTheBounds(double date) noexcept {
   if (!(date > kMinDate - 1.0 && date < kMaxDate + 1.0)) return false;  // also NaN
   const double day = std::trunc(date);
   const double seconds = std::round(std::fabs(date - day) * 86400.0);

@@ -10,50 +10,48 @@ namespace quax::agg {
 
 namespace {
 
-// Bit i of `special` is set when bytes[i] is a comma or a double quote, bit
-// i of `quotes` when it is a double quote and bit i of `crOrNul` when it is a
-// CR or a NUL, for i below count (at most 64). With kFacts false only
-// `special` is worked out.
-template <bool kFacts>
-void ByteMasks(const char* bytes, std::size_t count, std::uint64_t& special, std::uint64_t& quotes,
-               std::uint64_t& crOrNul) noexcept {
+// Bit i of the result is set when bytes[i] is a comma or a double quote, for
+// i below count (at most 64). With kLeast, `least` is lowered to the least
+// byte value seen (padding excluded).
+template <bool kLeast>
+std::uint64_t SpecialMask(const char* bytes, std::size_t count, unsigned char& least) noexcept {
   alignas(16) char block[64];
   const char* p = bytes;
   if (count < 64) {
-    // Padding that is none of the bytes looked for.
-    std::memset(block, ' ', sizeof block);
+    std::memset(block, kLeast ? 0xFF : 0, sizeof block);
     std::memcpy(block, bytes, count);
     p = block;
   }
-  special = quotes = crOrNul = 0;
 #if defined(__SSE2__)
   const __m128i comma = _mm_set1_epi8(',');
   const __m128i quote = _mm_set1_epi8('"');
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i nul = _mm_setzero_si128();
+  __m128i x[4];
+  std::uint64_t mask = 0;
   for (int k = 0; k < 4; ++k) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const __m128i isQuote = _mm_cmpeq_epi8(x, quote);
-    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x, comma), isQuote);
-    special |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
-               << (16 * k);
-    if constexpr (kFacts) {
-      quotes |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(isQuote)) & 0xFFFFu)
-                << (16 * k);
-      const __m128i bad = _mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, nul));
-      crOrNul |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(bad)) & 0xFFFFu)
-                 << (16 * k);
-    }
+    x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x[k], comma), _mm_cmpeq_epi8(x[k], quote));
+    mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+            << (16 * k);
   }
+  if constexpr (kLeast) {
+    __m128i m = _mm_min_epu8(_mm_min_epu8(x[0], x[1]), _mm_min_epu8(x[2], x[3]));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
+    const auto blockLeast = static_cast<unsigned char>(_mm_cvtsi128_si32(m) & 0xFF);
+    if (blockLeast < least) least = blockLeast;
+  }
+  return mask;
 #else
+  std::uint64_t mask = 0;
   for (std::size_t i = 0; i < 64; ++i) {
-    const std::uint64_t bit = std::uint64_t{1} << i;
-    if (p[i] == ',' || p[i] == '"') special |= bit;
-    if constexpr (kFacts) {
-      if (p[i] == '"') quotes |= bit;
-      if (p[i] == '\r' || p[i] == '\0') crOrNul |= bit;
+    if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
+    if constexpr (kLeast) {
+      if (static_cast<unsigned char>(p[i]) < least) least = static_cast<unsigned char>(p[i]);
     }
   }
+  return mask;
 #endif
 }
 
@@ -64,8 +62,8 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   // byte-by-byte rule. A field runs from `start` up to `stop` (exclusive);
   // a closing quote sets `stop`, otherwise the comma does.
   fields.clear();
-  if constexpr (kFacts) *facts = LineFacts {};
   const std::size_t length = line.size();
+  if constexpr (kFacts) *facts = LineFacts {};
   if (length == 0) return;
   fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
   FieldView* out = fields.Storage();
@@ -76,6 +74,7 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   std::size_t start = 0;
   std::size_t stop = 0;
   bool stopKnown = false;
+  unsigned char least = 0xFF;
   const auto emit = [&out, &count, &start](std::size_t end) {
     const std::size_t fieldLength = end > start ? end - start : 0;
     out[count++] = FieldView {static_cast<std::uint32_t>(fieldLength != 0 ? start : 0),
@@ -83,14 +82,7 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t blockBytes = length - base < 64 ? length - base : 64;
-    std::uint64_t mask = 0;
-    std::uint64_t quotes = 0;
-    std::uint64_t crOrNul = 0;
-    ByteMasks<kFacts>(bytes + base, blockBytes, mask, quotes, crOrNul);
-    if constexpr (kFacts) {
-      facts->Quotes += static_cast<std::size_t>(std::popcount(quotes));
-      facts->HoldsCrOrNul = facts->HoldsCrOrNul || crOrNul != 0;
-    }
+    std::uint64_t mask = SpecialMask<kFacts>(bytes + base, blockBytes, least);
     while (mask != 0) {
       const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
       mask &= mask - 1;
@@ -103,7 +95,17 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
         inQuotes = false;
         stop = i;
         stopKnown = true;
+        if constexpr (kFacts) {
+          // Quotes stand around a whole field: a comma or the line's end follows.
+          if (i != last && bytes[i + 1] != ',') facts->QuotesAroundFields = false;
+          if (facts->FirstQuotedField == 0) facts->FirstQuotedField = count + 1;
+          facts->LastQuotedField = count + 1;
+        }
       } else {  // an opening quote restarts the field
+        // Facts: only at the field's start (no quote restarted it before).
+        if constexpr (kFacts) {
+          if (i != start) facts->QuotesAroundFields = false;
+        }
         inQuotes = true;
         start = i + 1;
       }
@@ -114,6 +116,10 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   // empty field after an opening one.
   if (bytes[last] != ',' || inQuotes) emit(stopKnown ? stop : length);
   fields.SetSize(count);
+  if constexpr (kFacts) {
+    if (inQuotes) facts->QuotesAroundFields = false;  // never closed
+    facts->HoldsLowControl = least <= 13;
+  }
 }
 
 }  // namespace

@@ -11,13 +11,6 @@ namespace {
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
-// Non-zero when a byte of the word is zero (exactly: no false hits).
-constexpr std::uint64_t ZeroBytes(std::uint64_t word) noexcept { return (word - kOnes) & ~word & kHighs; }
-
-constexpr std::uint64_t Equal(std::uint64_t word, char c) noexcept {
-  return ZeroBytes(word ^ (kOnes * static_cast<unsigned char>(c)));
-}
-
 bool Unholdable(char c, bool quoted) noexcept {
   return c == '"' || c == '\r' || c == '\n' || c == '\0' || (!quoted && c == ',');
 }
@@ -54,16 +47,17 @@ std::size_t FindUnholdableByte(std::string_view text, RecordText kind) noexcept 
   const bool quoted = IsQuotedText(kind);
   const char* bytes = text.data();
   const std::size_t n = text.size();
-  std::size_t i = 0;
-  // Eight bytes at a time up to the first word with a hit.
-  for (; i + 8 <= n; i += 8) {
+  // Every byte the rule refuses lies below '-' (0x2D): words of eight bytes
+  // without such a byte are passed at once (the last word overlaps the one
+  // before); texts with one are looked at byte by byte.
+  bool below = n < 8;
+  for (std::size_t i = 0; !below && i < n; i += 8) {
     std::uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    std::uint64_t hits = ZeroBytes(word) | Equal(word, '"') | Equal(word, '\r') | Equal(word, '\n');
-    if (!quoted) hits |= Equal(word, ',');
-    if (hits != 0) break;
+    std::memcpy(&word, bytes + (i + 8 <= n ? i : n - 8), 8);
+    below = ((word - kOnes * 0x2D) & ~word & kHighs) != 0;
   }
-  for (; i < n; ++i) {
+  if (!below) return std::string_view::npos;
+  for (std::size_t i = 0; i < n; ++i) {
     if (Unholdable(bytes[i], quoted)) return i;
   }
   return std::string_view::npos;

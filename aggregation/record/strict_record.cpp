@@ -65,38 +65,11 @@ long CountValue(std::string_view text) noexcept {
   return IsPlainCount(text) ? DigitsValue(text.data(), static_cast<int>(text.size())) : -1;
 }
 
-// The identifier fields of a line hold only what the writer writes: each is
-// its text in double quotes (or bare), followed by a comma or the line's end,
-// and these quotes are all the line holds. Walks the fields from the
-// identifier count on by their bytes, the empty ones included.
-bool QuotesOnlyAroundIdentifiers(std::string_view line, const FieldList& fields, std::size_t identifiers,
-                                 const LineFacts& facts) noexcept {
-  const FieldView count = fields[kIdentifierCountField - 1];
-  std::size_t at = count.Offset + count.Length + 1;  // the raw start of the next field
-  std::size_t quoted = 0;
-  const std::size_t end = kIdentifierCountField + 2 * identifiers;
-  for (std::size_t position = kIdentifierCountField + 1; position <= end; ++position) {
-    const FieldView field = fields[position - 1];
-    const bool inQuotes = at < line.size() && line[at] == '"';
-    const std::size_t content = inQuotes ? at + 1 : at;
-    if (field.Length != 0 && field.Offset != content) return false;
-    std::size_t after = content + field.Length;
-    if (inQuotes) {
-      if (after >= line.size() || line[after] != '"') return false;
-      ++after;
-      ++quoted;
-    }
-    if (after < line.size() && line[after] != ',') return false;
-    at = after + 1;
-  }
-  return facts.Quotes == 2 * quoted;
-}
-
 // Every check of FaultFinder in one pass without messages: the path of
 // every good line.
 bool IsStrictLine(std::string_view line, const FieldList& fields, const LineFacts& facts) noexcept {
   const auto field = [&](std::size_t position) { return fields[position - 1].In(line); };
-  if (facts.HoldsCrOrNul || fields.size() < kMinimumFields ||
+  if (facts.HoldsLowControl || fields.size() < kMinimumFields ||
       !goodDate.Check(field(kStartDateField), IsCalendarDate) ||
       !goodDate.Check(field(kEndDateField), IsCalendarDate) ||
       !goodStartTime.Check(field(kStartTimeField), IsTimeOfDay) ||
@@ -112,9 +85,11 @@ bool IsStrictLine(std::string_view line, const FieldList& fields, const LineFact
   for (std::size_t value = resourceCountField + 2; value <= lastField; value += 2) {
     if (!IsPlainDecimal(field(value))) return false;
   }
-  // Header, free text and rate codes: a comma would have split them, and no
-  // quote is left for them.
-  return QuotesOnlyAroundIdentifiers(line, fields, static_cast<std::size_t>(identifiers), facts);
+  // Quotes only around whole identifier fields; the header, the free text
+  // and the rate codes cannot hold a comma then (it would have split them).
+  return facts.QuotesAroundFields &&
+         (facts.FirstQuotedField == 0 ||
+          (facts.FirstQuotedField > kIdentifierCountField && facts.LastQuotedField < resourceCountField));
 }
 
 // The fields of a line as they stand in it, quotes included, split where the

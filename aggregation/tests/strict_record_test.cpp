@@ -104,9 +104,10 @@ TEST(StrictFields, TheFirstRefusedFieldIsNamedWithItsText) {
     // The reader's quick path for good lines lets none of them through.
     EXPECT_EQ(ReaderFault(c.Line), std::string("Unreadable resource record at line 1 of 'in': ") + c.Reason);
   }
-  // What the writer writes passes both: quoted texts with commas, empty
-  // quoted texts, bare identifier texts.
+  // What the writer writes passes both: quoted texts with commas or a TAB,
+  // empty quoted texts, bare identifier texts.
   for (const std::string line : {"H,20240131,20240131,08:00:00,09:00:00,,2,\"U\",\"a,b\",\"P\",\"\",1,CPU,1",
+                                 "H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"a\tb\",1,CPU,1",
                                  "H,20240131,20240131,08:00:00,09:00:00,,2,U,,\"\",x,1,CPU,1"}) {
     EXPECT_EQ(FaultOf(line), std::nullopt) << line;
     EXPECT_EQ(ReaderFault(line), "") << line;

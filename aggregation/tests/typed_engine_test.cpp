@@ -503,7 +503,14 @@ TEST_F(TypedEngineTest, TextsARecordCannotHoldAreRefusedWhereTheyEnter) {
   EXPECT_EQ(engine_.LastErrorMessage(),
             "The identifier value 'mallory\",\"Dept\",\"X' holds a double quote, which a resource record cannot "
             "hold; the entry was not added.");
-  EXPECT_EQ(Add(std::string("a\0\0b", 4), "h", 1), EQUAX_RETURN_CODE_ERROR);  // NULs part the key's values
+  EXPECT_EQ(Add(std::string("a\0\0b", 4), "h", 1), EQUAX_RETURN_CODE_ERROR);
+  // NULs part the values of a key: ("n\0\0") would be the key of ("n", "").
+  ASSERT_EQ(Add("n", "", 1), 0);
+  const std::string_view parted[] = {std::string_view("n\0\0", 3)};
+  const Decimal one[] = {Decimal(1), Decimal(1)};
+  EXPECT_EQ(engine_.AddEntry(parted, one, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("holds a NUL character"), std::string::npos);
+  Reset(0);
   ASSERT_EQ(Add("a,b", "\"quoted\"", 1), 0);  // inside quotes; quotes the writer puts anyway
 
   const struct {
