@@ -53,6 +53,21 @@ agg::Decimal DecimalFromSingle(float value) {
   return d;
 }
 
+// Appends UTF-16 text that is all ASCII (which every code page holds as it
+// is); false, and nothing appended, for any other.
+bool AppendAscii(std::string& out, const wchar_t* text, std::size_t length) {
+  const std::size_t start = out.size();
+  out.resize(start + length);
+  for (std::size_t k = 0; k < length; ++k) {
+    if (text[k] >= 0x80) {
+      out.resize(start);
+      return false;
+    }
+    out[start + k] = static_cast<char>(text[k]);
+  }
+  return true;
+}
+
 bool TextIsNumeric(BSTR text) {
   agg::Decimal ignored;
   return agg::Decimal::TryParse(AnsiFromBstr(text), ignored);
@@ -63,14 +78,9 @@ bool TextIsNumeric(BSTR text) {
 // ---- Text ------------------------------------------------------------------
 
 void AppendAnsi(std::string& out, const wchar_t* text, std::size_t length) {
-  if (length == 0) return;
-  const std::size_t start = out.size();
-  std::size_t k = 0;
-  out.resize(start + length);
-  for (; k < length && text[k] < 0x80; ++k) out[start + k] = static_cast<char>(text[k]);
-  if (k == length) return;
+  if (AppendAscii(out, text, length)) return;
   // Beyond ASCII: the code page decides the bytes.
-  out.resize(start);
+  const std::size_t start = out.size();
   const int wide = static_cast<int>(length);
   const int bytes = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return;
@@ -79,12 +89,8 @@ void AppendAnsi(std::string& out, const wchar_t* text, std::size_t length) {
 }
 
 bool AppendExactAnsi(std::string& out, const wchar_t* text, std::size_t length, std::string& unheld) {
-  std::size_t k = 0;
-  while (k < length && text[k] < 0x80) ++k;
-  if (k == length) {
-    out.append(text, text + length);  // ASCII: every code page holds it
-    return true;
-  }
+  if (AppendAscii(out, text, length)) return true;
+  const std::size_t start = out.size();
   // Neither a look-alike nor the default character: a character the code
   // page lacks is reported. A UTF-8 code page holds every character; only
   // broken UTF-16 fails there (the flags and the default-character test
@@ -100,7 +106,6 @@ bool AppendExactAnsi(std::string& out, const wchar_t* text, std::size_t length, 
   const int wide = static_cast<int>(length);
   const int bytes = convert(text, wide, nullptr, 0);
   if (bytes > 0) {
-    const std::size_t start = out.size();
     out.resize(start + static_cast<std::size_t>(bytes));
     if (convert(text, wide, out.data() + start, bytes) == bytes) return true;
     out.resize(start);

@@ -11,14 +11,42 @@ namespace quax::agg {
 namespace {
 
 // Bit i of the result is set when bytes[i] is a comma or a double quote, for
-// i below count (at most 64). With kLeast, `least` is lowered to the least
-// byte value seen (padding excluded).
-template <bool kLeast>
+// i below count (at most 64).
+std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
+  alignas(16) char block[64];
+  const char* p = bytes;
+  if (count < 64) {
+    std::memset(block, 0, sizeof block);
+    std::memcpy(block, bytes, count);
+    p = block;
+  }
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i quote = _mm_set1_epi8('"');
+  std::uint64_t mask = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x, comma), _mm_cmpeq_epi8(x, quote));
+    mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+            << (16 * k);
+  }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) {
+    if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
+  }
+  return mask;
+#endif
+}
+
+// The same, also lowering `least` to the least byte value seen (for strict
+// reading, which sends lines with control characters to its exact checks).
 std::uint64_t SpecialMask(const char* bytes, std::size_t count, unsigned char& least) noexcept {
   alignas(16) char block[64];
   const char* p = bytes;
   if (count < 64) {
-    std::memset(block, kLeast ? 0xFF : 0, sizeof block);
+    std::memset(block, 0xFF, sizeof block);  // above every byte looked for
     std::memcpy(block, bytes, count);
     p = block;
   }
@@ -33,23 +61,19 @@ std::uint64_t SpecialMask(const char* bytes, std::size_t count, unsigned char& l
     mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
             << (16 * k);
   }
-  if constexpr (kLeast) {
-    __m128i m = _mm_min_epu8(_mm_min_epu8(x[0], x[1]), _mm_min_epu8(x[2], x[3]));
-    m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
-    m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
-    m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
-    m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
-    const auto blockLeast = static_cast<unsigned char>(_mm_cvtsi128_si32(m) & 0xFF);
-    if (blockLeast < least) least = blockLeast;
-  }
+  __m128i m = _mm_min_epu8(_mm_min_epu8(x[0], x[1]), _mm_min_epu8(x[2], x[3]));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
+  const auto blockLeast = static_cast<unsigned char>(_mm_cvtsi128_si32(m) & 0xFF);
+  if (blockLeast < least) least = blockLeast;
   return mask;
 #else
   std::uint64_t mask = 0;
   for (std::size_t i = 0; i < 64; ++i) {
     if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
-    if constexpr (kLeast) {
-      if (static_cast<unsigned char>(p[i]) < least) least = static_cast<unsigned char>(p[i]);
-    }
+    if (static_cast<unsigned char>(p[i]) < least) least = static_cast<unsigned char>(p[i]);
   }
   return mask;
 #endif
@@ -82,7 +106,12 @@ void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t blockBytes = length - base < 64 ? length - base : 64;
-    std::uint64_t mask = SpecialMask<kFacts>(bytes + base, blockBytes, least);
+    std::uint64_t mask = 0;
+    if constexpr (kFacts) {
+      mask = SpecialMask(bytes + base, blockBytes, least);
+    } else {
+      mask = SpecialMask(bytes + base, blockBytes);
+    }
     while (mask != 0) {
       const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
       mask &= mask - 1;
