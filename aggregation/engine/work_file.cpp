@@ -144,6 +144,8 @@ bool CWorkFile::Open(platform::OpenMode mode, std::string& message) {
 bool CWorkFile::OpenForWriting(std::string& message) {
   if (!Open(platform::OpenMode::Write, message)) return false;
   created_ = true;
+  fileBytes_ = 0;
+  broken_ = false;
   recordCount_ = 0;
   hasWrittenLayout_ = false;
   return true;
@@ -175,17 +177,29 @@ void CWorkFile::Remove() {
 
 bool CWorkFile::Flush(std::string& message) {
   if (end_ == 0) return true;
+  if (broken_) {
+    message = "the file lost bytes it cannot take again";
+    return false;
+  }
   platform::FileError error;
-  std::size_t written = 0;
-  if (file_.Write(buffer_.get(), end_, written, error)) {
+  if (file_.Write(buffer_.get(), end_, error)) {
+    fileBytes_ += end_;
     end_ = 0;
     return true;
   }
-  // The file holds the first `written` bytes: the rest waits for the next
-  // flush, which goes on where the disk stopped.
-  std::memmove(buffer_.get(), buffer_.get() + written, end_ - written);
-  end_ -= written;
   message = error.Text();
+  // The disk may have taken the first bytes: the rest waits for the next
+  // flush, which goes on where the file ends. When that cannot be told the
+  // file is given up, and its run fails when it is read back.
+  std::uint64_t length = 0;
+  if (!file_.WriteOffset(length) || length < fileBytes_ || length - fileBytes_ > end_) {
+    broken_ = true;
+    return false;
+  }
+  const auto taken = static_cast<std::size_t>(length - fileBytes_);
+  std::memmove(buffer_.get(), buffer_.get() + taken, end_ - taken);
+  end_ -= taken;
+  fileBytes_ = length;
   return false;
 }
 

@@ -45,8 +45,9 @@ class File {
   std::ptrdiff_t Read(char* buffer, std::size_t size, FileError& error);
   // Writes every byte or fails.
   bool Write(const char* data, std::size_t size, FileError& error);
-  // The same telling how many bytes the file took before a failure.
-  bool Write(const char* data, std::size_t size, std::size_t& written, FileError& error);
+  // Where the next write of a file opened for writing goes: the bytes it
+  // holds, also after a write that failed half-way. False when not told.
+  bool WriteOffset(std::uint64_t& out) const noexcept;
   void Close() noexcept;
 
  private:

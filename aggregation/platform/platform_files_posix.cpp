@@ -122,20 +122,15 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 }
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
-  std::size_t written = 0;
-  return Write(data, size, written, error);
-}
-
-bool File::Write(const char* data, std::size_t size, std::size_t& written, FileError& error) {
-  written = 0;
-  while (written < size) {
-    const ssize_t n = ::write(fd_, data + written, size - written);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       error = FromErrno(errno);
       return false;
     }
-    written += static_cast<std::size_t>(n);
+    data += n;
+    size -= static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -218,6 +213,13 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
     error = FromErrno(errno);
     return false;
   }
+  return true;
+}
+
+bool File::WriteOffset(std::uint64_t& out) const noexcept {
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  if (at < 0) return false;
+  out = static_cast<std::uint64_t>(at);
   return true;
 }
 

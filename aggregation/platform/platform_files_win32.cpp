@@ -115,26 +115,19 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 }
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
-  std::size_t written = 0;
-  return Write(data, size, written, error);
-}
-
-bool File::Write(const char* data, std::size_t size, std::size_t& written, FileError& error) {
-  written = 0;
-  while (written < size) {
-    const std::size_t left = size - written;
-    const DWORD ask = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+  while (size > 0) {
+    const DWORD ask = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD done = 0;
-    if (!WriteFile(AsHandle(handle_), data + written, ask, &done, nullptr)) {
+    if (!WriteFile(AsHandle(handle_), data, ask, &done, nullptr)) {
       error = FromWin32(GetLastError());
-      written += done;
       return false;
     }
     if (done == 0) {
       error = FromWin32(ERROR_DISK_FULL);
       return false;
     }
-    written += done;
+    data += done;
+    size -= done;
   }
   return true;
 }
@@ -208,6 +201,14 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
     error = FromWin32(GetLastError());
     return false;
   }
+  return true;
+}
+
+bool File::WriteOffset(std::uint64_t& out) const noexcept {
+  LARGE_INTEGER none {};
+  LARGE_INTEGER at {};
+  if (!SetFilePointerEx(AsHandle(handle_), none, &at, FILE_CURRENT)) return false;
+  out = static_cast<std::uint64_t>(at.QuadPart);
   return true;
 }
 
