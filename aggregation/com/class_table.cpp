@@ -2,8 +2,9 @@
 
 #include <unknwn.h>
 
-#include <atomic>
-#include <new>
+#include <array>
+#include <iterator>
+#include <utility>
 
 #include "com/server.h"
 
@@ -15,11 +16,14 @@ const ServerClass* const kClasses[] = {
     &kExceptionFileClass, &kWinEventLogClass,     &kQuaxEventLogClass,  &kWin32ProcessClass,
 };
 
-// Creates the objects of one class; counts as a live object itself.
+// Creates the objects of one class. One lives for the life of the DLL per
+// class and is handed to every caller: it counts no references and does not
+// keep the server loaded (a host that never releases a factory, as some
+// script hosts do, so leaks nothing and does not pin the DLL); a client
+// that keeps it across DllCanUnloadNow locks the server with LockServer.
 class ClassFactory final : public IClassFactory {
  public:
-  explicit ClassFactory(const ServerClass& serverClass) noexcept : class_(serverClass) { AddServerReference(); }
-  ~ClassFactory() { ReleaseServerReference(); }
+  explicit ClassFactory(const ServerClass& serverClass) noexcept : class_(serverClass) {}
   ClassFactory(const ClassFactory&) = delete;
   ClassFactory& operator=(const ClassFactory&) = delete;
 
@@ -28,15 +32,10 @@ class ClassFactory final : public IClassFactory {
     *out = nullptr;
     if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) return E_NOINTERFACE;
     *out = static_cast<IClassFactory*>(this);
-    AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --references_;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
@@ -54,8 +53,14 @@ class ClassFactory final : public IClassFactory {
 
  private:
   const ServerClass& class_;
-  std::atomic<long> references_ {0};
 };
+
+template <std::size_t... Index>
+std::array<ClassFactory, sizeof...(Index)> FactoriesOf(std::index_sequence<Index...>) {
+  return {ClassFactory(*kClasses[Index])...};
+}
+
+std::array<ClassFactory, std::size(kClasses)> g_factories = FactoriesOf(std::make_index_sequence<std::size(kClasses)>());
 
 }  // namespace
 
@@ -68,15 +73,13 @@ const ServerClass* FindServerClass(REFCLSID classId) noexcept {
   return nullptr;
 }
 
-HRESULT CreateClassFactory(const ServerClass& serverClass, REFIID iid, void** out) noexcept {
+HRESULT GetClassFactory(const ServerClass& serverClass, REFIID iid, void** out) noexcept {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  auto* factory = new (std::nothrow) ClassFactory(serverClass);
-  if (factory == nullptr) return E_OUTOFMEMORY;
-  factory->AddRef();
-  const HRESULT hr = factory->QueryInterface(iid, out);
-  factory->Release();
-  return hr;
+  for (std::size_t k = 0; k < std::size(kClasses); ++k) {
+    if (kClasses[k] == &serverClass) return g_factories[k].QueryInterface(iid, out);
+  }
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 }  // namespace quax::com

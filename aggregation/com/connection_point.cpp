@@ -2,10 +2,68 @@
 
 #include <olectl.h>
 
+#include <new>
+
 namespace quax::com {
 namespace {
 
 constexpr DISPID kReadProgressId = 1;
+
+// Enumerates the one connection point of a container; holds a reference to
+// it (and so to its container) while it lives.
+class OnePointEnumerator final : public IEnumConnectionPoints {
+ public:
+  OnePointEnumerator(IConnectionPoint& point, ULONG position) noexcept : point_(&point), position_(position) {
+    point.AddRef();
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumConnectionPoints)) return E_NOINTERFACE;
+    *out = static_cast<IEnumConnectionPoints*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
+    if (points == nullptr || (count != 1 && fetched == nullptr)) return E_POINTER;
+    ULONG given = 0;
+    if (count > 0 && position_ == 0) {
+      point_.get()->AddRef();
+      points[0] = point_.get();
+      position_ = 1;
+      given = 1;
+    }
+    if (fetched != nullptr) *fetched = given;
+    return given == count ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+    if (count == 0) return S_OK;
+    const bool skipped = position_ == 0 && count == 1;
+    position_ = 1;
+    return skipped ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = new (std::nothrow) OnePointEnumerator(*point_.get(), position_);
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  unique_com<IConnectionPoint> point_;
+  ULONG position_;
+  ULONG references_ = 1;
+};
 
 }  // namespace
 
@@ -69,6 +127,12 @@ HRESULT EventConnectionPoint::Find(REFIID iid, IConnectionPoint** out) noexcept 
   AddRef();
   *out = this;
   return S_OK;
+}
+
+HRESULT EventConnectionPoint::Enumerate(IEnumConnectionPoints** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = new (std::nothrow) OnePointEnumerator(*this, 0);
+  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 void EventConnectionPoint::FireReadProgress(std::int32_t recordsRead, std::int32_t recordsMatched,

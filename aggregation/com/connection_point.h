@@ -33,6 +33,8 @@ class EventConnectionPoint final : public IConnectionPoint {
 
   // FindConnectionPoint of the container.
   HRESULT Find(REFIID iid, IConnectionPoint** out) noexcept;
+  // EnumConnectionPoints of the container: an enumerator of this one point.
+  HRESULT Enumerate(IEnumConnectionPoints** out) noexcept;
 
   // Raises ReadProgress(RecordsRead, RecordsMatched, TotalRecordsToRead,
   // CancelFlag) in every sink; a sink sets *cancel through the flag.

@@ -48,18 +48,36 @@ void SetAggregationList(VARIANT* out, const agg::AggregationListView& list) {
   V_ARRAY(out) = array.release();
 }
 
+namespace {
+
+std::string IdentifierValueRefusal(const ValueList& identifierValues, std::size_t k, const std::string& unheld) {
+  return "Identifier value " + std::to_string(identifierValues.LowerBound() + static_cast<LONG>(k)) + " " + unheld +
+         "; the entry was not added.";
+}
+
+}  // namespace
+
 std::int32_t VariantEntryFeeder::Add(agg::TypedEngine& engine, const ValueList& identifierValues,
                                      const ValueList& resourceValues, std::optional<double> start,
                                      std::optional<double> end) {
-  // All identifier texts in one buffer, viewed once it stops growing.
+  // All identifier texts in one buffer, viewed once it stops growing. A
+  // text the code page cannot hold is refused: as a look-alike or '?' it
+  // would be summed with other texts.
   identifierBytes_.clear();
   identifierEnds_.clear();
+  std::string unheld;
   for (std::size_t k = 0; k < identifierValues.Count(); ++k) {
     const VARIANT element = identifierValues.At(k);
     if (const BSTR text = TextOf(element); text != nullptr) {
-      AppendAnsi(identifierBytes_, text, SysStringLen(text));
+      if (!AppendExactAnsi(identifierBytes_, text, SysStringLen(text), unheld)) {
+        return engine.RefuseEntry(IdentifierValueRefusal(identifierValues, k, unheld));
+      }
     } else {
-      identifierBytes_ += ToText(element);
+      const ExactText converted = ToExactText(element);
+      if (!converted.Unheld.empty()) {
+        return engine.RefuseEntry(IdentifierValueRefusal(identifierValues, k, converted.Unheld));
+      }
+      identifierBytes_ += converted.Text;
     }
     identifierEnds_.push_back(identifierBytes_.size());
   }

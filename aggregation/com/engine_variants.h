@@ -11,9 +11,15 @@
 #include <vector>
 
 #include "com/value_list.h"
+#include "com/variant_values.h"
 #include "engine/typed_engine.h"
 
 namespace quax::com {
+
+// What file-name refusals call the names.
+inline constexpr const char* kOutputFileName = "output file name";
+inline constexpr const char* kInputFileName = "input file name";
+inline constexpr const char* kWorkFilePath = "work file path";
 
 // A date argument: nullopt when omitted, else its DATE (type mismatch when
 // it is none).
@@ -23,6 +29,18 @@ std::optional<double> OptionalDate(const VARIANT& value);
 // two-dimensional array of VARIANT indexed (column, row) from 0; exact
 // decimals as VT_DECIMAL, dates as VT_DATE.
 void SetAggregationList(VARIANT* out, const agg::AggregationListView& list);
+
+// A definition made with a client's text: `define` gets its ANSI text when
+// the code page holds it exactly, `refuse` (TypedEngine::RefuseDefinition)
+// the message naming `what` otherwise, so that no look-alike is defined.
+template <class Define, class Refuse>
+void DefineExactly(const ExactText& text, const char* what, Define define, Refuse refuse) {
+  if (text.Unheld.empty()) {
+    define(text.Text);
+  } else {
+    refuse(std::string("The ") + what + " " + text.Unheld + ".");
+  }
+}
 
 // Feeds entries; the scratch storage is reused from entry to entry.
 class VariantEntryFeeder {

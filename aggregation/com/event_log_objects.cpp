@@ -44,8 +44,7 @@ class EventLogObject : public DispatchObject<Derived, Interface, IConnectionPoin
   }
 
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
-    if (out != nullptr) *out = nullptr;
-    return E_NOTIMPL;
+    return point_.Enumerate(out);
   }
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
     return point_.Find(iid, out);

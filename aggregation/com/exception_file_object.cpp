@@ -17,7 +17,7 @@ class ExceptionFileObject final : public DispatchObject<ExceptionFileObject, _Ex
     return Answer(value, [&] { SetBstr(value, file_.FileName()); });
   }
   HRESULT STDMETHODCALLTYPE put_FileName(BSTR value) override {
-    return Run([&] { file_.SetFileName(AnsiFromBstr(value)); });
+    return Run([&] { file_.SetFileName(FileNameFromBstr(value, "file name")); });
   }
   HRESULT STDMETHODCALLTYPE get_IsFileOpen(VARIANT_BOOL* value) override {
     return Answer(value, [&] { *value = ToVariantBool(file_.IsFileOpen()); });

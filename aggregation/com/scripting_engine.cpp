@@ -44,6 +44,9 @@ std::optional<double> DateFromText(std::string_view text, bool validate) {
   calendar.st.wSecond = static_cast<WORD>(pieces.Second);
   DATE date = 0;
   if (FAILED(VarDateFromUdate(&calendar, 0, &date))) return std::nullopt;
+  // The platform rolls a day past the end of 9999 over into the year 10000,
+  // which no resource record can hold.
+  if (!agg::IsWritableDateTime(date)) return std::nullopt;
   return date;
 }
 
@@ -114,6 +117,7 @@ std::int32_t ScriptingEngine::Refuse(std::string message) {
 std::int32_t ScriptingEngine::AddEntry(const VARIANT& identifierValueList,
                                        const VARIANT& resourceValueList, const VARIANT& dateStart,
                                        const VARIANT& dateEnd) {
+  lastErrorMessage_.clear();  // else an older refusal would hide the engine's message
   double start = 0;
   double end = 0;
   if (!EntryDates(dateStart, dateEnd, start, end)) return agg::EQUAX_RETURN_CODE_ERROR;
@@ -143,6 +147,7 @@ std::int32_t ScriptingEngine::AddEntries(std::int32_t numberOfEntries,
                                          const VARIANT& identifierValueList,
                                          const VARIANT& resourceValueList,
                                          const VARIANT* dateStartList, const VARIANT* dateEndList) {
+  lastErrorMessage_.clear();
   if (numberOfEntries == 0) return agg::EQUAX_RETURN_CODE_OK;
   if (numberOfEntries < 0) {
     return Refuse("The number of entries must not be negative; received " +

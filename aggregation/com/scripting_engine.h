@@ -26,7 +26,8 @@
 namespace quax::com {
 
 // The DATE of a fixed-layout date text through VarDateFromUdate; nullopt when
-// it is too short, when the platform refuses the date, or, with `validate`,
+// it is too short, when the platform refuses the date or gives one that no
+// resource record can hold (beyond 31 December 9999), or, with `validate`,
 // when a piece is not a number. Without `validate` such a piece throws a
 // type mismatch.
 std::optional<double> DateFromText(std::string_view text, bool validate);
@@ -76,11 +77,15 @@ class ScriptingEngine {
     Cleared().DefineResource(rateCode, conversionFactor, decimalPositions);
   }
   void DefineResourceRecordHeader(std::string_view header) { Cleared().DefineResourceRecordHeader(header); }
+  void RefuseDefinition(agg::TypedEngine::Definition part, std::string message) {
+    Cleared().RefuseDefinition(part, std::move(message));
+  }
   bool Initialize(std::int32_t maxEntries = kDefaultMaxEntries);
 
   // Returns 0 or 16 (the engine's code, or the facade's refusal with its
   // message). Dates are text, DATE, or missing (the missing date). The
-  // facade's message is not cleared on entry.
+  // facade's message is cleared on entry, so that LastErrorMessage tells
+  // about this call.
   std::int32_t AddEntry(const VARIANT& identifierValueList, const VARIANT& resourceValueList,
                         const VARIANT& dateStart, const VARIANT& dateEnd);
   // Entry k (0 to numberOfEntries - 1) is column k of both two-dimensional

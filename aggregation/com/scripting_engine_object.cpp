@@ -10,6 +10,8 @@
 namespace quax::com {
 namespace {
 
+using Definition = agg::TypedEngine::Definition;
+
 constexpr double kDefaultConversionFactor = 1.0;
 constexpr std::int32_t kDefaultDecimalPositions = -1;
 
@@ -76,7 +78,7 @@ class ScriptingEngineObject final : public DispatchObject<ScriptingEngineObject,
     return Answer(value, [&] { SetText(value, engine_.WorkFilePath()); });
   }
   HRESULT STDMETHODCALLTYPE put_WorkFilePath(VARIANT value) override {
-    return Run([&] { engine_.SetWorkFilePath(ToText(value)); });
+    return Run([&] { engine_.SetWorkFilePath(ToFileName(value, kWorkFilePath)); });
   }
   HRESULT STDMETHODCALLTYPE get_LastErrorMessage(VARIANT* value) override {
     return Answer(value, [&] { SetText(value, engine_.LastErrorMessage()); });
@@ -85,7 +87,7 @@ class ScriptingEngineObject final : public DispatchObject<ScriptingEngineObject,
     return Answer(value, [&] { SetText(value, engine_.OutputFileName()); });
   }
   HRESULT STDMETHODCALLTYPE put_OutputFileName(VARIANT value) override {
-    return Run([&] { engine_.SetOutputFileName(ToText(value)); });
+    return Run([&] { engine_.SetOutputFileName(ToFileName(value, kOutputFileName)); });
   }
   HRESULT STDMETHODCALLTYPE get_ProcessPriorityClass(VARIANT* value) override {
     return Answer(value, [&] { SetLong(value, engine_.ProcessPriorityClass()); });
@@ -103,16 +105,26 @@ class ScriptingEngineObject final : public DispatchObject<ScriptingEngineObject,
     return Run([&] { engine_.ClearResourceList(); });
   }
   HRESULT STDMETHODCALLTYPE DefineIdentifier(VARIANT name) override {
-    return Run([&] { engine_.DefineIdentifier(ToText(name)); });
+    return Run([&] {
+      DefineExactly(ToExactText(name), "identifier name", [&](std::string_view text) { engine_.DefineIdentifier(text); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Identifiers, std::move(message)); });
+    });
   }
   HRESULT STDMETHODCALLTYPE DefineResource(VARIANT rateCode, VARIANT factor, VARIANT decimalPositions) override {
     return Run([&] {
-      engine_.DefineResource(ToText(rateCode), IsMissing(factor) ? kDefaultConversionFactor : ToDouble(factor),
-                             IsMissing(decimalPositions) ? kDefaultDecimalPositions : ToLong(decimalPositions));
+      const double conversionFactor = IsMissing(factor) ? kDefaultConversionFactor : ToDouble(factor);
+      const std::int32_t places = IsMissing(decimalPositions) ? kDefaultDecimalPositions : ToLong(decimalPositions);
+      DefineExactly(ToExactText(rateCode), "rate code",
+                    [&](std::string_view text) { engine_.DefineResource(text, conversionFactor, places); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Resources, std::move(message)); });
     });
   }
   HRESULT STDMETHODCALLTYPE DefineResourceRecordHeader(VARIANT header) override {
-    return Run([&] { engine_.DefineResourceRecordHeader(ToText(header)); });
+    return Run([&] {
+      DefineExactly(ToExactText(header), "record header",
+                    [&](std::string_view text) { engine_.DefineResourceRecordHeader(text); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Header, std::move(message)); });
+    });
   }
   HRESULT STDMETHODCALLTYPE Initialize(VARIANT maxEntries, VARIANT* result) override {
     return Answer(result, [&] {

@@ -1,5 +1,5 @@
 // The state of the in-process server as a whole: its module, the count of
-// live objects, class factories and LockServer locks (DllCanUnloadNow), and
+// live objects and LockServer locks (DllCanUnloadNow), and
 // the type library it carries as its TYPELIB resource, loaded once with the
 // type information of each interface and class cached until the server may
 // unload.
@@ -19,7 +19,7 @@ std::wstring ServerPathWide();
 
 void AddServerReference() noexcept;
 void ReleaseServerReference() noexcept;
-// True while an object or class factory lives or LockServer holds a lock.
+// True while an object lives or LockServer holds a lock.
 bool ServerInUse() noexcept;
 
 // The server's type library; the caller owns the reference it gets.

@@ -30,7 +30,8 @@ extern const ServerClass kWin32ProcessClass;
 std::span<const ServerClass* const> ServerClasses() noexcept;
 const ServerClass* FindServerClass(REFCLSID classId) noexcept;
 
-// The class factory of one class; the caller owns the reference.
-HRESULT CreateClassFactory(const ServerClass& serverClass, REFIID iid, void** out) noexcept;
+// The class factory of one class: the same object for every call, living as
+// long as the DLL (its references are not counted).
+HRESULT GetClassFactory(const ServerClass& serverClass, REFIID iid, void** out) noexcept;
 
 }  // namespace quax::com

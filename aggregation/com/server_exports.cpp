@@ -21,7 +21,7 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, void** out) {
   *out = nullptr;
   const quax::com::ServerClass* serverClass = quax::com::FindServerClass(classId);
   if (serverClass == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-  return quax::com::CreateClassFactory(*serverClass, iid, out);
+  return quax::com::GetClassFactory(*serverClass, iid, out);
 }
 
 STDAPI DllCanUnloadNow() {

@@ -9,25 +9,38 @@
 namespace quax::com {
 namespace {
 
+using Definition = agg::TypedEngine::Definition;
+
 class TypedEngineObject final : public DispatchObject<TypedEngineObject, _TypedEngine> {
  public:
   static constexpr const char* kProgId = "quaxagg.TypedEngine";
   static const CLSID& ClassId() noexcept { return CLSID_TypedEngine; }
 
   HRESULT STDMETHODCALLTYPE DefineResourceRecordHeader(BSTR header) override {
-    return Run([&] { engine_.DefineResourceRecordHeader(AnsiFromBstr(header)); });
+    return Run([&] {
+      DefineExactly(ExactTextOf(header), "record header",
+                    [&](std::string_view text) { engine_.DefineResourceRecordHeader(text); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Header, std::move(message)); });
+    });
   }
   HRESULT STDMETHODCALLTYPE ClearIdentifierList() override {
     return Run([&] { engine_.ClearIdentifierList(); });
   }
   HRESULT STDMETHODCALLTYPE DefineIdentifier(BSTR name) override {
-    return Run([&] { engine_.DefineIdentifier(AnsiFromBstr(name)); });
+    return Run([&] {
+      DefineExactly(ExactTextOf(name), "identifier name", [&](std::string_view text) { engine_.DefineIdentifier(text); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Identifiers, std::move(message)); });
+    });
   }
   HRESULT STDMETHODCALLTYPE ClearResourceList() override {
     return Run([&] { engine_.ClearResourceList(); });
   }
   HRESULT STDMETHODCALLTYPE DefineResource(BSTR rateCode, double factor, LONG decimalPositions) override {
-    return Run([&] { engine_.DefineResource(AnsiFromBstr(rateCode), factor, decimalPositions); });
+    return Run([&] {
+      DefineExactly(ExactTextOf(rateCode), "rate code",
+                    [&](std::string_view text) { engine_.DefineResource(text, factor, decimalPositions); },
+                    [&](std::string message) { engine_.RefuseDefinition(Definition::Resources, std::move(message)); });
+    });
   }
   HRESULT STDMETHODCALLTYPE get_DataValidation(VARIANT_BOOL* value) override {
     return Answer(value, [&] { *value = ToVariantBool(engine_.DataValidation()); });
@@ -87,13 +100,13 @@ class TypedEngineObject final : public DispatchObject<TypedEngineObject, _TypedE
     return Answer(value, [&] { SetBstr(value, engine_.OutputFileName()); });
   }
   HRESULT STDMETHODCALLTYPE put_OutputFileName(BSTR value) override {
-    return Run([&] { engine_.SetOutputFileName(AnsiFromBstr(value)); });
+    return Run([&] { engine_.SetOutputFileName(FileNameFromBstr(value, kOutputFileName)); });
   }
   HRESULT STDMETHODCALLTYPE get_WorkFilePath(BSTR* value) override {
     return Answer(value, [&] { SetBstr(value, engine_.WorkFilePath()); });
   }
   HRESULT STDMETHODCALLTYPE put_WorkFilePath(BSTR value) override {
-    return Run([&] { engine_.SetWorkFilePath(AnsiFromBstr(value)); });
+    return Run([&] { engine_.SetWorkFilePath(FileNameFromBstr(value, kWorkFilePath)); });
   }
   HRESULT STDMETHODCALLTYPE get_LastErrorMessage(BSTR* value) override {
     return Answer(value, [&] { SetBstr(value, engine_.LastErrorMessage()); });

@@ -53,6 +53,21 @@ agg::Decimal DecimalFromSingle(float value) {
   return d;
 }
 
+// Appends UTF-16 text that is all ASCII (which every code page holds as it
+// is); false, and nothing appended, for any other.
+bool AppendAscii(std::string& out, const wchar_t* text, std::size_t length) {
+  const std::size_t start = out.size();
+  out.resize(start + length);
+  for (std::size_t k = 0; k < length; ++k) {
+    if (text[k] >= 0x80) {
+      out.resize(start);
+      return false;
+    }
+    out[start + k] = static_cast<char>(text[k]);
+  }
+  return true;
+}
+
 bool TextIsNumeric(BSTR text) {
   agg::Decimal ignored;
   return agg::Decimal::TryParse(AnsiFromBstr(text), ignored);
@@ -63,20 +78,90 @@ bool TextIsNumeric(BSTR text) {
 // ---- Text ------------------------------------------------------------------
 
 void AppendAnsi(std::string& out, const wchar_t* text, std::size_t length) {
-  if (length == 0) return;
-  const std::size_t start = out.size();
-  std::size_t k = 0;
-  out.resize(start + length);
-  for (; k < length && text[k] < 0x80; ++k) out[start + k] = static_cast<char>(text[k]);
-  if (k == length) return;
+  if (AppendAscii(out, text, length)) return;
   // Beyond ASCII: the code page decides the bytes.
-  out.resize(start);
+  const std::size_t start = out.size();
   const int wide = static_cast<int>(length);
   const int bytes = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return;
   out.resize(start + static_cast<std::size_t>(bytes));
   WideCharToMultiByte(CP_ACP, 0, text, wide, out.data() + start, bytes, nullptr, nullptr);
 }
+
+bool AppendExactAnsi(std::string& out, const wchar_t* text, std::size_t length, std::string& unheld) {
+  if (AppendAscii(out, text, length)) return true;
+  const std::size_t start = out.size();
+  // Neither a look-alike nor the default character: a character the code
+  // page lacks is reported. A UTF-8 code page holds every character; only
+  // broken UTF-16 fails there (the flags and the default-character test
+  // are not allowed with it).
+  const UINT codePage = GetACP();
+  const bool utf8 = codePage == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  const auto convert = [&](const wchar_t* from, int count, char* to, int room) {
+    BOOL usedDefault = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, flags, from, count, to, room, nullptr, utf8 ? nullptr : &usedDefault);
+    return usedDefault ? 0 : bytes;
+  };
+  const int wide = static_cast<int>(length);
+  const int bytes = convert(text, wide, nullptr, 0);
+  if (bytes > 0) {
+    out.resize(start + static_cast<std::size_t>(bytes));
+    if (convert(text, wide, out.data() + start, bytes) == bytes) return true;
+    out.resize(start);
+  }
+  // Which character: one code point (a surrogate pair counts as one) at a time.
+  for (std::size_t i = 0; i < length;) {
+    std::size_t units = 1;
+    std::uint32_t codePoint = text[i];
+    if (codePoint >= 0xD800 && codePoint < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      units = 2;
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (static_cast<std::uint32_t>(text[i + 1]) - 0xDC00);
+    }
+    if (convert(text + i, static_cast<int>(units), nullptr, 0) <= 0) {
+      char shown[16];
+      std::snprintf(shown, sizeof shown, "U+%04X", static_cast<unsigned>(codePoint));
+      unheld = std::string("holds the character ") + shown + " (character " + std::to_string(i + 1) +
+               "), which the ANSI code page " + std::to_string(codePage) + " cannot hold";
+      return false;
+    }
+    i += units;
+  }
+  unheld = "cannot be held by the ANSI code page " + std::to_string(codePage);
+  return false;
+}
+
+ExactText ExactTextOf(BSTR text) {
+  ExactText exact;
+  if (text != nullptr && !AppendExactAnsi(exact.Text, text, SysStringLen(text), exact.Unheld)) exact.Text.clear();
+  return exact;
+}
+
+ExactText ToExactText(const VARIANT& value) {
+  const VARIANT& v = Dereferenced(value);
+  if (V_VT(&v) == VT_EMPTY) return ExactText {};
+  if (IsText(v)) return ExactTextOf(TextOf(v));
+  const unique_variant converted = Converted(v, VT_BSTR, "a text");
+  const VARIANT result = converted.get();
+  return ExactTextOf(V_BSTR(&result));
+}
+
+namespace {
+
+std::string FileName(const ExactText& name, std::string_view what) {
+  if (!name.Unheld.empty()) throw ComError(E_INVALIDARG, "The " + std::string(what) + " " + name.Unheld + ".");
+  if (const std::size_t nul = name.Text.find('\0'); nul != std::string::npos) {
+    throw ComError(E_INVALIDARG, "The " + std::string(what) + " holds a NUL character (character " +
+                                     std::to_string(nul + 1) + "), which would cut it short.");
+  }
+  return name.Text;
+}
+
+}  // namespace
+
+std::string FileNameFromBstr(BSTR text, std::string_view what) { return FileName(ExactTextOf(text), what); }
+
+std::string ToFileName(const VARIANT& value, std::string_view what) { return FileName(ToExactText(value), what); }
 
 std::string AnsiFromBstr(BSTR text) {
   std::string out;

@@ -22,6 +22,29 @@ namespace quax::com {
 std::string AnsiFromBstr(BSTR text);
 // Appends the ANSI bytes of UTF-16 text.
 void AppendAnsi(std::string& out, const wchar_t* text, std::size_t length);
+// Appends the ANSI bytes of UTF-16 text only when the ANSI code page holds
+// every character as it is (no look-alike, no '?'); otherwise appends
+// nothing and answers false, `unheld` saying which character it cannot hold
+// ("holds the character U+0101 (character 2), which the ANSI code page 1252
+// cannot hold"). Distinct texts so stay distinct.
+bool AppendExactAnsi(std::string& out, const wchar_t* text, std::size_t length, std::string& unheld);
+
+// A client's text in ANSI, exactly or not at all.
+struct ExactText {
+  std::string Text;
+  std::string Unheld;  // empty when Text is exact; else what AppendExactAnsi says
+};
+ExactText ExactTextOf(BSTR text);
+// Any value as ToText converts it, exactly or not at all.
+ExactText ToExactText(const VARIANT& value);
+
+// A file name as the system must be given it: a character the ANSI code
+// page cannot hold, or a NUL (the system would read the name up to it),
+// throws ComError (E_INVALIDARG) naming `what`, so that no other file is
+// opened than the one named.
+std::string FileNameFromBstr(BSTR text, std::string_view what);
+std::string ToFileName(const VARIANT& value, std::string_view what);
+
 // A new BSTR of ANSI text; throws std::bad_alloc when none can be allocated.
 unique_bstr BstrFromAnsi(std::string_view text);
 // The same for an out-parameter.

@@ -1,5 +1,6 @@
 // quaxagg.VTXAggregator: aggregates one whole resource record file.
 #include "com/dispatch_object.h"
+#include "com/engine_variants.h"
 #include "com/interfaces.h"
 #include "com/server_classes.h"
 #include "com/variant_values.h"
@@ -37,7 +38,7 @@ class VTXAggregatorObject final : public DispatchObject<VTXAggregatorObject, _VT
     return Answer(value, [&] { SetText(value, aggregator_.InputFileName()); });
   }
   HRESULT STDMETHODCALLTYPE put_InputFileName(VARIANT value) override {
-    return Run([&] { aggregator_.SetInputFileName(ToText(value)); });
+    return Run([&] { aggregator_.SetInputFileName(ToFileName(value, kInputFileName)); });
   }
   HRESULT STDMETHODCALLTYPE get_LastErrorMessage(VARIANT* value) override {
     return Answer(value, [&] { SetText(value, aggregator_.LastErrorMessage()); });
@@ -58,7 +59,7 @@ class VTXAggregatorObject final : public DispatchObject<VTXAggregatorObject, _VT
     return Answer(value, [&] { SetBstr(value, aggregator_.OutputFileName()); });
   }
   HRESULT STDMETHODCALLTYPE put_OutputFileName(BSTR value) override {
-    return Run([&] { aggregator_.SetOutputFileName(AnsiFromBstr(value)); });
+    return Run([&] { aggregator_.SetOutputFileName(FileNameFromBstr(value, kOutputFileName)); });
   }
   HRESULT STDMETHODCALLTYPE get_ProcessPriorityClass(LONG* value) override {
     return Answer(value, [&] { *value = aggregator_.ProcessPriorityClass(); });
@@ -73,7 +74,7 @@ class VTXAggregatorObject final : public DispatchObject<VTXAggregatorObject, _VT
     return Answer(value, [&] { SetBstr(value, aggregator_.WorkFilePath()); });
   }
   HRESULT STDMETHODCALLTYPE put_WorkFilePath(BSTR value) override {
-    return Run([&] { aggregator_.SetWorkFilePath(AnsiFromBstr(value)); });
+    return Run([&] { aggregator_.SetWorkFilePath(FileNameFromBstr(value, kWorkFilePath)); });
   }
   HRESULT STDMETHODCALLTYPE AddIdentifierToRemove(BSTR identifier) override {
     return Run([&] { AddToRemove(identifier, &agg::CFileAggregator::AddIdentifierToRemove); });

@@ -45,6 +45,12 @@ class CDebugCounters {
   void IncrementOutputRecords() noexcept { ++outputRecords_; }
   void IncrementRejectPassesCount() noexcept { ++rejectPasses_; }
   void IncrementRejectRecordsCount() noexcept { ++rejectRecords_; }
+  // Puts the output counts back to earlier readings: a write that failed
+  // left nothing in the output.
+  void RestoreOutputCounts(std::int64_t outputRecords, std::int64_t aggregates) noexcept {
+    outputRecords_ = outputRecords;
+    aggregates_ = aggregates;
+  }
 
   void StartProcessTimeInterval_AddEntry() noexcept { addEntryStart_ = TickCountMs(); }
   void StopProcessTimeInterval_AddEntry() noexcept { addEntryMs_ += TickCountMs() - addEntryStart_; }

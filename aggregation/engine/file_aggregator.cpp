@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "platform/platform_files.h"
 #include "record/byte_copy.h"
 
 namespace quax::agg {
@@ -153,11 +154,21 @@ bool CFileAggregator::AggregateInputs(std::span<const AggregationInput> inputs) 
     lastErrorMessage_ = "Unable to open input file '" + input.Name + "': " + reader.LastErrorMessage();
     return false;
   };
-  // A missing file fails the run before any record is read.
+  // A missing file fails the run before any record is read, and so does an
+  // input that is the output under any name: every flush would append to
+  // the file being read, which then never ends.
+  platform::FileIdentity output;
+  const bool outputExists = platform::IdentifyFile(engine_.OutputFileName(), output);
   for (const AggregationInput& input : inputs) {
     if (input.StandardInput) continue;
     if (!open(input)) return false;
     reader.FileClose();
+    platform::FileIdentity identity;
+    if (outputExists && platform::IdentifyFile(input.Name, identity) && identity == output) {
+      lastErrorMessage_ = "Input file '" + input.Name + "' and output file '" + engine_.OutputFileName() +
+                          "' are the same file.";
+      return false;
+    }
   }
   std::int64_t recordsRead = 0;
   for (const AggregationInput& input : inputs) {

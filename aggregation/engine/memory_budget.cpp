@@ -1,5 +1,6 @@
 #include "engine/memory_budget.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace quax::agg {
@@ -21,6 +22,10 @@ std::int32_t DefaultMemoryMaximumMB(std::int32_t availableMB) noexcept {
   const std::int64_t remainder2 = (scaled % 5) * 2;
   if (remainder2 > 5 || (remainder2 == 5 && (quotient % 2) != 0)) ++quotient;
   return static_cast<std::int32_t>(quotient);
+}
+
+std::int32_t DefaultMemoryMaximumMB(std::int32_t availablePhysicalMB, std::int32_t availableVirtualMB) noexcept {
+  return std::min(DefaultMemoryMaximumMB(availablePhysicalMB), availableVirtualMB / 3);
 }
 
 bool MayTableGrow(std::int32_t usedMB, std::int32_t memoryMinimumMB,

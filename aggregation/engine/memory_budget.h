@@ -16,6 +16,12 @@ std::int32_t WholeMegabytes(std::uint64_t bytes) noexcept;
 // MemoryMaximum's default: 80 % of the available MB, rounded to the nearest
 // whole number with halves to even.
 std::int32_t DefaultMemoryMaximumMB(std::int32_t availableMB) noexcept;
+// The same bounded by the process's own address space: at most a third of
+// the virtual memory it can still take, since the table and the key map
+// grow by doubling (old and new storage live at once) after the budget
+// allowed them. Binds in a 32-bit process on a machine with more free
+// memory than its 2 or 4 GB of address space.
+std::int32_t DefaultMemoryMaximumMB(std::int32_t availablePhysicalMB, std::int32_t availableVirtualMB) noexcept;
 
 // May the table take a new key? Yes when either limit is off (below 1) or
 // the memory in use is below it.
@@ -52,6 +58,9 @@ class COSMemoryInfo {
   std::int32_t PhysicalMemory() const noexcept { return WholeMegabytes(status_.TotalPhysicalBytes); }
   std::int32_t PhysicalMemoryAvailableMB() const noexcept {
     return WholeMegabytes(status_.AvailablePhysicalBytes);
+  }
+  std::int32_t VirtualMemoryAvailableMB() const noexcept {
+    return WholeMegabytes(status_.AvailableVirtualBytes);
   }
   bool SetWorkingSetSizeMB(std::int32_t minimumMB, std::int32_t maximumMB) noexcept;
 

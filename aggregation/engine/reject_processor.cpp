@@ -60,23 +60,14 @@ CRejectProcessor::CRejectProcessor() {
   Initialize();
 }
 
-CRejectProcessor::~CRejectProcessor() {
-  for (auto& file : files_) {
-    if (file->IsOpen()) RemoveWorkFile(*file);
-  }
+CRejectProcessor::~CRejectProcessor() { RemoveWorkFiles(); }
+
+void CRejectProcessor::RemoveWorkFiles() {
+  for (auto& file : files_) file->Remove();
 }
 
 CWorkFile& CRejectProcessor::Work(int set, int file) const {
   return *files_[static_cast<std::size_t>(set * kFilesPerSet + file)];
-}
-
-void CRejectProcessor::RemoveWorkFile(CWorkFile& file) {
-  // The file goes away anyway: a failed write of a file being discarded
-  // loses nothing that is still needed.
-  std::string ignored;
-  file.Close(ignored);
-  platform::FileError notThere;
-  platform::RemoveFile(file.FileName(), notThere);
 }
 
 std::string CRejectProcessor::UniquePart() {
@@ -95,13 +86,11 @@ bool CRejectProcessor::Initialize() {
   readSet_ = -1;
   nextReadSet_ = 0;
   lastErrorMessage_.clear();
+  // Every file made before goes, also one whose closing failed.
+  RemoveWorkFiles();
   const std::string folder = WorkFilePath();
   for (int s = 0; s < kSets; ++s) {
-    for (int t = 0; t < kFilesPerSet; ++t) {
-      CWorkFile& file = Work(s, t);
-      if (file.IsOpen()) RemoveWorkFile(file);
-      file.SetFileName(WorkFileName(folder, UniquePart(), s, t));
-    }
+    for (int t = 0; t < kFilesPerSet; ++t) Work(s, t).SetFileName(WorkFileName(folder, UniquePart(), s, t));
   }
   readOrder_ = {0, 1, 2, 3, 4, 5, 6};
   workFilePath_.clear();
@@ -172,7 +161,7 @@ bool CRejectProcessor::PrepareForNextPass() {
       reopened = false;
     }
   }
-  for (int t = 0; t < kFilesPerSet; ++t) RemoveWorkFile(Work(nextReadSet_, t));
+  for (int t = 0; t < kFilesPerSet; ++t) Work(nextReadSet_, t).Remove();
   writeSet_ = (writeSet_ + 1) % kSets;
   readOrder_ = ReadOrderByCounts(counts);
   return reopened;
@@ -193,7 +182,7 @@ bool CRejectProcessor::GetEntry(WorkEntry& entry) {
       CWorkFile& file = Work(readSet_, t);
       if (!file.IsOpenForReading()) continue;
       if (file.Read(entry)) return true;
-      RemoveWorkFile(file);
+      file.Remove();
     }
   }
   lastErrorMessage_ = kNoMoreRecords;

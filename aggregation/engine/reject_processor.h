@@ -68,8 +68,11 @@ class CRejectProcessor {
   // The next entry of the file being read only when it is already
   // buffered: the views of the entries got before stay valid.
   bool GetEntryBuffered(WorkEntry& entry);
-  // Closes and removes every open work file and names all 21 afresh.
+  // Closes and removes every work file made (also one whose closing failed)
+  // and names all 21 afresh.
   bool Initialize();
+  // Closes and removes every work file made, keeping names and path.
+  void RemoveWorkFiles();
   // Turns the set written last into the read set. False, with the message,
   // when a written file cannot be reopened for reading: its records would
   // otherwise be lost.
@@ -83,7 +86,6 @@ class CRejectProcessor {
 
  private:
   CWorkFile& Work(int set, int file) const;
-  void RemoveWorkFile(CWorkFile& file);
   std::string UniquePart();
 
   int writeSet_ = 0;

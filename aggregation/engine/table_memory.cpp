@@ -1,5 +1,7 @@
 #include "engine/table_memory.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 
 #if defined(__linux__)
@@ -8,16 +10,16 @@
 
 namespace quax::agg {
 
+namespace {
+
 #if defined(__linux__)
 
-namespace {
 constexpr std::size_t kHugePage = 2u << 20;
 
 bool Huge(std::size_t bytes) noexcept { return bytes >= kHugePage; }
 std::size_t Rounded(std::size_t bytes) noexcept { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-}  // namespace
 
-void* AllocateTableMemory(std::size_t bytes) {
+void* Allocate(std::size_t bytes) {
   if (!Huge(bytes)) return ::operator new(bytes);
   void* memory = nullptr;
   if (posix_memalign(&memory, kHugePage, Rounded(bytes)) != 0) throw std::bad_alloc();
@@ -26,7 +28,7 @@ void* AllocateTableMemory(std::size_t bytes) {
   return memory;
 }
 
-void FreeTableMemory(void* memory, std::size_t bytes) noexcept {
+void Free(void* memory, std::size_t bytes) noexcept {
   if (!Huge(bytes)) {
     ::operator delete(memory);
     return;
@@ -36,10 +38,33 @@ void FreeTableMemory(void* memory, std::size_t bytes) noexcept {
 
 #else
 
-void* AllocateTableMemory(std::size_t bytes) { return ::operator new(bytes); }
+void* Allocate(std::size_t bytes) { return ::operator new(bytes); }
 
-void FreeTableMemory(void* memory, std::size_t) noexcept { ::operator delete(memory); }
+void Free(void* memory, std::size_t) noexcept { ::operator delete(memory); }
 
 #endif
+
+std::atomic<std::size_t> g_limit {SIZE_MAX};
+std::atomic<std::size_t> g_inUse {0};
+
+}  // namespace
+
+void SetTableMemoryLimit(std::size_t bytes) noexcept { g_limit.store(bytes); }
+
+void* AllocateTableMemory(std::size_t bytes) {
+  const std::size_t before = g_inUse.fetch_add(bytes);
+  try {
+    if (before + bytes < before || before + bytes > g_limit.load()) throw std::bad_alloc();
+    return Allocate(bytes);
+  } catch (...) {
+    g_inUse.fetch_sub(bytes);
+    throw;
+  }
+}
+
+void FreeTableMemory(void* memory, std::size_t bytes) noexcept {
+  Free(memory, bytes);
+  g_inUse.fetch_sub(bytes);
+}
 
 }  // namespace quax::agg

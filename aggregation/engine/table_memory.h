@@ -15,6 +15,11 @@ namespace quax::agg {
 void* AllocateTableMemory(std::size_t bytes);
 void FreeTableMemory(void* memory, std::size_t bytes) noexcept;
 
+// For tests: table memory beyond `bytes` in all is refused with
+// std::bad_alloc, as when a 32-bit process runs out of address space;
+// SIZE_MAX (the default) sets no limit.
+void SetTableMemoryLimit(std::size_t bytes) noexcept;
+
 template <class T>
 struct TableAllocator {
   using value_type = T;

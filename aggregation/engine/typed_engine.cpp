@@ -4,10 +4,14 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <new>
 
 #include "record/byte_copy.h"
 #include "record/date_time.h"
+#include "record/record_text.h"
+#include "platform/platform_files.h"
 #include "platform/platform_system.h"
 
 namespace quax::agg {
@@ -17,6 +21,8 @@ constexpr std::string_view kKeySeparator("\0\0", 2);
 constexpr std::uint64_t kMaximumSummedMantissa = 99999999999ull;
 constexpr const char* kProcessName = "QUAX Aggregate";
 constexpr const char* kCrLf = "\r\n";
+constexpr const char* kNoMemory = "There is no memory available to build an aggregation list.";
+constexpr const char* kNotAdded = "; the entry was not added.";
 
 constexpr std::string_view kDateKeywords[] = {"**CURDAY", "**RNDATE", "**CURWEK",
                                               "**CURMON", "CURRENT",  "**PREDAY",
@@ -71,6 +77,20 @@ std::string UpperCase(std::string_view text) {
 }
 
 double EndOfDay(double day) { return CombineDateTime(day, MakeTimeOfDay(23, 59, 59)); }
+
+// The record rule's verdict as a sentence of its own.
+std::string TextRefusal(RecordText kind, std::string_view text, const std::string& reason) {
+  std::string message = RecordTextFaultText(kind, text, reason);
+  message[0] = 'T';  // "the ..."
+  return message;
+}
+
+std::string DateRefusal(const char* which, double date) {
+  char shown[32];
+  std::snprintf(shown, sizeof shown, "%.17g", date);
+  return std::string("The ") + which + " date-time " + shown +
+         " is not a date between 1 January 100 and 31 December 9999" + kNotAdded;
+}
 
 double LocalToday() {
   const std::time_t now = std::time(nullptr);
@@ -198,12 +218,31 @@ TypedEngine::~TypedEngine() { process_.SetPriorityClass(EProcessPriorityClass_No
 
 // ---- Definitions ----------------------------------------------------------
 
-void TypedEngine::DefineResourceRecordHeader(std::string_view header) {
+std::int32_t TypedEngine::RefuseDefinition(Definition part, std::string message) {
+  lastErrorMessage_ = message;
+  refusedDefinitions_[static_cast<std::size_t>(part)] = std::move(message);
+  definitionRefused_ = true;
+  return EQUAX_RETURN_CODE_ERROR;
+}
+
+void TypedEngine::ForgetRefusal(Definition part) noexcept {
+  refusedDefinitions_[static_cast<std::size_t>(part)].clear();
+  definitionRefused_ = std::any_of(refusedDefinitions_.begin(), refusedDefinitions_.end(),
+                                   [](const std::string& message) { return !message.empty(); });
+}
+
+std::int32_t TypedEngine::DefineResourceRecordHeader(std::string_view header) {
   if (header.empty()) header = "NONE";
-  if (header == header_) return;
-  header_.assign(header);
-  layout_.reset();
-  ++keyGeneration_;
+  ForgetRefusal(Definition::Header);
+  if (header != header_) {
+    header_.assign(header);
+    layout_.reset();
+    ++keyGeneration_;
+  }
+  if (const std::optional<std::string> reason = UnwritableText(header, RecordText::Header)) {
+    return RefuseDefinition(Definition::Header, TextRefusal(RecordText::Header, header, *reason) + ".");
+  }
+  return EQUAX_RETURN_CODE_OK;
 }
 
 // The identifier values a caller passes follow the identifier definitions,
@@ -214,13 +253,19 @@ void TypedEngine::ClearIdentifierList() {
   ++identifierRedefinitions_;
   layout_.reset();
   ++keyGeneration_;
+  ForgetRefusal(Definition::Identifiers);
 }
 
-void TypedEngine::DefineIdentifier(std::string_view identifierName) {
+std::int32_t TypedEngine::DefineIdentifier(std::string_view identifierName) {
   identifierIds_.push_back(identifierNameMap_.AddorGetValueId(identifierName) - 1);
   identifierNames_.emplace_back(identifierName);
   layout_.reset();
   ++keyGeneration_;
+  if (const std::optional<std::string> reason = UnwritableText(identifierName, RecordText::IdentifierName)) {
+    return RefuseDefinition(Definition::Identifiers,
+                            TextRefusal(RecordText::IdentifierName, identifierName, *reason) + ".");
+  }
+  return EQUAX_RETURN_CODE_OK;
 }
 
 void TypedEngine::ClearResourceList() {
@@ -231,10 +276,11 @@ void TypedEngine::ClearResourceList() {
   decimalPositions_.clear();
   ++resourceRedefinitions_;
   layout_.reset();
+  ForgetRefusal(Definition::Resources);
 }
 
-void TypedEngine::DefineResource(std::string_view rateCode, double conversionFactor,
-                                 std::int32_t decimalPositions) {
+std::int32_t TypedEngine::DefineResource(std::string_view rateCode, double conversionFactor,
+                                         std::int32_t decimalPositions) {
   const std::string_view code = rateCode.substr(0, std::min(rateCode.size(), kRateCodeLength));
   rateCodeIds_.push_back(rateCodeMap_.AddorGetValueId(code) - 1);
   rateCodes_.emplace_back(code);
@@ -243,6 +289,11 @@ void TypedEngine::DefineResource(std::string_view rateCode, double conversionFac
   conversionFactors_.push_back(factor);
   decimalPositions_.push_back(decimalPositions);
   layout_.reset();
+  // The code as it is written: its first eight characters.
+  if (const std::optional<std::string> reason = UnwritableText(code, RecordText::RateCode)) {
+    return RefuseDefinition(Definition::Resources, TextRefusal(RecordText::RateCode, code, *reason) + ".");
+  }
+  return EQUAX_RETURN_CODE_OK;
 }
 
 void TypedEngine::SetDateKeyword(std::string_view value) {
@@ -304,9 +355,12 @@ bool TypedEngine::Initialize(std::int32_t maxEntries) {
   rateCodeMap_.SetInitialListSize(kNameMapInitialListSize);
   resourceRedefinitions_ = 0;
   layout_.reset();
+  for (std::string& refused : refusedDefinitions_) refused.clear();
+  definitionRefused_ = false;
+  lostRun_.clear();
   memoryMinimum_ = 16;
   memory_.Refresh();
-  memoryMaximum_ = DefaultMemoryMaximumMB(memory_.PhysicalMemoryAvailableMB());
+  memoryMaximum_ = DefaultMemoryMaximumMB(memory_.PhysicalMemoryAvailableMB(), memory_.VirtualMemoryAvailableMB());
   memory_.SetWorkingSetSizeMB(memoryMinimum_ == 0 ? -1 : memoryMinimum_,
                               memoryMaximum_ == 0 ? -1 : memoryMaximum_);
   process_.SetPriorityClass(processPriorityClass_ != 0 ? processPriorityClass_
@@ -343,6 +397,30 @@ void TypedEngine::StopAddEntryTimer() noexcept {
   if (enableDebugCounters_) counters_.StopProcessTimeInterval_AddEntry();
 }
 
+const std::string* TypedEngine::EntryRefusal() const noexcept {
+  if (!lostRun_.empty()) return &lostRun_;
+  if (!definitionRefused_) return nullptr;
+  for (const std::string& refused : refusedDefinitions_) {
+    if (!refused.empty()) return &refused;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> TypedEngine::UnwritableIdentifierValue(std::span<const std::string_view> values) const {
+  for (const std::string_view value : values) {
+    if (FindUnholdableByte(value, RecordText::IdentifierValue) == std::string_view::npos) continue;
+    if (const std::optional<std::string> reason = UnwritableText(value, RecordText::IdentifierValue)) {
+      return TextRefusal(RecordText::IdentifierValue, value, *reason) + kNotAdded;
+    }
+  }
+  return std::nullopt;
+}
+
+std::int32_t TypedEngine::RefuseEntry(std::string message) {
+  CountAddEntry();
+  return Fail(std::move(message));
+}
+
 void TypedEngine::CountAddEntry() noexcept {
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_AddEntry();
   counters_.IncrementCallCount_AddEntry();
@@ -372,6 +450,7 @@ std::int32_t TypedEngine::AddEntryText(std::span<const std::string_view> identif
     if (Decimal::TryParse(resourceValues[k], textValues_[k])) continue;
     if (!dataValidation_) throw DecimalTypeMismatch();
     CountAddEntry();
+    if (const std::string* refusal = EntryRefusal()) return Fail(*refusal);
     if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
       return Fail(std::move(*mismatch));
     }
@@ -385,6 +464,7 @@ std::int32_t TypedEngine::AddEntry(std::span<const std::string_view> identifierV
                                    std::optional<double> start, std::optional<double> end,
                                    std::size_t keyTicket) {
   CountAddEntry();
+  if (const std::string* refusal = EntryRefusal()) return Fail(*refusal);
   if (dataValidation_) {
     if (auto mismatch = CountMismatch(identifierValues.size(), resourceValues.size())) {
       return Fail(std::move(*mismatch));
@@ -478,7 +558,10 @@ std::size_t TypedEngine::PrefetchKey(std::span<const std::string_view> identifie
                                      std::optional<double> start, std::optional<double> end) {
   double entryStart = 0;
   double entryEnd = 0;
-  if (!KnownDate(true, start, entryStart) || !KnownDate(false, end, entryEnd)) return 0;
+  if (!KnownDate(true, start, entryStart) || !KnownDate(false, end, entryEnd) ||
+      !IsWritableDateTime(entryStart) || !IsWritableDateTime(entryEnd)) {
+    return 0;
+  }
   const std::size_t ticket = nextLookahead_ % lookahead_.size() + 1;
   ++nextLookahead_;
   LookaheadKey& ahead = lookahead_[ticket - 1];
@@ -513,6 +596,10 @@ std::int32_t TypedEngine::AddConverted(std::span<const std::string_view> identif
   double entryStart = 0;
   double entryEnd = 0;
   ResolveDates(start, end, entryStart, entryEnd);
+  // The bounds the writer holds them to: refused here, an entry would fail
+  // every later write.
+  if (!IsWritableDateTime(entryStart)) return Fail(DateRefusal("start", entryStart));
+  if (!IsWritableDateTime(entryEnd)) return Fail(DateRefusal("end", entryEnd));
   std::uint32_t keyHash = 0;
   LookaheadKey* ahead =
       keyTicket >= 1 && keyTicket <= lookahead_.size() ? &lookahead_[keyTicket - 1] : nullptr;
@@ -531,20 +618,32 @@ std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
                                    std::span<const std::string_view> identifierValues,
                                    std::span<const Decimal> values, double entryStart,
                                    double entryEnd) {
+  // Identifier values are checked against what a record can hold when their
+  // key comes, not on every merge: the values of a key in the table passed
+  // the check, and values of the same count that give the same key are the
+  // same bytes. Only values holding NULs (which part a key's values) can
+  // give it with another count. The work files hold checked values only.
   const std::int32_t found = keyMap_.GetIdFromValue(key, keyHash);
+  const auto unwritable = [&]() -> std::optional<std::string> {
+    return writing_ ? std::nullopt : UnwritableIdentifierValue(identifierValues);
+  };
   if (found > 0) {
     Entry& entry = table_[static_cast<std::size_t>(found - 1)];
+    if (entry.IdentifierValues.size() != identifierValues.size()) {
+      if (auto refusal = unwritable()) return Fail(std::move(*refusal));
+    }
     if (const std::optional<std::size_t> refused = AddValues(entry, values)) {
       return Fail(TooManySetsMessage(values, *refused));
     }
     ++entry.MergeCount;
-    const bool widenStart = dateAggregation_ != EDateAggregation_EndDate;
-    const bool widenEnd = dateAggregation_ != EDateAggregation_StartDate;
-    if (widenStart && entryStart < entry.Start) entry.Start = entryStart;
-    if (widenEnd && entryEnd > entry.End) entry.End = entryEnd;
+    // In every date mode the aggregate runs from the earliest start to the
+    // latest end of its entries, whatever their order.
+    if (CalendarOrder(entryStart) < CalendarOrder(entry.Start)) entry.Start = entryStart;
+    if (CalendarOrder(entryEnd) > CalendarOrder(entry.End)) entry.End = entryEnd;
     return EQUAX_RETURN_CODE_OK;
   }
 
+  if (auto refusal = unwritable()) return Fail(std::move(*refusal));
   for (std::size_t k = 0; k < values.size(); ++k) {
     if (BeyondAllSets(values[k])) return Fail(TooManySetsMessage(values, k));
   }
@@ -553,13 +652,20 @@ std::int32_t TypedEngine::AddKeyed(std::string_view key, std::uint32_t keyHash,
       return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
     }
   } else if (!TableMayGrow()) {
-    if (table_.empty()) return Fail("There is no memory available to build an aggregation list.");
     return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
   }
-  if (keyMap_.AddorGetValueId(key, keyHash) < 1) {
-    return Fail("Unable to add new aggregation key to list.");
+  try {
+    if (!CreateEntry(key, keyHash, identifierValues, values, entryStart, entryEnd)) {
+      return Fail("Unable to add new aggregation key to list.");
+    }
+  } catch (const std::bad_alloc&) {
+    // Memory ran out before the budget did (a 32-bit process runs out of
+    // address space first): the key goes to the work files, and so do new
+    // keys until the budget is asked again.
+    if (table_.empty()) return Fail(kNoMemory);
+    lastGrowthAnswer_ = false;
+    return HandOff(key, keyHash, identifierValues, values, entryStart, entryEnd);
   }
-  CreateEntry(identifierValues, values, entryStart, entryEnd);
   return EQUAX_RETURN_CODE_OK;
 }
 
@@ -574,10 +680,11 @@ bool TypedEngine::TableMayGrow() {
       used = memory_.MemoryCurrentlyUsedMB();
     }
     lastGrowthAnswer_ = MayTableGrow(used, memoryMinimum_, memoryMaximum_);
-    // An external pass must make progress, or it would lose the records it
-    // read: memory the process keeps after the last pass must not stop it.
-    // An empty table takes new keys until the next check.
-    if (!lastGrowthAnswer_ && writing_ && table_.empty()) lastGrowthAnswer_ = true;
+    // Every budget must make progress: an empty table takes new keys until
+    // the next check, whatever memory the process holds already (a budget
+    // below it, or memory kept after the last pass), and the rest waits in
+    // the work files.
+    if (!lastGrowthAnswer_ && table_.empty()) lastGrowthAnswer_ = true;
     newKeyRequests_ = 0;
   }
   if (++newKeyRequests_ >= kBudgetCheckInterval) newKeyRequests_ = 0;
@@ -612,9 +719,11 @@ std::int32_t TypedEngine::HandOff(std::string_view key, std::uint32_t keyHash,
   return EQUAX_RETURN_CODE_OK;
 }
 
-void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues,
+bool TypedEngine::CreateEntry(std::string_view key, std::uint32_t keyHash,
+                              std::span<const std::string_view> identifierValues,
                               std::span<const Decimal> values, double start, double end) {
-  MakeRoom(static_cast<std::int64_t>(table_.size()) + 1);
+  // Everything that allocates comes before the key is added, so that memory
+  // running out leaves neither a key without its entry nor a half-made entry.
   Entry entry;
   entry.EntryLayout = CurrentLayout();
   entry.Start = start;
@@ -623,7 +732,11 @@ void TypedEngine::CreateEntry(std::span<const std::string_view> identifierValues
   entry.ResourceCount = values.size();
   entry.Sums.Grow(values.size());
   AddValues(entry, values);  // no value is beyond all sets: checked before
+  MakeRoom(static_cast<std::int64_t>(table_.size()) + 1);
+  if (table_.size() == table_.capacity()) table_.reserve(std::max<std::size_t>(16, 2 * table_.size()));
+  if (keyMap_.AddorGetValueId(key, keyHash) < 1) return false;
   table_.push_back(std::move(entry));
+  return true;
 }
 
 // ---- Summing ----------------------------------------------------------------
@@ -814,6 +927,35 @@ bool TypedEngine::RunExternalPass() {
   }
 }
 
+bool TypedEngine::WriteAggregates(bool& consumed) {
+  for (;;) {
+    if (enableDebugCounters_) {
+      counters_.UpdateMaxMemoryUsed();
+      counters_.UpdateAggregationEntriesUsedMinMax(keyMap_.EntryCount());
+    }
+    for (const Entry& entry : table_) {
+      counters_.IncrementAggregateCount();
+      if (!WriteEntry(entry)) return false;
+    }
+    // Until the table is emptied nothing is consumed: when the disk refuses
+    // the records, the table and the work files stay for a later call.
+    if (!consumed && !FlushOutput()) return false;
+    consumed = true;
+    ClearTable();
+    if (!RunExternalPass()) return false;
+    if (keyMap_.EntryCount() == 0) break;
+  }
+  if (!FlushOutput()) return false;
+  outputFile_.FileClose();
+  return true;
+}
+
+bool TypedEngine::FlushOutput() {
+  if (outputFile_.FileFlush()) return true;
+  lastErrorMessage_ = "Unable to write file '" + outputFile_.FileName() + "': " + outputFile_.LastErrorMessage();
+  return false;
+}
+
 std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   writing_ = true;
   ++keyGeneration_;  // the passes change the definitions: no key built ahead survives them
@@ -821,70 +963,73 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
   const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
                                 std::to_string(platform::CurrentProcessId()) + kCrLf;
-  std::int32_t result = EQUAX_RETURN_CODE_ERROR;
-  // However the call ends (an unreadable work file throws), the engine
-  // leaves output mode and normal priority is restored.
+  // However the call ends, the engine leaves output mode and normal
+  // priority is restored.
   struct OutputMode {
     TypedEngine& Engine;
     ~OutputMode() {
+      if (Engine.enableDebugCounters_) Engine.counters_.StopProcessTimeInterval_WriteResourceFile();
       Engine.process_.SetPriorityClass(EProcessPriorityClass_Normal);
       Engine.writing_ = false;
       ++Engine.keyGeneration_;
     }
   } outputMode {*this};
-
-  bool passesSucceeded = true;
-  if (keyMap_.EntryCount() >= 1) {
-    if (outputFile_.FileName().empty()) {
-      lastErrorMessage_ = "No output filename specified.";
-      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-      return result;
-    }
-    if (!outputFile_.FileOpen(appendToResourceFile ? CResourceFile::kModeAppend
-                                                   : CResourceFile::kModeWrite)) {
-      lastErrorMessage_ = "Unable to open file '" + outputFile_.FileName() +
-                          "': " + outputFile_.LastErrorMessage();
-      if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-      return result;
-    }
-    for (;;) {
-      if (enableDebugCounters_) {
-        counters_.UpdateMaxMemoryUsed();
-        counters_.UpdateAggregationEntriesUsedMinMax(keyMap_.EntryCount());
-      }
-      for (const Entry& entry : table_) {
-        counters_.IncrementAggregateCount();
-        if (!WriteEntry(entry)) {
-          // The records written so far reach the disk; the file is not left
-          // open behind a failed call.
-          try {
-            outputFile_.FileClose();
-          } catch (const Error&) {
-          }
-          if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-          return result;
-        }
-      }
-      ClearTable();
-      if (!passesSucceeded) break;
-      passesSucceeded = RunExternalPass();
-      if (keyMap_.EntryCount() == 0) break;
-    }
-    outputFile_.FileClose();
-  }
-  if (enableDebugCounters_) counters_.StopProcessTimeInterval_WriteResourceFile();
-
-  if (lastErrorMessage_.empty()) {
-    reporter_->ReportInformation(kEventCategoryProcessing,
-                                 eventText + " Results" + kCrLf + kCrLf + ResultsMessage());
-  } else {
+  const auto failed = [&] {
     reporter_->ReportError(kEventCategoryProcessing,
                            eventText + "Error in writing resource file: " + lastErrorMessage_);
+    return EQUAX_RETURN_CODE_ERROR;
+  };
+
+  if (!lostRun_.empty()) {
+    lastErrorMessage_ = lostRun_;
+    return failed();
   }
-  // Records that an external pass could not take are lost to the output:
-  // that is a failed run, not a success.
-  result = passesSucceeded ? EQUAX_RETURN_CODE_OK : EQUAX_RETURN_CODE_ERROR;
-  return result;
+  if (keyMap_.EntryCount() >= 1) {
+    const std::string& fileName = outputFile_.FileName();
+    if (fileName.empty()) {
+      lastErrorMessage_ = "No output filename specified.";
+      return EQUAX_RETURN_CODE_ERROR;
+    }
+    // What a failed call puts back: the lines the file had.
+    std::uint64_t lengthAtOpen = 0;
+    if (appendToResourceFile) platform::FileLength(fileName, lengthAtOpen);
+    if (!outputFile_.FileOpen(appendToResourceFile ? CResourceFile::kModeAppend : CResourceFile::kModeWrite)) {
+      lastErrorMessage_ = "Unable to open file '" + fileName + "': " + outputFile_.LastErrorMessage();
+      return EQUAX_RETURN_CODE_ERROR;
+    }
+    const std::int64_t outputRecordsBefore = counters_.OutputRecordsCount();
+    const std::int64_t aggregatesBefore = counters_.AggregatesCount();
+    bool consumed = false;
+    bool written = false;
+    try {
+      written = WriteAggregates(consumed);
+    } catch (const std::bad_alloc&) {
+      lastErrorMessage_ = "Out of memory while writing file '" + fileName + "'.";
+    } catch (const std::exception& error) {
+      lastErrorMessage_ = error.what();
+    }
+    if (!written) {
+      try {
+        outputFile_.FileClose();  // what is still buffered is taken back below anyway
+      } catch (const std::exception&) {
+      }
+      platform::FileError ignored;  // a device (a full disk's /dev/full) cannot be truncated
+      platform::TruncateFile(fileName, lengthAtOpen, ignored);
+      counters_.RestoreOutputCounts(outputRecordsBefore, aggregatesBefore);
+      if (consumed) {
+        // Work-file records read back are gone: a later call would write
+        // the rest only.
+        lostRun_ = "The aggregates of this run were lost when writing them failed (" + lastErrorMessage_ +
+                   "); Initialize the engine and add the entries again.";
+        ClearTable();
+        rejects_.RemoveWorkFiles();
+      }
+      return failed();
+    }
+  }
+  reporter_->ReportInformation(kEventCategoryProcessing,
+                               eventText + " Results" + kCrLf + kCrLf + ResultsMessage());
+  return EQUAX_RETURN_CODE_OK;
 }
 
 AggregationListView TypedEngine::AggregationList() const {

@@ -87,12 +87,20 @@ class TypedEngine {
   // make millions of records. AddEntry refuses an entry that would need more.
   static constexpr std::int64_t kMaximumResourceSets = 10000;
 
-  // Definitions.
-  void DefineResourceRecordHeader(std::string_view header);
+  // Definitions. Each answers 0, or 16 when it is refused: a text that a
+  // resource record cannot hold (record/record_text.h) would make the output
+  // unreadable. A refused definition leaves its message in LastErrorMessage,
+  // and every AddEntry answers 16 with it until that part is defined afresh
+  // (another header; ClearIdentifierList; ClearResourceList) or Initialize.
+  enum class Definition { Header, Identifiers, Resources };
+  std::int32_t DefineResourceRecordHeader(std::string_view header);
   void ClearIdentifierList();
-  void DefineIdentifier(std::string_view identifierName);
+  std::int32_t DefineIdentifier(std::string_view identifierName);
   void ClearResourceList();
-  void DefineResource(std::string_view rateCode, double conversionFactor, std::int32_t decimalPositions);
+  std::int32_t DefineResource(std::string_view rateCode, double conversionFactor, std::int32_t decimalPositions);
+  // Refuses the definition of `part` being made with `message` (a client
+  // that cannot pass its text on, for one), as above.
+  std::int32_t RefuseDefinition(Definition part, std::string message);
 
   // Properties.
   bool DataValidation() { lastErrorMessage_.clear(); return dataValidation_; }
@@ -143,6 +151,9 @@ class TypedEngine {
                         std::span<const Decimal> resourceValues,
                         std::optional<double> start = std::nullopt,
                         std::optional<double> end = std::nullopt, std::size_t keyTicket = 0);
+  // Refuses an entry its client could not pass on (an identifier value it
+  // cannot convert, for one): counted as AddEntry counts, 16 with `message`.
+  std::int32_t RefuseEntry(std::string message);
   // The same with resource values as text (the scripting clients' form):
   // with DataValidation a value that is not a number is reported, without
   // it the conversion error is thrown.
@@ -198,6 +209,13 @@ class TypedEngine {
     }
   }
 
+  // Writes the aggregates, and those of the work files in external passes.
+  // A call that fails answers 16 with the message and an error event, and
+  // leaves the output as it found it (appended lines are taken back, a
+  // replaced file is left empty) with the output counts as they were. When
+  // it failed before any work file was read back, the aggregates are still
+  // there for another call; otherwise they are lost, and every AddEntry and
+  // WriteResourceFile answers 16 saying so until Initialize.
   std::int32_t WriteResourceFile(bool appendToResourceFile = false);
   static Decimal m_RoundAsymetric(const Decimal& numberToRound, std::int32_t decimalPositions) {
     return RoundHalfUp(numberToRound, decimalPositions);
@@ -241,6 +259,11 @@ class TypedEngine {
   void CountAddEntry() noexcept;
   std::optional<std::string> CountMismatch(std::size_t identifierCount, std::size_t resourceCount) const;
   std::int32_t Fail(std::string message);
+  void ForgetRefusal(Definition part) noexcept;
+  // The message of a refused definition or a lost run, or null: AddEntry
+  // refuses every entry while there is one.
+  const std::string* EntryRefusal() const noexcept;
+  std::optional<std::string> UnwritableIdentifierValue(std::span<const std::string_view> values) const;
   void StopAddEntryTimer() noexcept;
   // The date an entry gets when it does not depend on a slot not yet worked out.
   bool KnownDate(bool forStart, std::optional<double> given, double& out) const noexcept;
@@ -261,8 +284,11 @@ class TypedEngine {
                        std::span<const std::string_view> identifierValues,
                        std::span<const Decimal> values, double start, double end);
   void PrefetchEntryOf(std::uint32_t keyHash) const noexcept;
-  void CreateEntry(std::span<const std::string_view> identifierValues,
-                   std::span<const Decimal> values, double start, double end);
+  // Adds the key with a new entry; false when the key map has no id left.
+  // Throws std::bad_alloc (nothing added) when memory runs out.
+  bool CreateEntry(std::string_view key, std::uint32_t keyHash,
+                   std::span<const std::string_view> identifierValues, std::span<const Decimal> values,
+                   double start, double end);
   // Adds the values to the entry's sums, or answers the first resource that
   // would need more than kMaximumResourceSets sets and changes nothing.
   std::optional<std::size_t> AddValues(Entry& entry, std::span<const Decimal> values);
@@ -273,6 +299,11 @@ class TypedEngine {
   const std::shared_ptr<const Layout>& CurrentLayout();
   void ClearTable();
   bool WriteEntry(const Entry& entry);
+  // Writes the table and the external passes into the open output; false
+  // with the message. `consumed` becomes true once work-file records are read.
+  bool WriteAggregates(bool& consumed);
+  // Writes what the output buffers; false with the message.
+  bool FlushOutput();
   bool RunExternalPass();
   void RedefineFromRecord(const WorkLayout& layout);
   std::int32_t DecimalPositionsAt(std::size_t resource) const noexcept;
@@ -309,6 +340,9 @@ class TypedEngine {
   std::int32_t resourceRedefinitions_ = 0;
   CWin32Process process_;
   bool writing_ = false;
+  std::array<std::string, 3> refusedDefinitions_;  // by Definition; empty when none
+  bool definitionRefused_ = false;                   // any of them
+  std::string lostRun_;  // why the aggregates of a failed write are gone
 
   // Working state of the calls.
   // The keyword's or today's start and end, worked out by the first entry of

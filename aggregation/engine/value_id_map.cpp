@@ -97,8 +97,9 @@ void CValueIdMap::GrowSlots() {
 const char* CValueIdMap::Store(std::string_view text) {
   const std::size_t needed = sizeof(std::uint32_t) + text.size();
   if (blockSizeBytes_ - blockUsedBytes_ < needed) {
-    blockSizeBytes_ = std::max(needed, blocks_.empty() ? kFirstBlockBytes : kBlockBytes);
-    blocks_.push_back(AllocateTableBlock(blockSizeBytes_));
+    const std::size_t size = std::max(needed, blocks_.empty() ? kFirstBlockBytes : kBlockBytes);
+    blocks_.push_back(AllocateTableBlock(size));  // nothing changes when this throws
+    blockSizeBytes_ = size;
     blockUsedBytes_ = 0;
   }
   char* stored = blocks_.back().get() + blockUsedBytes_;
@@ -142,16 +143,18 @@ std::int32_t CValueIdMap::AddorGetValueId(std::string_view stringValue, std::uin
   // No id is left, or the text cannot be stored: 0, which callers report.
   if (stringValue.size() > UINT32_MAX - sizeof(std::uint32_t) || entryCount_ == INT32_MAX) return 0;
   const std::int32_t id = entryCount_ + 1;
+  // What allocates comes first: running out of memory (std::bad_alloc)
+  // leaves the map as it was, at most with a text stored for nothing.
+  if (static_cast<std::size_t>(id) * 2 > slots_.size()) {
+    GrowSlots();
+    at = FindSlot(stringValue, hash);
+  }
+  const char* stored = Store(stringValue);
+  textsById_.push_back(stored);
   if (id > capacity_) {
     std::int64_t next = capacity_ > 0 ? std::int64_t{capacity_} * 2 : initialListSize_;
     if (next < id) next = id;  // an InitialListSize below 1
     capacity_ = static_cast<std::int32_t>(next > INT32_MAX ? INT32_MAX : next);
-  }
-  const char* stored = Store(stringValue);
-  textsById_.push_back(stored);
-  if (static_cast<std::size_t>(id) * 2 > slots_.size()) {
-    GrowSlots();
-    at = FindSlot(stringValue, hash);
   }
   slots_[at] = Slot {stored, hash, id};
   entryCount_ = id;

@@ -143,6 +143,9 @@ bool CWorkFile::Open(platform::OpenMode mode, std::string& message) {
 
 bool CWorkFile::OpenForWriting(std::string& message) {
   if (!Open(platform::OpenMode::Write, message)) return false;
+  created_ = true;
+  fileBytes_ = 0;
+  broken_ = false;
   recordCount_ = 0;
   hasWrittenLayout_ = false;
   return true;
@@ -163,19 +166,41 @@ bool CWorkFile::Close(std::string& message) {
   return flushed;
 }
 
+void CWorkFile::Remove() {
+  file_.Close();
+  begin_ = end_ = 0;
+  if (!created_) return;
+  platform::FileError notThere;
+  platform::RemoveFile(fileName_, notThere);
+  created_ = false;
+}
+
 bool CWorkFile::Flush(std::string& message) {
   if (end_ == 0) return true;
-  platform::FileError error;
-  const bool written = file_.Write(buffer_.get(), end_, error);
-  end_ = 0;
-  if (!written) {
-    message = error.Text();
-    // The layout and dates lost with the buffer are written again with the
-    // next entry, so that what follows can still be read.
-    hasWrittenLayout_ = false;
-    hasLastDates_ = false;
+  if (broken_) {
+    message = "the file lost bytes it cannot take again";
+    return false;
   }
-  return written;
+  platform::FileError error;
+  if (file_.Write(buffer_.get(), end_, error)) {
+    fileBytes_ += end_;
+    end_ = 0;
+    return true;
+  }
+  message = error.Text();
+  // The disk may have taken the first bytes: the rest waits for the next
+  // flush, which goes on where the file ends. When that cannot be told the
+  // file is given up, and its run fails when it is read back.
+  std::uint64_t length = 0;
+  if (!file_.WriteOffset(length) || length < fileBytes_ || length - fileBytes_ > end_) {
+    broken_ = true;
+    return false;
+  }
+  const auto taken = static_cast<std::size_t>(length - fileBytes_);
+  std::memmove(buffer_.get(), buffer_.get() + taken, end_ - taken);
+  end_ -= taken;
+  fileBytes_ = length;
+  return false;
 }
 
 char* CWorkFile::Reserve(std::size_t bytes, std::string& message) {
@@ -212,7 +237,7 @@ bool CWorkFile::Write(const WorkLayoutView& layout, std::string_view key, std::u
     return false;
   }
   char* at = Reserve(layoutBytes + entryBytes, message);
-  if (at == nullptr) return false;
+  if (at == nullptr) return false;  // nothing of the entry is in the buffer
   if (newLayout) {
     char* record = at;
     at += kLengthBytes;
@@ -248,7 +273,7 @@ bool CWorkFile::Write(const WorkLayoutView& layout, std::string_view key, std::u
   PutFixed(record, static_cast<std::uint32_t>(at - record - kLengthBytes));
   end_ = static_cast<std::size_t>(at - buffer_.get());
   ++recordCount_;
-  return end_ < kBufferBytes || Flush(message);
+  return true;  // a full buffer is written when the next entry needs room, or at Close
 }
 
 bool CWorkFile::Fill() {

@@ -89,10 +89,16 @@ class CWorkFile {
   // Writes what is buffered and closes; false with the message when the
   // buffered bytes could not be written (the file is closed anyway).
   bool Close(std::string& message);
+  // Closes and deletes the file if this object created it (whether or not
+  // it is still open); a file that is not there is no error.
+  void Remove();
 
   // Appends one entry. `key` begins with layout.Header and holds each
   // identifier value after a two-byte separator, in order. False with the
-  // message when the buffer cannot be written.
+  // message, and nothing of the entry written, when the buffer cannot be
+  // written to make room for it: the buffered entries stay for the next
+  // attempt (the bytes the disk took, as the file's offset tells, are not
+  // written again), so that every entry accepted reaches the file.
   bool Write(const WorkLayoutView& layout, std::string_view key, std::uint32_t keyHash,
              double start, double end, std::span<const std::string_view> identifierValues,
              std::span<const Decimal> resourceValues, std::string& message);
@@ -122,7 +128,12 @@ class CWorkFile {
 
   std::string fileName_;
   platform::File file_;
+  bool created_ = false;  // the file was made by OpenForWriting and not removed since
   bool reading_ = false;
+  // Writing: the bytes the file holds, and whether it lost some it cannot
+  // take again.
+  std::uint64_t fileBytes_ = 0;
+  bool broken_ = false;
   std::int64_t recordCount_ = 0;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;

@@ -46,6 +46,9 @@ class File {
   std::ptrdiff_t Read(char* buffer, std::size_t size, FileError& error);
   // Writes every byte or fails.
   bool Write(const char* data, std::size_t size, FileError& error);
+  // Where the next write of a file opened for writing goes: the bytes it
+  // holds, also after a write that failed half-way. False when not told.
+  bool WriteOffset(std::uint64_t& out) const noexcept;
   void Close() noexcept;
 
  private:
@@ -76,6 +79,31 @@ bool MoveOver(const std::string& from, const std::string& to, FileError& error);
 // Gives the file `path` the name `newName` in the same folder. `newName` is
 // a name, not a path: separators fail.
 bool RenameInFolder(const std::string& path, const std::string& newName, FileError& error);
+
+// A path holding a NUL names another file than it says (the system reads it
+// up to the NUL): opening, removing and identifying refuse it with error 52.
+inline bool PathHoldsNul(const std::string& path, FileError& error) {
+  if (path.find('\0') == std::string::npos) return false;
+  error = {52, "Bad file name or number (the name holds a NUL character)"};
+  return true;
+}
+
+// The length in bytes of the file `path`; false (out unchanged) when it
+// cannot be examined.
+bool FileLength(const std::string& path, std::uint64_t& out);
+
+// Cuts the file `path` to `length` bytes.
+bool TruncateFile(const std::string& path, std::uint64_t length, FileError& error);
+
+// What tells files apart whatever their names: the volume and the file
+// index (Windows), the device and the inode (POSIX).
+struct FileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// False when `path` names no file that can be examined.
+bool IdentifyFile(const std::string& path, FileIdentity& out);
 
 // The folder for temporary files, ending in a separator.
 std::string TempDirectory();

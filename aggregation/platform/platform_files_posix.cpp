@@ -72,6 +72,7 @@ bool File::IsOpen() const noexcept { return fd_ >= 0; }
 
 bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
   Close();
+  if (PathHoldsNul(path, error)) return false;
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::Read:
@@ -214,6 +215,7 @@ bool NormalFileExists(const std::string& pattern) {
 }
 
 bool RemoveFile(const std::string& path, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
   if (::unlink(path.c_str()) != 0) {
     error = FromErrno(errno);
     return false;
@@ -246,6 +248,38 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
     error = FromErrno(errno);
     return false;
   }
+  return true;
+}
+
+bool File::WriteOffset(std::uint64_t& out) const noexcept {
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  if (at < 0) return false;
+  out = static_cast<std::uint64_t>(at);
+  return true;
+}
+
+bool FileLength(const std::string& path, std::uint64_t& out) {
+  FileError ignored;
+  struct stat st {};
+  if (PathHoldsNul(path, ignored) || ::stat(path.c_str(), &st) != 0) return false;
+  out = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool TruncateFile(const std::string& path, std::uint64_t length, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
+  if (::truncate(path.c_str(), static_cast<off_t>(length)) != 0) {
+    error = FromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& out) {
+  FileError ignored;
+  struct stat st {};
+  if (PathHoldsNul(path, ignored) || ::stat(path.c_str(), &st) != 0) return false;
+  out = FileIdentity {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return true;
 }
 

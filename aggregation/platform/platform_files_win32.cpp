@@ -102,6 +102,7 @@ bool File::IsOpen() const noexcept { return handle_ != nullptr; }
 
 bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
   Close();
+  if (PathHoldsNul(path, error)) return false;
   DWORD access = GENERIC_WRITE;
   DWORD share = FILE_SHARE_READ;
   DWORD disposition = CREATE_ALWAYS;
@@ -221,6 +222,7 @@ bool NormalFileExists(const std::string& pattern) {
 }
 
 bool RemoveFile(const std::string& path, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
   if (!DeleteFileA(path.c_str())) {
     error = FromWin32(GetLastError());
     return false;
@@ -248,6 +250,50 @@ bool RenameInFolder(const std::string& path, const std::string& newName, FileErr
     error = FromWin32(GetLastError());
     return false;
   }
+  return true;
+}
+
+bool File::WriteOffset(std::uint64_t& out) const noexcept {
+  LARGE_INTEGER none {};
+  LARGE_INTEGER at {};
+  if (!SetFilePointerEx(AsHandle(handle_), none, &at, FILE_CURRENT)) return false;
+  out = static_cast<std::uint64_t>(at.QuadPart);
+  return true;
+}
+
+bool FileLength(const std::string& path, std::uint64_t& out) {
+  FileError ignored;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (PathHoldsNul(path, ignored) || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    return false;
+  }
+  out = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+bool TruncateFile(const std::string& path, std::uint64_t length, FileError& error) {
+  if (PathHoldsNul(path, error)) return false;
+  const unique_handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  if (!file || !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+    error = FromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& out) {
+  FileError ignored;
+  if (PathHoldsNul(path, ignored)) return false;
+  // Opened for its attributes only, so that a file others hold open is seen too.
+  const unique_handle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return false;
+  out = FileIdentity {info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
   return true;
 }
 

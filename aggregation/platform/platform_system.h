@@ -13,6 +13,9 @@ namespace quax::agg::platform {
 struct MemoryStatus {
   std::uint64_t TotalPhysicalBytes = 0;
   std::uint64_t AvailablePhysicalBytes = 0;
+  // Address space this process can still take (a 32-bit process has 2 or
+  // 4 GB in all, whatever the machine); the maximum when it has no bound.
+  std::uint64_t AvailableVirtualBytes = UINT64_MAX;
 };
 
 // False (out unchanged) when the system does not tell.

@@ -53,6 +53,14 @@ bool QueryMemoryStatus(MemoryStatus& out) noexcept {
   if (!ReadKilobyteField("/proc/meminfo", "MemAvailable", status.AvailablePhysicalBytes)) {
     return false;
   }
+  // An address-space limit bounds what the process can still take.
+  rlimit limit {};
+  std::uint64_t mapped = 0;
+  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      ReadKilobyteField("/proc/self/status", "VmSize", mapped)) {
+    const auto bound = static_cast<std::uint64_t>(limit.rlim_cur);
+    status.AvailableVirtualBytes = bound > mapped ? bound - mapped : 0;
+  }
   out = status;
   return true;
 }

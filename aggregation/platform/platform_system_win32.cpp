@@ -19,6 +19,7 @@ bool QueryMemoryStatus(MemoryStatus& out) noexcept {
   if (!GlobalMemoryStatusEx(&status)) return false;
   out.TotalPhysicalBytes = status.ullTotalPhys;
   out.AvailablePhysicalBytes = status.ullAvailPhys;
+  out.AvailableVirtualBytes = status.ullAvailVirtual;
   return true;
 }
 

@@ -88,4 +88,12 @@ CalendarDateTime SplitDateTime(double date) noexcept {
   return parts;
 }
 
+bool IsWritableDateTimeNearTheBounds(double date) noexcept {
+  if (!(date > kMinDate - 1.0 && date < kMaxDate + 1.0)) return false;  // also NaN
+  const double day = std::trunc(date);
+  const double seconds = std::round(std::fabs(date - day) * 86400.0);
+  const double instant = day * 86400.0 + seconds;  // the fraction runs forward from the day
+  return instant >= kMinDate * 86400.0 && instant <= kMaxDate * 86400.0 + 86399.0;
+}
+
 }  // namespace quax::agg

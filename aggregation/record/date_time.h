@@ -36,4 +36,22 @@ double CombineDateTime(double day, double timeOfDay) noexcept;
 // the DATE range gives the parts of 0, 30 December 1899).
 CalendarDateTime SplitDateTime(double date) noexcept;
 
+// A DATE whose second (as SplitDateTime rounds it) lies between 1 January 100
+// 00:00:00 and 31 December 9999 23:59:59: what a resource record can hold.
+// NaN and infinities are not.
+bool IsWritableDateTimeNearTheBounds(double date) noexcept;
+inline bool IsWritableDateTime(double date) noexcept {
+  // Mostly: from 1899 to the last day, where no rounding reaches a bound.
+  return (date >= 0.0 && date < 2958465.0) || IsWritableDateTimeNearTheBounds(date);
+}
+
+// A number that orders DATEs as the calendar does. Before 30 December 1899
+// the fraction of a DATE still adds time to a negative day (-1.25 is 06:00,
+// -1.75 18:00 of 29 December 1899), so the DATEs themselves do not.
+inline double CalendarOrder(double date) noexcept {
+  if (date >= 0) return date;
+  const double day = static_cast<double>(static_cast<std::int64_t>(date));  // towards zero
+  return day + (day - date);
+}
+
 }  // namespace quax::agg

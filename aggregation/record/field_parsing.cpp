@@ -40,15 +40,54 @@ std::uint64_t SpecialMask(const char* bytes, std::size_t count) noexcept {
 #endif
 }
 
-}  // namespace
+// The same, also lowering `least` to the least byte value seen (for strict
+// reading, which sends lines with control characters to its exact checks).
+std::uint64_t SpecialMask(const char* bytes, std::size_t count, unsigned char& least) noexcept {
+  alignas(16) char block[64];
+  const char* p = bytes;
+  if (count < 64) {
+    std::memset(block, 0xFF, sizeof block);  // above every byte looked for
+    std::memcpy(block, bytes, count);
+    p = block;
+  }
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i quote = _mm_set1_epi8('"');
+  __m128i x[4];
+  std::uint64_t mask = 0;
+  for (int k = 0; k < 4; ++k) {
+    x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(x[k], comma), _mm_cmpeq_epi8(x[k], quote));
+    mask |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) & 0xFFFFu)
+            << (16 * k);
+  }
+  __m128i m = _mm_min_epu8(_mm_min_epu8(x[0], x[1]), _mm_min_epu8(x[2], x[3]));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
+  m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
+  const auto blockLeast = static_cast<unsigned char>(_mm_cvtsi128_si32(m) & 0xFF);
+  if (blockLeast < least) least = blockLeast;
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) {
+    if (p[i] == ',' || p[i] == '"') mask |= std::uint64_t{1} << i;
+    if (static_cast<unsigned char>(p[i]) < least) least = static_cast<unsigned char>(p[i]);
+  }
+  return mask;
+#endif
+}
 
-void SplitCsvFields(std::string_view line, FieldList& fields) {
+template <bool kFacts>
+void Split(std::string_view line, FieldList& fields, LineFacts* facts) {
   // The CSVSplit state machine, visiting only the commas and quotes (found
   // 64 bytes at a time); tests/field_parsing_test.cpp checks it against the
   // byte-by-byte rule. A field runs from `start` up to `stop` (exclusive);
   // a closing quote sets `stop`, otherwise the comma does.
   fields.clear();
   const std::size_t length = line.size();
+  if constexpr (kFacts) *facts = LineFacts {};
   if (length == 0) return;
   fields.Reserve(length < 64 ? 64 : length + 1);  // a line has at most length + 1 fields
   FieldView* out = fields.Storage();
@@ -59,6 +98,7 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   std::size_t start = 0;
   std::size_t stop = 0;
   bool stopKnown = false;
+  unsigned char least = 0xFF;
   const auto emit = [&out, &count, &start](std::size_t end) {
     const std::size_t fieldLength = end > start ? end - start : 0;
     out[count++] = FieldView {static_cast<std::uint32_t>(fieldLength != 0 ? start : 0),
@@ -66,7 +106,12 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   };
   for (std::size_t base = 0; base < length; base += 64) {
     const std::size_t blockBytes = length - base < 64 ? length - base : 64;
-    std::uint64_t mask = SpecialMask(bytes + base, blockBytes);
+    std::uint64_t mask = 0;
+    if constexpr (kFacts) {
+      mask = SpecialMask(bytes + base, blockBytes, least);
+    } else {
+      mask = SpecialMask(bytes + base, blockBytes);
+    }
     while (mask != 0) {
       const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(mask));
       mask &= mask - 1;
@@ -79,7 +124,17 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
         inQuotes = false;
         stop = i;
         stopKnown = true;
+        if constexpr (kFacts) {
+          // Quotes stand around a whole field: a comma or the line's end follows.
+          if (i != last && bytes[i + 1] != ',') facts->QuotesAroundFields = false;
+          if (facts->FirstQuotedField == 0) facts->FirstQuotedField = count + 1;
+          facts->LastQuotedField = count + 1;
+        }
       } else {  // an opening quote restarts the field
+        // Facts: only at the field's start (no quote restarted it before).
+        if constexpr (kFacts) {
+          if (i != start) facts->QuotesAroundFields = false;
+        }
         inQuotes = true;
         start = i + 1;
       }
@@ -90,6 +145,18 @@ void SplitCsvFields(std::string_view line, FieldList& fields) {
   // empty field after an opening one.
   if (bytes[last] != ',' || inQuotes) emit(stopKnown ? stop : length);
   fields.SetSize(count);
+  if constexpr (kFacts) {
+    if (inQuotes) facts->QuotesAroundFields = false;  // never closed
+    facts->HoldsLowControl = least <= 13;
+  }
+}
+
+}  // namespace
+
+void SplitCsvFields(std::string_view line, FieldList& fields) { Split<false>(line, fields, nullptr); }
+
+void SplitCsvFields(std::string_view line, FieldList& fields, LineFacts& facts) {
+  Split<true>(line, fields, &facts);
 }
 
 std::string ShownField(std::string_view text) {

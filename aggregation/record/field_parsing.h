@@ -61,6 +61,20 @@ class FieldList {
 // 4 GiB are not supported (callers bound their lines far below).
 void SplitCsvFields(std::string_view line, FieldList& fields);
 
+// What strict reading needs to know of a line beyond its fields: whether
+// every double quote stands around a whole field (right after a comma or the
+// line's start, right before a comma or its end), which fields (1-based;
+// 0: none) are the first and the last so quoted, and whether it holds a
+// control character up to CR (NUL and CR among them, TAB too).
+struct LineFacts {
+  bool QuotesAroundFields = true;
+  std::size_t FirstQuotedField = 0;
+  std::size_t LastQuotedField = 0;
+  bool HoldsLowControl = false;
+};
+// The same split, also filling `facts`.
+void SplitCsvFields(std::string_view line, FieldList& fields, LineFacts& facts);
+
 // A field's text for a message: at most 40 bytes (then "..."), control
 // characters shown as "?".
 std::string ShownField(std::string_view text);

@@ -15,9 +15,6 @@ constexpr const char* kPastEnd = "Input past end of file";
 constexpr int kWrittenPlaces = 6;
 constexpr const char* kDateOutOfRange = "Invalid procedure call or argument: date out of range";
 
-// Within the DATE range (1 January 100 to 31 December 9999).
-bool IsDateTime(double date) noexcept { return date >= -657434.0 && date < 2958466.0; }
-
 
 // The value of the first eight bytes of a date or time field, kept for the
 // next record: the records of a file mostly share their dates and times.
@@ -182,10 +179,13 @@ constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and
 
 void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecordView& out, RecordReading reading) {
-  SplitCsvFields(line, fields);
   const LineParser parser(line, lineNumber, fileName, fields);
   if (reading == RecordReading::Strict) {
-    if (const std::optional<FieldFault> fault = FindStrictFault(line, fields)) parser.Fail(fault->Reason);
+    LineFacts facts;
+    SplitCsvFields(line, fields, facts);
+    if (const std::optional<FieldFault> fault = FindStrictFault(line, fields, facts)) parser.Fail(fault->Reason);
+  } else {
+    SplitCsvFields(line, fields);
   }
   const std::size_t count = fields.size();
   if (count < kMinimumFields) {
@@ -380,12 +380,24 @@ bool CResourceFile::FileRead(ResourceRecord& record) {
   return true;
 }
 
-void CResourceFile::Flush() {
-  if (writeLength_ == 0) return;
-  platform::FileError error;
+bool CResourceFile::WriteBuffered(platform::FileError& error) {
+  if (writeLength_ == 0) return true;
   const bool written = file_.Write(writeBuffer_.get(), writeLength_, error);
   writeLength_ = 0;
-  if (!written) ThrowFileError(error);
+  return written;
+}
+
+void CResourceFile::Flush() {
+  platform::FileError error;
+  if (!WriteBuffered(error)) ThrowFileError(error);
+}
+
+bool CResourceFile::FileFlush() {
+  lastErrorMessage_.clear();
+  platform::FileError error;
+  if (WriteBuffered(error)) return true;
+  lastErrorMessage_ = error.Text();
+  return false;
 }
 
 bool CResourceFile::FileWrite(std::string_view header, double start, double end,
@@ -409,7 +421,7 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     }
   }
   if (!anyNonZero) return true;
-  if (!IsDateTime(start) || !IsDateTime(end)) throw Error(kDateOutOfRange);
+  if (!IsWritableDateTime(start) || !IsWritableDateTime(end)) throw Error(kDateOutOfRange);
   if (identifierNames.size() < identifierValues.size() ||
       rateCodes.size() < resourceValues.size()) {
     throw Error("Subscript out of range: fewer identifier names or rate codes than values");
@@ -487,11 +499,7 @@ void CResourceFile::FileClose() {
   lastErrorMessage_.clear();
   if (!file_.IsOpen()) return;
   platform::FileError error;
-  bool written = true;
-  if (writeLength_ > 0) {
-    written = file_.Write(writeBuffer_.get(), writeLength_, error);
-    writeLength_ = 0;
-  }
+  const bool written = WriteBuffered(error);
   file_.Close();
   reader_.Reset(nullptr, nullptr);
   if (!written) ThrowFileError(error);

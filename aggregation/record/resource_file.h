@@ -154,6 +154,9 @@ class CResourceFile {
                      record.ResourceValues);
   }
   bool AtEOF();
+  // Writes what is buffered: false with the error in LastErrorMessage ("Error
+  // #61: Disk full"), the buffered lines then being dropped.
+  bool FileFlush();
   // Writes what is buffered and closes; a failed write of the buffer throws
   // Error after the file is closed.
   void FileClose();
@@ -163,6 +166,8 @@ class CResourceFile {
  private:
   static std::ptrdiff_t ReadFromFile(void* context, char* buffer, std::size_t size);
   void Flush();
+  // Writes the buffered lines and forgets them; false with `error`.
+  bool WriteBuffered(platform::FileError& error);
   void TakeRecord(std::string_view line, ResourceRecordView& record);
   [[noreturn]] void ThrowFileError(const platform::FileError& error) const;
 

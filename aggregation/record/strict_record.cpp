@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "record/record_text.h"
 #include "record/resource_file.h"
 
 namespace quax::agg {
@@ -65,9 +67,10 @@ long CountValue(std::string_view text) noexcept {
 
 // Every check of FaultFinder in one pass without messages: the path of
 // every good line.
-bool IsStrictLine(std::string_view line, const FieldList& fields) noexcept {
+bool IsStrictLine(std::string_view line, const FieldList& fields, const LineFacts& facts) noexcept {
   const auto field = [&](std::size_t position) { return fields[position - 1].In(line); };
-  if (fields.size() < kMinimumFields || !goodDate.Check(field(kStartDateField), IsCalendarDate) ||
+  if (facts.HoldsLowControl || fields.size() < kMinimumFields ||
+      !goodDate.Check(field(kStartDateField), IsCalendarDate) ||
       !goodDate.Check(field(kEndDateField), IsCalendarDate) ||
       !goodStartTime.Check(field(kStartTimeField), IsTimeOfDay) ||
       !goodEndTime.Check(field(kEndTimeField), IsTimeOfDay)) {
@@ -82,7 +85,29 @@ bool IsStrictLine(std::string_view line, const FieldList& fields) noexcept {
   for (std::size_t value = resourceCountField + 2; value <= lastField; value += 2) {
     if (!IsPlainDecimal(field(value))) return false;
   }
-  return true;
+  // Quotes only around whole identifier fields; the header, the free text
+  // and the rate codes cannot hold a comma then (it would have split them).
+  return facts.QuotesAroundFields &&
+         (facts.FirstQuotedField == 0 ||
+          (facts.FirstQuotedField > kIdentifierCountField && facts.LastQuotedField < resourceCountField));
+}
+
+// The fields of a line as they stand in it, quotes included, split where the
+// CSV split splits (a comma outside quotes).
+std::vector<std::string_view> RawFields(std::string_view line) {
+  std::vector<std::string_view> raw;
+  bool inQuotes = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      inQuotes = !inQuotes;
+    } else if (line[i] == ',' && !inQuotes) {
+      raw.push_back(line.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  raw.push_back(line.substr(start));
+  return raw;
 }
 
 class FaultFinder {
@@ -113,6 +138,7 @@ class FaultFinder {
     if (auto fault = CountFault(resourceCountField, "resource count", resourceCountField, lastField)) {
       return fault;
     }
+    if (auto fault = TextFault(resourceCountField, lastField)) return fault;
     for (std::size_t value = resourceCountField + 2; value <= lastField; value += 2) {
       if (!IsPlainDecimal(Field(value))) return Fault(value, "resource value", "is not a plain decimal number");
     }
@@ -134,6 +160,31 @@ class FaultFinder {
     if (last > fields_.size()) {
       return Fault(field, what, "announces more fields than the " + std::to_string(fields_.size()) +
                                     " of the line");
+    }
+    return std::nullopt;
+  }
+
+  // The first text field (in field order) that holds what the format cannot.
+  std::optional<FieldFault> TextFault(std::size_t resourceCountField, std::size_t lastField) const {
+    const std::vector<std::string_view> raw = RawFields(line_);
+    const auto kindAt = [&](std::size_t field) -> std::optional<RecordText> {
+      if (field == kHeaderField) return RecordText::Header;
+      if (field == kFreeTextField) return RecordText::FreeText;
+      if (field > kIdentifierCountField && field < resourceCountField) {
+        return (field - kIdentifierCountField) % 2 == 1 ? RecordText::IdentifierName : RecordText::IdentifierValue;
+      }
+      if (field > resourceCountField && field <= lastField && (field - resourceCountField) % 2 == 1) {
+        return RecordText::RateCode;
+      }
+      return std::nullopt;
+    };
+    for (std::size_t field = 1; field <= lastField && field <= raw.size(); ++field) {
+      const std::optional<RecordText> kind = kindAt(field);
+      if (!kind) continue;
+      if (const std::optional<std::string> reason = UnreadableField(raw[field - 1], *kind)) {
+        return FieldFault{field, RecordTextFaultText(*kind, raw[field - 1], *reason,
+                                                     " (field " + std::to_string(field) + ")")};
+      }
     }
     return std::nullopt;
   }
@@ -188,7 +239,12 @@ bool IsPlainCount(std::string_view text) noexcept {
 }
 
 std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields) {
-  if (IsStrictLine(line, fields)) return std::nullopt;
+  return FaultFinder(line, fields).Find();
+}
+
+std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields,
+                                          const LineFacts& facts) {
+  if (IsStrictLine(line, fields, facts)) return std::nullopt;
   return FaultFinder(line, fields).Find();
 }
 

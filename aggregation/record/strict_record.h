@@ -32,9 +32,14 @@ struct FieldFault {
   std::string Reason;     // names the field's part and shows its text
 };
 
-// Looks through a line split into `fields`, in field order: the field
-// count, dates, times, the two counts, every resource value, and that the
-// line has exactly the fields its counts announce.
+// Looks through a line split into `fields`: the field count, dates, times,
+// the two counts, the text fields (record/record_text.h: a quote inside a
+// quoted value, a comma or quote in the header or a rate code, a CR or a NUL
+// anywhere), every resource value, and that the line has exactly the fields
+// its counts announce.
 std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields);
+// The same for a line split with its facts, taking the fast path for good lines.
+std::optional<FieldFault> FindStrictFault(std::string_view line, const FieldList& fields,
+                                          const LineFacts& facts);
 
 }  // namespace quax::agg

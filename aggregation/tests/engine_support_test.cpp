@@ -116,6 +116,16 @@ TEST(MemoryBudget, MegabyteFiguresUse64BitArithmetic) {
   EXPECT_EQ(DefaultMemoryMaximumMB(2000000000), 1600000000);
 }
 
+// A 32-bit process on a machine with 17,946 MB free has 2,047 MB of address
+// space left: the table may not claim 80 % of the machine's memory, which it
+// could never reach, but what its doubling still fits into.
+TEST(MemoryBudget, TheDefaultMaximumFitsTheProcessAddressSpace) {
+  EXPECT_EQ(DefaultMemoryMaximumMB(17946, 2047), 682);
+  EXPECT_EQ(DefaultMemoryMaximumMB(17946, 3800), 1266);  // large-address-aware on 64-bit Windows
+  EXPECT_EQ(DefaultMemoryMaximumMB(700, 2047), 560);     // a small machine: its memory binds
+  EXPECT_EQ(DefaultMemoryMaximumMB(17946, WholeMegabytes(~0ull)), 14357);  // 64-bit: no bound
+}
+
 TEST(MemoryBudget, TableGrowsBelowALimitOrWhenALimitIsOff) {
   EXPECT_FALSE(MayTableGrow(100, 16, 50));
   EXPECT_TRUE(MayTableGrow(49, 16, 50));

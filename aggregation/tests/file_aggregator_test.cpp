@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -44,6 +45,20 @@ TEST_F(FileAggregatorTest, AMissingInputIsReportedWithTheReadersMessage) {
   EXPECT_EQ(aggregator_.LastErrorMessage().rfind("Unable to open input file '" + input_ + "': ", 0), 0u)
       << aggregator_.LastErrorMessage();
   EXPECT_TRUE(ReadRecords(output_).empty());
+}
+
+// Aggregating a file into itself would read every flush back forever; it is
+// refused at once whatever the names (here a second link to the file).
+TEST_F(FileAggregatorTest, AnInputThatIsTheOutputUnderAnotherNameIsRefused) {
+  const std::string text = Line("A", "1,\"USER\",\"u\"", "1,CPU,1") + Line("B", "1,\"USER\",\"u\"", "1,CPU,1");
+  WriteInput(text);
+  const std::string link = folder_.File("link.txt");
+  std::filesystem::create_hard_link(input_, link);
+  aggregator_.Engine().SetOutputFileName(link);
+  EXPECT_FALSE(aggregator_.AggregateFile());
+  EXPECT_EQ(aggregator_.LastErrorMessage(),
+            "Input file '" + input_ + "' and output file '" + link + "' are the same file.");
+  EXPECT_EQ(testing::ReadText(input_), text);
 }
 
 // One hostile value in a file stops the run at once with the value named,

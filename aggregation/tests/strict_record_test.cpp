@@ -6,6 +6,7 @@
 
 #include "engine_test_support.h"
 #include "record/agg_error.h"
+#include "record/record_text.h"
 #include "record/resource_file.h"
 
 namespace quax::agg {
@@ -46,11 +47,23 @@ std::optional<FieldFault> FaultOf(const std::string& line) {
   return FindStrictFault(line, fields);
 }
 
+// What the strict reader says of a line of a file 'in': empty when it reads it.
+std::string ReaderFault(const std::string& line) {
+  FieldList fields;
+  ResourceRecordView record;
+  try {
+    ParseResourceRecordLine(line, 1, "in", fields, record, RecordReading::Strict);
+    return "";
+  } catch (const RecordError& error) {
+    return error.what();
+  }
+}
+
 TEST(StrictFields, TheFirstRefusedFieldIsNamedWithItsText) {
   EXPECT_EQ(FaultOf("H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\",2,CPU,1.5,IO,2"), std::nullopt);
   EXPECT_EQ(FaultOf("H,20240131,20240131,08:00:00,09:00:00,note,0,0"), std::nullopt);
   struct Case {
-    const char* Line;
+    std::string Line;
     std::size_t Field;
     const char* Reason;
   };
@@ -70,6 +83,17 @@ TEST(StrictFields, TheFirstRefusedFieldIsNamedWithItsText) {
       {"H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\",1,CPU,1,IO", 13,
        "the line has 13 fields where its counts announce 12"},
       {"H,20240131,20240131", 4, "the line has 3 fields; a record has at least 8"},
+      // What the format cannot hold: it has no escape.
+      {"H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"alpha\"\"y\",1,CPU,1", 9,
+       "the identifier value '\"alpha\"\"y\"' (field 9) holds a double quote, which a resource record cannot hold"},
+      {"H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\",1,\"CP,U\",1", 11,
+       "the rate code '\"CP,U\"' (field 11) holds a double quote, which a resource record cannot hold"},
+      {"\"H,X\",20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\",1,CPU,1", 1,
+       "the record header '\"H,X\"' (field 1) holds a double quote, which a resource record cannot hold"},
+      {"H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\rv\",1,CPU,1", 9,
+       "the identifier value '\"u?v\"' (field 9) holds a line end, which a resource record cannot hold"},
+      {std::string("H\0,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"u\",1,CPU,1", 57), 1,
+       "the record header 'H?' (field 1) holds a NUL character, which a resource record cannot hold"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Line);
@@ -77,6 +101,41 @@ TEST(StrictFields, TheFirstRefusedFieldIsNamedWithItsText) {
     ASSERT_TRUE(fault.has_value());
     EXPECT_EQ(fault->Field, c.Field);
     EXPECT_EQ(fault->Reason, c.Reason);
+    // The reader's quick path for good lines lets none of them through.
+    EXPECT_EQ(ReaderFault(c.Line), std::string("Unreadable resource record at line 1 of 'in': ") + c.Reason);
+  }
+  // What the writer writes passes both: quoted texts with commas or a TAB,
+  // empty quoted texts, bare identifier texts.
+  for (const std::string line : {"H,20240131,20240131,08:00:00,09:00:00,,2,\"U\",\"a,b\",\"P\",\"\",1,CPU,1",
+                                 "H,20240131,20240131,08:00:00,09:00:00,,1,\"U\",\"a\tb\",1,CPU,1",
+                                 "H,20240131,20240131,08:00:00,09:00:00,,2,U,,\"\",x,1,CPU,1"}) {
+    EXPECT_EQ(FaultOf(line), std::nullopt) << line;
+    EXPECT_EQ(ReaderFault(line), "") << line;
+  }
+}
+
+// The writer's side of the same rule: a text is refused where it enters
+// when its line could not be read back as written.
+TEST(RecordText, TextsTheWriterCannotWriteAreNamed) {
+  EXPECT_EQ(UnwritableText("a,b", RecordText::IdentifierValue), std::nullopt);  // written in quotes
+  EXPECT_EQ(UnwritableText("a,b", RecordText::RateCode), "holds a comma");
+  EXPECT_EQ(UnwritableText("a,b", RecordText::Header), "holds a comma");
+  EXPECT_EQ(UnwritableText("mallory\",\"Dept\",\"X", RecordText::IdentifierValue), "holds a double quote");
+  EXPECT_EQ(UnwritableText("CPU\"", RecordText::RateCode), "holds a double quote");
+  EXPECT_EQ(UnwritableText("two\nlines", RecordText::IdentifierName), "holds a line end");
+  EXPECT_EQ(UnwritableText(std::string("a\0b", 3), RecordText::IdentifierValue), "holds a NUL character");
+  // The quotes the writer puts around an identifier text are not written
+  // twice when the text brings them; a lone quote would be left open.
+  for (const char* text : {"\"abc\"", "\"abc", "abc\"", "\"\"", ""}) {
+    EXPECT_EQ(UnwritableText(text, RecordText::IdentifierValue), std::nullopt) << text;
+  }
+  EXPECT_EQ(UnwritableText("\"", RecordText::IdentifierValue), "holds a double quote");
+  EXPECT_EQ(UnwritableText("\"a\"b\"", RecordText::IdentifierName), "holds a double quote");
+  // Longer texts are looked at eight bytes at a time: every position counts.
+  for (std::size_t at = 0; at < 20; ++at) {
+    std::string text(20, 'x');
+    text[at] = '\r';
+    EXPECT_EQ(FindUnholdableByte(text, RecordText::Header), at);
   }
 }
 

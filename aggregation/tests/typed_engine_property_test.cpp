@@ -75,8 +75,9 @@ std::multiset<Comparable> Reference(const std::vector<Input>& inputs, std::int32
     if (created) continue;
     Sum& s = it->second;
     for (std::size_t k = 0; k < in.Resources.size(); ++k) s.Sums[k] += in.Resources[k];
-    if (dateAggregation != 3 && in.Start < s.First.Start) s.First.Start = in.Start;
-    if (dateAggregation != 2 && in.End > s.First.End) s.First.End = in.End;
+    // Earliest start and latest end in every mode, whatever the order.
+    if (in.Start < s.First.Start) s.First.Start = in.Start;
+    if (in.End > s.First.End) s.First.End = in.End;
   }
   std::multiset<Comparable> out;
   for (const auto& [key, s] : sums) {

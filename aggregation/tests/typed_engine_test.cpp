@@ -4,10 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <csignal>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include "engine/table_memory.h"
 #include "engine_test_support.h"
 
 namespace quax::agg {
@@ -17,6 +25,31 @@ using testing::Day;
 using testing::ReadRecords;
 using testing::ReportedEvent;
 using testing::ScratchFolder;
+
+#ifndef _WIN32
+// A disk that is full for a while: writes beyond `bytes` of a file fail
+// (EFBIG, "Device I/O error") until the object goes. Needs no privilege.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not the end of the process
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldSignal_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_ {};
+  void (*oldSignal_)(int) = nullptr;
+};
+#endif
 
 class TypedEngineTest : public ::testing::Test {
  protected:
@@ -72,15 +105,41 @@ TEST_F(TypedEngineTest, WithoutDatesInTheKeyEntriesMergeAndWidenTheirDates) {
   EXPECT_EQ(std::get<Decimal>(list.At(10, 0)), Decimal(6));
 }
 
-TEST_F(TypedEngineTest, StartDateKeyKeepsDaysApartAndWidensOnlyTheStart) {
-  engine_.SetDateAggregation(EDateAggregation_StartDate);
-  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 1, 10), Day(2024, 1, 5)), 0);
-  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 2, 10), Day(2024, 1, 5)), 0);
-  ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 1, 8), Day(2024, 1, 9)), 0);
+// In every mode an aggregate runs from its earliest start to its latest
+// end, in either order of the entries; the key keeps days apart.
+TEST_F(TypedEngineTest, EveryDateModeWidensBothEndsAndKeysItsDays) {
+  const struct {
+    std::int32_t Mode;
+    double Start;
+    double End;
+  } later[] = {{EDateAggregation_StartDate, Day(2024, 1, 1, 8), Day(2024, 1, 9)},
+               {EDateAggregation_EndDate, Day(2023, 12, 30), Day(2024, 1, 5, 23)}};
+  for (const auto& mode : later) {
+    for (const bool laterFirst : {false, true}) {
+      Reset(0);
+      engine_.SetDateAggregation(mode.Mode);
+      const auto first = [&] { return Add("u", "h", 1, 1, Day(2024, 1, 1, 10), Day(2024, 1, 5)); };
+      const auto second = [&] { return Add("u", "h", 1, 1, mode.Start, mode.End); };
+      ASSERT_EQ(laterFirst ? second() : first(), 0);
+      ASSERT_EQ(laterFirst ? first() : second(), 0);
+      ASSERT_EQ(Add("u", "h", 1, 1, Day(2024, 1, 2, 10), Day(2024, 1, 6)), 0);  // another day of the key
+      const AggregationListView list = engine_.AggregationList();
+      ASSERT_EQ(list.Rows, 2) << mode.Mode;
+      EXPECT_EQ(std::get<double>(list.At(1, 0)), std::min(mode.Start, Day(2024, 1, 1, 10))) << mode.Mode << laterFirst;
+      EXPECT_EQ(std::get<double>(list.At(2, 0)), std::max(mode.End, Day(2024, 1, 5))) << mode.Mode << laterFirst;
+    }
+  }
+}
+
+// Before 30 December 1899 a DATE's fraction still adds time to a negative
+// day: 06:00 is the larger number, 18:00 the smaller.
+TEST_F(TypedEngineTest, DatesBefore1900WidenInCalendarOrder) {
+  engine_.SetDateAggregation(EDateAggregation_None);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(1800, 1, 1, 18), Day(1800, 1, 1, 18)), 0);
+  ASSERT_EQ(Add("u", "h", 1, 1, Day(1800, 1, 1, 6), Day(1800, 1, 1, 6)), 0);
   const AggregationListView list = engine_.AggregationList();
-  ASSERT_EQ(list.Rows, 2);
-  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(2024, 1, 1, 8));
-  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(2024, 1, 5));  // end not widened
+  EXPECT_EQ(std::get<double>(list.At(1, 0)), Day(1800, 1, 1, 6));
+  EXPECT_EQ(std::get<double>(list.At(2, 0)), Day(1800, 1, 1, 18));
 }
 
 TEST_F(TypedEngineTest, TheSeparatorKeepsShiftedIdentifierValuesApart) {
@@ -378,16 +437,24 @@ TEST_F(TypedEngineTest, MaxEntriesThreeKeepsThreeAndRejectsTheRest) {
   EXPECT_EQ(engine_.Counters().AggregationTableSizeMax(), 3);
 }
 
-TEST_F(TypedEngineTest, MemoryBudgetRefusesTheFirstKeyOnlyWhenBothLimitsBind) {
+// A budget below what the process holds already (1 MB, say) still works:
+// the empty table takes keys up to the next check, the rest goes through
+// the work files.
+TEST_F(TypedEngineTest, ABudgetBelowTheMemoryInUseSpillsAndCompletes) {
   engine_.SetMemoryUsedProbe([] { return 100; });
-  engine_.SetMemoryMaximum(50);
-  EXPECT_EQ(Add("a", "h", 1), EQUAX_RETURN_CODE_ERROR);
-  EXPECT_EQ(engine_.LastErrorMessage(), "There is no memory available to build an aggregation list.");
-  engine_.SetMemoryMinimum(0);
-  EXPECT_EQ(Add("a", "h", 1), 0);
-  engine_.SetMemoryMinimum(16);
-  engine_.SetMemoryMaximum(0);
-  EXPECT_EQ(Add("b", "h", 1), 0);
+  engine_.SetMemoryMinimum(1);
+  engine_.SetMemoryMaximum(1);
+  ASSERT_EQ(Add("a", "h", 1), 0) << engine_.LastErrorMessage();
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(ReadRecords(output_).size(), 1u);
+
+  Reset(0);
+  engine_.SetMemoryMinimum(1);
+  engine_.SetMemoryMaximum(1);
+  for (int i = 0; i < 12000; ++i) ASSERT_EQ(Add("u" + std::to_string(i), "h", 1), 0);
+  EXPECT_EQ(engine_.Counters().RejectRecordsCount(), 2000);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(ReadRecords(output_).size(), 12000u);
 }
 
 TEST_F(TypedEngineTest, MemoryBudgetIsAskedForTheFirstAndEvery10000thNewKey) {
@@ -413,6 +480,184 @@ TEST_F(TypedEngineTest, ExternalPassesMakeProgressWhileMemoryStaysFull) {
   EXPECT_EQ(engine_.Counters().RejectPassesCount(), 2);
   EXPECT_TRUE(folder_.WorkFiles().empty());
 }
+
+// The table's memory runs out before its budget (a 32-bit process's address
+// space): new keys go to the work files instead of failing the entry.
+TEST_F(TypedEngineTest, TableMemoryRunningOutSpillsToTheWorkFiles) {
+  struct Unlimited {
+    ~Unlimited() { SetTableMemoryLimit(std::numeric_limits<std::size_t>::max()); }
+  } unlimited;
+  SetTableMemoryLimit(4u << 20);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(Add("user" + std::to_string(i), "h", 1), 0) << i;
+  EXPECT_GT(engine_.Counters().RejectRecordsCount(), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(ReadRecords(output_).size(), 20000u);
+}
+
+// ---- What a resource record cannot hold --------------------------------------
+
+// Refused where they enter, so that the output is always read back as it was
+// written (here strictly).
+TEST_F(TypedEngineTest, TextsARecordCannotHoldAreRefusedWhereTheyEnter) {
+  EXPECT_EQ(Add("mallory\",\"Dept\",\"X", "h", 1), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(),
+            "The identifier value 'mallory\",\"Dept\",\"X' holds a double quote, which a resource record cannot "
+            "hold; the entry was not added.");
+  EXPECT_EQ(Add(std::string("a\0\0b", 4), "h", 1), EQUAX_RETURN_CODE_ERROR);
+  // NULs part the values of a key: ("n\0\0") would be the key of ("n", "").
+  ASSERT_EQ(Add("n", "", 1), 0);
+  const std::string_view parted[] = {std::string_view("n\0\0", 3)};
+  const Decimal one[] = {Decimal(1), Decimal(1)};
+  EXPECT_EQ(engine_.AddEntry(parted, one, Day(2024, 1, 31, 8), Day(2024, 1, 31, 9)), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_NE(engine_.LastErrorMessage().find("holds a NUL character"), std::string::npos);
+  Reset(0);
+  ASSERT_EQ(Add("a,b", "\"quoted\"", 1), 0);  // inside quotes; quotes the writer puts anyway
+
+  const struct {
+    std::function<std::int32_t()> Define;
+    std::function<void()> DefineAfresh;
+    const char* Message;
+  } definitions[] = {
+      {[&] { return engine_.DefineResourceRecordHeader("H,X"); },
+       [&] { engine_.DefineResourceRecordHeader("HDR"); },
+       "The record header 'H,X' holds a comma, which a resource record cannot hold."},
+      {[&] { return engine_.DefineIdentifier("NO\"TE"); },
+       [&] {
+         engine_.ClearIdentifierList();
+         engine_.DefineIdentifier("USER");
+         engine_.DefineIdentifier("HOST");
+       },
+       "The identifier name 'NO\"TE' holds a double quote, which a resource record cannot hold."},
+      {[&] { return engine_.DefineResource("CP,U", 1.0, -1); },
+       [&] {
+         engine_.ClearResourceList();
+         engine_.DefineResource("CPU", 1.0, -1);
+         engine_.DefineResource("IO", 1.0, -1);
+       },
+       "The rate code 'CP,U' holds a comma, which a resource record cannot hold."},
+  };
+  for (const auto& definition : definitions) {
+    EXPECT_EQ(definition.Define(), EQUAX_RETURN_CODE_ERROR);
+    EXPECT_EQ(engine_.LastErrorMessage(), definition.Message);
+    EXPECT_EQ(Add("a", "h", 1), EQUAX_RETURN_CODE_ERROR);
+    EXPECT_EQ(engine_.LastErrorMessage(), definition.Message);
+    definition.DefineAfresh();
+    EXPECT_EQ(Add("a", "h", 1), 0) << definition.Message;
+  }
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  CResourceFile file;
+  file.SetFileName(output_);
+  file.SetStrictReading(true);
+  ASSERT_TRUE(file.FileOpen(CResourceFile::kModeRead));
+  std::vector<std::vector<std::string>> values;
+  ResourceRecord record;
+  while (!file.AtEOF() && file.FileRead(record)) values.push_back(record.IdentifierValues);
+  EXPECT_EQ(values, (std::vector<std::vector<std::string>> {{"a,b", "quoted"}, {"a", "h"}}));
+}
+
+// The writer's bounds are held at intake: an entry it could not write would
+// fail every write of the run.
+TEST_F(TypedEngineTest, DatesTheWriterCannotWriteAreRefusedAtIntake) {
+  const double pastTheEnd = Day(9999, 12, 31, 23, 59, 59) + 0.9 / 86400;  // rounds to 10000-01-01
+  for (const double bad : {std::nan(""), 1e300, -1e300, 1e12, pastTheEnd, -657435.0}) {
+    EXPECT_EQ(Add("a", "h", 1, 1, bad, Day(2024, 1, 1)), EQUAX_RETURN_CODE_ERROR) << bad;
+    EXPECT_EQ(engine_.LastErrorMessage().rfind("The start date-time ", 0), 0u) << engine_.LastErrorMessage();
+    EXPECT_EQ(Add("a", "h", 1, 1, Day(2024, 1, 1), bad), EQUAX_RETURN_CODE_ERROR) << bad;
+    EXPECT_NE(engine_.LastErrorMessage().find("is not a date between 1 January 100 and 31 December 9999"),
+              std::string::npos);
+  }
+  // The whole of the first and the last day: before 1900 the fraction of a
+  // DATE adds time to its negative day.
+  ASSERT_EQ(Add("a", "h", 1, 1, Day(100, 1, 1, 6), Day(100, 1, 1, 23, 59, 59)), 0);
+  ASSERT_EQ(Add("b", "h", 1, 1, Day(9999, 12, 31), Day(9999, 12, 31, 23, 59, 59)), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_NE(OutputText().find("HDR,01000101,01000101,06:00:00,23:59:59,"), std::string::npos) << OutputText();
+  EXPECT_NE(OutputText().find("HDR,99991231,99991231,00:00:00,23:59:59,"), std::string::npos) << OutputText();
+}
+
+// ---- A write that fails ---------------------------------------------------------
+
+#ifndef _WIN32
+// A full disk that takes the output only at its close: 16, the message, no
+// records counted, the error event; the aggregates stay for another file.
+TEST_F(TypedEngineTest, AFailedWriteKeepsTheAggregatesForARetry) {
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  ASSERT_EQ(Add("b", "h", 2), 0);
+  engine_.SetOutputFileName("/dev/full");
+  EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage(), "Unable to write file '/dev/full': Error #61: Disk full");
+  EXPECT_EQ(engine_.Counters().OutputRecordsCount(), 0);
+  ASSERT_EQ(events_->size(), 1u);
+  EXPECT_TRUE((*events_)[0].Error);
+  engine_.SetOutputFileName(output_);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(ReadRecords(output_).size(), 2u);
+  EXPECT_EQ(engine_.Counters().OutputRecordsCount(), 2);
+}
+
+// Appending: a failed write takes back what it appended, so that a retry
+// writes each aggregate once.
+TEST_F(TypedEngineTest, AFailedAppendLeavesTheFileAsItWasForTheRetry) {
+  testing::WriteText(output_, "OLD LINE\r\n");
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  ASSERT_EQ(Add("b", "h", 2), 0);
+  {
+    const FileSizeLimit full(12);
+    EXPECT_EQ(engine_.WriteResourceFile(true), EQUAX_RETURN_CODE_ERROR);
+  }
+  EXPECT_EQ(OutputText(), "OLD LINE\r\n");
+  ASSERT_EQ(engine_.WriteResourceFile(true), 0) << engine_.LastErrorMessage();
+  EXPECT_EQ(OutputText(),
+            "OLD LINE\r\n"
+            "HDR,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"a\",\"HOST\",\"h\",2,CPU,1,IO,1\r\n"
+            "HDR,20240131,20240131,08:00:00,09:00:00,,2,\"USER\",\"b\",\"HOST\",\"h\",2,CPU,2,IO,1\r\n");
+}
+
+// The work folder's disk is full for a while: the entry that meets it is
+// refused, every entry accepted before and after it reaches the output.
+TEST_F(TypedEngineTest, EntriesAcceptedWhileTheWorkDiskFillsAreAllWritten) {
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);  // the table's one key: "b" goes to a work file
+  const std::string b(1000, 'b');
+  int accepted = 0;
+  int refused = 0;
+  {
+    const FileSizeLimit full(400 * 1024);
+    for (int i = 0; i < 1000; ++i) {
+      if (Add(b, "h", 1) == 0) {
+        ++accepted;
+      } else {
+        ++refused;
+        EXPECT_NE(engine_.LastErrorMessage().find("Unable to write entry to reject file '"), std::string::npos)
+            << engine_.LastErrorMessage();
+      }
+    }
+  }
+  EXPECT_GT(refused, 0);
+  for (int i = 0; i < 10; ++i, ++accepted) ASSERT_EQ(Add(b, "h", 1), 0);
+  ASSERT_EQ(engine_.WriteResourceFile(), 0) << engine_.LastErrorMessage();
+  const auto records = ReadRecords(output_);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].IdentifierValues[0], b);
+  EXPECT_EQ(records[1].ResourceValues[0], Decimal(accepted));
+}
+
+// A work file whose last bytes never reached the disk fails the run, and is
+// removed like every other work file.
+TEST_F(TypedEngineTest, AWorkFileWhoseCloseFailedIsRemovedToo) {
+  Reset(1);
+  ASSERT_EQ(Add("a", "h", 1), 0);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(Add(std::string(1000, 'b'), "h", 1), 0);  // buffered, not written
+  {
+    const FileSizeLimit full(10 * 1024);  // room for the output, not for the work file
+    EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  }
+  EXPECT_EQ(engine_.LastErrorMessage().rfind("Unable to reopen reject file '", 0), 0u) << engine_.LastErrorMessage();
+  engine_.Initialize(0);
+  EXPECT_TRUE(folder_.WorkFiles().empty());
+  EXPECT_TRUE(ReadRecords(output_).empty());
+}
+#endif
 
 // ---- Output -------------------------------------------------------------------
 
@@ -594,7 +839,11 @@ TEST_F(TypedEngineTest, ALostWorkFileFailsTheRunWithItsMessage) {
   ASSERT_EQ(events_->size(), 1u);
   EXPECT_TRUE((*events_)[0].Error);
   EXPECT_NE((*events_)[0].Text.find("Error in writing resource file: Unable to reopen"), std::string::npos);
-  EXPECT_EQ(ReadRecords(output_).size(), 1u);  // what was in memory is written
+  // Nothing of a failed run stays in the output, and a later call does not
+  // pass the rest off as the whole.
+  EXPECT_TRUE(ReadRecords(output_).empty());
+  EXPECT_EQ(engine_.WriteResourceFile(), EQUAX_RETURN_CODE_ERROR);
+  EXPECT_EQ(engine_.LastErrorMessage().rfind("The aggregates of this run were lost", 0), 0u);
 #endif
 }
 

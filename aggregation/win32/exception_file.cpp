@@ -13,6 +13,13 @@ constexpr char kMaximumReachedEnd[] = " has been reached.";
 constexpr char kWriteFailed[] = "Unable to open file, error #";
 constexpr char kOpenFailed[] = "Error #";
 
+// The system's error text ends with a line end; a message does not.
+std::string ErrorText(const char* prefix, DWORD code) {
+  std::string text = NumberedErrorText(prefix, code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 const std::string& ExceptionFile::FileName() {
@@ -62,14 +69,14 @@ bool ExceptionFile::AddException(std::string_view sourceRecord) {
   std::string line(sourceRecord);
   line += "\r\n";
   if (line.size() > MAXDWORD) {
-    lastErrorMessage_ = NumberedErrorText(kWriteFailed, ERROR_INVALID_PARAMETER);
+    lastErrorMessage_ = ErrorText(kWriteFailed, ERROR_INVALID_PARAMETER);
     return false;
   }
   DWORD written = 0;
   const auto size = static_cast<DWORD>(line.size());
   if (!WriteFile(file_.get(), line.data(), size, &written, nullptr) || written != size) {
     const DWORD error = GetLastError();
-    lastErrorMessage_ = NumberedErrorText(kWriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    lastErrorMessage_ = ErrorText(kWriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
   ++exceptionCount_;
@@ -88,12 +95,17 @@ bool ExceptionFile::FileOpen() {
     lastErrorMessage_ = kFileNameNotSpecified;
     return false;
   }
+  // The system would read the name up to a NUL: another file.
+  if (fileName_.find('\0') != std::string::npos) {
+    lastErrorMessage_ = ErrorText(kOpenFailed, ERROR_INVALID_NAME);
+    return false;
+  }
   exceptionCount_ = 0;
   // Others may read the file while records are being set aside.
   file_.reset(CreateFileA(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
-    lastErrorMessage_ = NumberedErrorText(kOpenFailed, GetLastError());
+    lastErrorMessage_ = ErrorText(kOpenFailed, GetLastError());
     return false;
   }
   return true;

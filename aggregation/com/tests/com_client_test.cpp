@@ -682,6 +682,24 @@ TEST(EventLogEvents, ListenersConnectThroughTheConnectionPointAndCanCancel) {
   IID events {};
   ASSERT_EQ(point.get()->GetConnectionInterface(&events), S_OK);
   EXPECT_TRUE(IsEqualIID(events, DIID___CQuaxEventLog));
+  // The enumerator gives that one point, once, again after Reset, and so
+  // does its clone.
+  unique_com<IEnumConnectionPoints> points;
+  ASSERT_EQ(container.get()->EnumConnectionPoints(points.put()), S_OK);
+  for (int round = 0; round < 2; ++round) {
+    IConnectionPoint* got[2] = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(points.get()->Next(2, got, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_EQ(got[0], point.get());
+    got[0]->Release();
+    EXPECT_EQ(points.get()->Next(1, got, nullptr), S_FALSE);
+    EXPECT_EQ(points.get()->Reset(), S_OK);
+    unique_com<IEnumConnectionPoints> clone;
+    ASSERT_EQ(points.get()->Clone(clone.put()), S_OK);
+    EXPECT_EQ(clone.get()->Skip(1), S_OK);
+    EXPECT_EQ(clone.get()->Skip(1), S_FALSE);
+  }
   ProgressSink sink(true);
   DWORD cookie = 0;
   ASSERT_EQ(point.get()->Advise(&sink, &cookie), S_OK);

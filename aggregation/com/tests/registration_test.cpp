@@ -118,11 +118,17 @@ class Lifetime : public ::testing::Test {
   HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
 };
 
-TEST_F(Lifetime, TheServerMayUnloadOnlyWhenNoObjectFactoryOrLockIsLeft) {
+// The class factories live as long as the DLL, one per class, and keep
+// nothing loaded: a host that never releases one (Wine's script host) leaks
+// nothing and does not pin the server.
+TEST_F(Lifetime, TheServerMayUnloadOnlyWhenNoObjectOrLockIsLeft) {
   EXPECT_EQ(canUnloadNow_(), S_OK);
   unique_com<IClassFactory> factory;
   ASSERT_EQ(getClassObject_(CLSID_ScriptingEngine, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
-  EXPECT_EQ(canUnloadNow_(), S_FALSE);
+  IClassFactory* leaked = nullptr;
+  ASSERT_EQ(getClassObject_(CLSID_ScriptingEngine, IID_IClassFactory, reinterpret_cast<void**>(&leaked)), S_OK);
+  EXPECT_EQ(leaked, factory.get());
+  EXPECT_EQ(canUnloadNow_(), S_OK);
   unique_com<IDispatch> object;
   ASSERT_EQ(factory.get()->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.put())), S_OK);
   unique_com<IUnknown> outer;

@@ -149,6 +149,10 @@ TEST_F(ScriptExamples, ProcessLogFilesBecomeTheRecordsQuaxlog2rrWrites) {
 
 TEST(ScriptEdgeCases, EveryCheckOfTheEngineFacadesPassesInTheScriptHost) {
   const test::ScratchDirectory scratch("edge");
+  // Names beyond the ANSI code page, as UTF-16 with its byte order mark.
+  const std::wstring names = L"\xFEFFM\x0101ller\r\n\x65E5\x672C\r\n\x4E2D\x56FD\r\nM\x00FCller\r\n";
+  WriteText(scratch.Path() + "\\names-utf16.txt",
+            std::string(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t)));
   const ScriptRun run = RunScript("aggregation/com/tests/scripting_edge_cases.vbs", {scratch.Path()});
   EXPECT_EQ(run.ExitCode, 0u) << run.Output;
   const std::vector<std::string> checks = {
@@ -182,6 +186,32 @@ TEST(ScriptEdgeCases, EveryCheckOfTheEngineFacadesPassesInTheScriptHost) {
       "a record without identifiers fails",
       "and says so",
       "an unreadable line raises the reader's error [quaxagg.VTXAggregator: Unreadable resource record at line 2",
+      "a name the code page cannot hold is refused",
+      "the refusal names the character",
+      "Japanese is refused, not summed as ??",
+      "Chinese is refused",
+      "texts the code page holds are added",
+      "a value with quotes is refused",
+      "and the quote named",
+      "a header with a comma is refused when defined",
+      "and refuses every entry while it is defined",
+      "a day past 9999 is no date",
+      "nor an entry's start",
+      "after the facade's refusal the engine's shows",
+      "distinct texts stay distinct, in the code page's bytes",
+      "a full disk fails the write",
+      "and says so",
+      "nothing counts as written",
+      "the aggregates stay for a retry",
+      "and reach the good file",
+      "counted as written",
+      "a file name holding a NUL is refused [quaxagg.ScriptingEngine: The output file name holds a NUL character",
+      "an input that is the output is refused",
+      "as the same file",
+      "and left as it was",
+      "an exception file that cannot be opened fails",
+      "with a message that ends without a line end",
+      "an exception file name holding a NUL is refused [quaxagg.ExceptionFile: The file name holds a NUL",
   };
   std::istringstream lines(run.Output);
   std::string line;

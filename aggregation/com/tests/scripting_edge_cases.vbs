@@ -148,6 +148,107 @@ a.InputFileName = folder & "broken.txt"
 r = a.AggregateFile()
 ExpectError "an unreadable line raises the reader's error"
 
+' ---- Texts a record cannot hold, dates beyond 9999, stale messages ------
+e.Initialize
+e.DefineResourceRecordHeader "HDR"
+e.DefineIdentifier "USER"
+e.DefineResource "CPU"
+e.OutputFileName = folder & "names.txt"
+e.DateStart = "20240131 00:00:00"
+e.DateEnd = "20240131 23:59:59"
+Step "define the names layout"
+' Wine's script host has no ChrW: the names come from a UTF-16 file, one a
+' line: M-a-macron-ller, Japanese, Chinese, M-u-umlaut-ller. The test
+' prefix's ANSI code page is the Western 1252: it holds u-umlaut (U+00FC),
+' not a-macron (U+0101) nor Chinese or Japanese characters.
+Dim names, macron, japanese, chinese, umlaut
+Set names = fso.OpenTextFile(folder & "names-utf16.txt", 1, False, -1)
+macron = names.ReadLine : japanese = names.ReadLine : chinese = names.ReadLine : umlaut = names.ReadLine
+names.Close
+Step "read the names"
+r = e.AddEntry(Array(macron), Array(1))
+Expect "a name the code page cannot hold is refused", r, 16
+text = "Identifier value 0 holds the character U+0101 (character 2), which the ANSI code page "
+Expect "the refusal names the character", Left(e.LastErrorMessage, Len(text)), text
+r = e.AddEntry(Array(japanese), Array(1))
+Expect "Japanese is refused, not summed as ??", r, 16
+r = e.AddEntry(Array(chinese), Array(1))
+Expect "Chinese is refused", r, 16
+r = e.AddEntry(Array("??"), Array(1)) + e.AddEntry(Array("Maller"), Array(2)) + _
+  e.AddEntry(Array(umlaut), Array(4))
+Expect "texts the code page holds are added", r, 0
+r = e.AddEntry(Array("mallory"",""Dept"",""X"), Array(8))
+Expect "a value with quotes is refused", r, 16
+Expect "and the quote named", e.LastErrorMessage, _
+  "The identifier value 'mallory"",""Dept"",""X' holds a double quote, which a resource record cannot hold; the entry was not added."
+e.DefineResourceRecordHeader "H,X"
+Expect "a header with a comma is refused when defined", e.LastErrorMessage, _
+  "The record header 'H,X' holds a comma, which a resource record cannot hold."
+r = e.AddEntry(Array("u"), Array(1))
+Expect "and refuses every entry while it is defined", r, 16
+e.DefineResourceRecordHeader "HDR"
+e.DateStart = "99991232 00:00:00"
+Expect "a day past 9999 is no date", e.LastErrorMessage, "Unable to convert date string '99991232 00:00:00' to a date."
+r = e.AddEntry(Array("u"), Array(1), "99991232 00:00:00")
+Expect "nor an entry's start", r, 16
+e.DataValidation = True
+r = e.AddEntry(Array("u", "v"), Array(1))
+Expect "after the facade's refusal the engine's shows", e.LastErrorMessage, _
+  "Expected 1 identifiers; received 2 identifiers"
+e.DataValidation = False
+r = e.WriteResourceFile()
+Step "write the names"
+Expect "distinct texts stay distinct, in the code page's bytes", ReadFile(folder & "names.txt"), _
+  "HDR,20240131,20240131,00:00:00,23:59:59,,1,""USER"",""??"",1,CPU,1" & vbCrLf & _
+  "HDR,20240131,20240131,00:00:00,23:59:59,,1,""USER"",""Maller"",1,CPU,2" & vbCrLf & _
+  "HDR,20240131,20240131,00:00:00,23:59:59,,1,""USER"",""" & umlaut & """,1,CPU,4" & vbCrLf
+
+' ---- A full disk, a retry, a name cut short -------------------------------
+e.Initialize
+e.DefineResourceRecordHeader "HDR"
+e.DefineIdentifier "USER"
+e.DefineResource "CPU"
+r = e.AddEntry(Array("u"), Array(1), "20240131 08:00:00", "20240131 09:00:00") + _
+  e.AddEntry(Array("v"), Array(2), "20240131 08:00:00", "20240131 09:00:00")
+e.OutputFileName = "Z:\dev\full"
+r = e.WriteResourceFile()
+Step "write to a full disk"
+Expect "a full disk fails the write", r, 16
+Expect "and says so", e.LastErrorMessage, "Unable to write file 'Z:\dev\full': Error #61: Disk full"
+Expect "nothing counts as written", InStr(e.ResultsMessage, vbCrLf & "Output Records: 0" & vbCrLf) > 0, True
+e.OutputFileName = folder & "retry.txt"
+r = e.WriteResourceFile()
+Step "write again"
+Expect "the aggregates stay for a retry", r, 0
+Expect "and reach the good file", ReadFile(folder & "retry.txt"), _
+  "HDR,20240131,20240131,08:00:00,09:00:00,,1,""USER"",""u"",1,CPU,1" & vbCrLf & _
+  "HDR,20240131,20240131,08:00:00,09:00:00,,1,""USER"",""v"",1,CPU,2" & vbCrLf
+Expect "counted as written", InStr(e.ResultsMessage, vbCrLf & "Output Records: 2" & vbCrLf) > 0, True
+e.OutputFileName = folder & "cut" & Chr(0) & "short.txt"
+ExpectError "a file name holding a NUL is refused"
+
+a.Initialize
+WriteFile folder & "same.txt", lineB & vbCrLf
+a.InputFileName = folder & "same.txt"
+a.OutputFileName = folder & "SAME.TXT"
+r = a.AggregateFile()
+Step "AggregateFile into its own input"
+Expect "an input that is the output is refused", r, False
+Expect "as the same file", a.LastErrorMessage, _
+  "Input file '" & folder & "same.txt' and output file '" & folder & "SAME.TXT' are the same file."
+Expect "and left as it was", ReadFile(folder & "same.txt"), lineB & vbCrLf
+
+' ---- ExceptionFile --------------------------------------------------------
+Dim x
+Set x = CreateObject("quaxagg.ExceptionFile")
+x.FileName = folder & "no such folder\exceptions.txt"
+r = x.FileOpen()
+Step "ExceptionFile in a missing folder"
+Expect "an exception file that cannot be opened fails", r, False
+Expect "with a message that ends without a line end", Right(x.LastErrorMessage, 1) <> vbLf, True
+x.FileName = folder & "cut" & Chr(0) & "short.txt"
+ExpectError "an exception file name holding a NUL is refused"
+
 WScript.Echo "done"
 WScript.Quit 0
 

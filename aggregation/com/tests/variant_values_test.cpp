@@ -161,6 +161,28 @@ TEST(VariantValues, TextTravelsAsAnsiBothWays) {
   EXPECT_EQ(ToText(testing::Bool(true).get()), "True");
 }
 
+// Exactly or not at all: what the code page holds keeps its bytes, the
+// first character it lacks is named by its code point, a pair of surrogates
+// as one (the test prefix's code page is 1252).
+TEST(VariantValues, ExactTextIsTheCodePagesBytesOrNamesWhatItLacks) {
+  const auto exact = [](const wchar_t* text) {
+    return ExactTextOf(unique_bstr(SysAllocString(text)).get());
+  };
+  EXPECT_EQ(exact(L"M\u00FCller").Text, "M\xFCller");
+  EXPECT_EQ(exact(L"M\u00FCller").Unheld, "");
+  EXPECT_EQ(exact(L"??").Text, "??");
+  const ExactText macron = exact(L"Ma\u0101ller");
+  EXPECT_EQ(macron.Text, "");
+  EXPECT_EQ(macron.Unheld,
+            "holds the character U+0101 (character 3), which the ANSI code page " + std::to_string(GetACP()) +
+                " cannot hold");
+  EXPECT_EQ(exact(L"ok \U0001F600").Unheld.rfind("holds the character U+1F600 (character 4)", 0), 0u);
+  // Before a file name reaches the system: a NUL would cut it short.
+  EXPECT_EQ(ThrownResult([] { FileNameFromBstr(unique_bstr(SysAllocStringLen(L"a\0b", 3)).get(), "file name"); }),
+            E_INVALIDARG);
+  EXPECT_EQ(FileNameFromBstr(unique_bstr(SysAllocString(L"C:\\out.txt")).get(), "file name"), "C:\\out.txt");
+}
+
 TEST(VariantValues, FixedLayoutDateTextIsWhatVarDateFromUdateMakesOfItsPieces) {
   UDATE calendar {};
   calendar.st.wYear = 2003;
@@ -176,6 +198,8 @@ TEST(VariantValues, FixedLayoutDateTextIsWhatVarDateFromUdateMakesOfItsPieces) {
   EXPECT_FALSE(DateFromText("2003-01-31", false).has_value());
   EXPECT_FALSE(DateFromText("2003013a 23:59:30", true).has_value());
   EXPECT_EQ(ThrownResult([] { DateFromText("2003013a 23:59:30", false); }), DISP_E_TYPEMISMATCH);
+  EXPECT_FALSE(DateFromText("99991232 00:00:00", true).has_value());  // rolled past 9999
+  EXPECT_TRUE(DateFromText("99991231 23:59:59", true).has_value());
 }
 
 TEST(VariantValues, ValueListsViewArraysInPlace) {
