@@ -21,15 +21,6 @@ void AddToRemovalSet(std::set<std::string, std::less<>>& set, std::string_view n
   if (!set.insert(UpperCase(name)).second) throw Error(CFileAggregator::kDuplicateKey);
 }
 
-std::vector<std::string> Unmatched(const std::set<std::string, std::less<>>& toRemove,
-                                   const std::set<std::string, std::less<>>& removed) {
-  std::vector<std::string> names;
-  for (const std::string& name : toRemove) {
-    if (!removed.contains(name)) names.push_back(name);
-  }
-  return names;
-}
-
 // The values at the kept positions: the record's own when the layout drops
 // none, else a copy in `scratch`.
 template <class Value>
@@ -52,14 +43,6 @@ void CFileAggregator::AddIdentifierToRemove(std::string_view identifier) {
 
 void CFileAggregator::AddResourceToRemove(std::string_view rateCode) {
   AddToRemovalSet(resourcesToRemove_, rateCode);
-}
-
-std::vector<std::string> CFileAggregator::UnmatchedIdentifiersToRemove() const {
-  return Unmatched(identifiersToRemove_, identifiersRemoved_);
-}
-
-std::vector<std::string> CFileAggregator::UnmatchedResourcesToRemove() const {
-  return Unmatched(resourcesToRemove_, resourcesRemoved_);
 }
 
 bool CFileAggregator::Initialize(std::int32_t maxEntries) {
@@ -87,20 +70,12 @@ void CFileAggregator::Redefine(const ResourceRecordView& record) {
   keptIdentifiers_.clear();
   keptResources_.clear();
   for (std::size_t i = 0; i < record.IdentifierNames.size(); ++i) {
-    std::string name = UpperCase(record.IdentifierNames[i]);
-    if (identifiersToRemove_.contains(name)) {
-      identifiersRemoved_.insert(std::move(name));
-      continue;
-    }
+    if (identifiersToRemove_.contains(UpperCase(record.IdentifierNames[i]))) continue;
     engine_.DefineIdentifier(record.IdentifierNames[i]);
     keptIdentifiers_.push_back(i);
   }
   for (std::size_t j = 0; j < record.RateCodes.size(); ++j) {
-    std::string code = UpperCase(record.RateCodes[j]);
-    if (resourcesToRemove_.contains(code)) {
-      resourcesRemoved_.insert(std::move(code));
-      continue;
-    }
+    if (resourcesToRemove_.contains(UpperCase(record.RateCodes[j]))) continue;
     engine_.DefineResource(record.RateCodes[j], 1.0, -1);
     keptResources_.push_back(j);
   }
@@ -127,13 +102,8 @@ std::span<const Decimal> CFileAggregator::KeptResources(const ResourceRecordView
   return KeptValues<Decimal>(keptResources_, dropsResources_, record.ResourceValues, resourceValues_);
 }
 
+// Records are added in file order, the engine looking a few records ahead.
 bool CFileAggregator::AggregateFile() {
-  const AggregationInput input{inputFileName_, false};
-  return AggregateInputs(std::span<const AggregationInput>(&input, 1));
-}
-
-// Records are added in input order, the engine looking a few records ahead.
-bool CFileAggregator::AggregateInputs(std::span<const AggregationInput> inputs) {
   lastErrorMessage_.clear();
   previousHeader_.clear();
   previousIdentifierNames_.clear();
@@ -141,60 +111,31 @@ bool CFileAggregator::AggregateInputs(std::span<const AggregationInput> inputs) 
   keptIdentifiers_.clear();
   keptResources_.clear();
   dropsIdentifiers_ = dropsResources_ = false;
-  identifiersRemoved_.clear();
-  resourcesRemoved_.clear();
 
   CResourceFile reader;
-  reader.SetStrictReading(strictInput_);
-  const auto open = [this, &reader](const AggregationInput& input) {
-    reader.SetFileName(input.Name);
-    if (input.StandardInput ? reader.FileOpenStandardInput() : reader.FileOpen(CResourceFile::kModeRead)) {
-      return true;
-    }
-    lastErrorMessage_ = "Unable to open input file '" + input.Name + "': " + reader.LastErrorMessage();
+  reader.SetFileName(inputFileName_);
+  if (!reader.FileOpen(CResourceFile::kModeRead)) {
+    lastErrorMessage_ = "Unable to open input file '" + inputFileName_ + "': " + reader.LastErrorMessage();
     return false;
-  };
-  // A missing file fails the run before any record is read, and so does an
-  // input that is the output under any name: every flush would append to
-  // the file being read, which then never ends.
+  }
+  // An input that is the output under any name would never end: every
+  // flush would append to the file being read.
   platform::FileIdentity output;
-  const bool outputExists = platform::IdentifyFile(engine_.OutputFileName(), output);
-  for (const AggregationInput& input : inputs) {
-    if (input.StandardInput) continue;
-    if (!open(input)) return false;
-    reader.FileClose();
-    platform::FileIdentity identity;
-    if (outputExists && platform::IdentifyFile(input.Name, identity) && identity == output) {
-      lastErrorMessage_ = "Input file '" + input.Name + "' and output file '" + engine_.OutputFileName() +
-                          "' are the same file.";
-      return false;
-    }
-  }
-  std::int64_t recordsRead = 0;
-  for (const AggregationInput& input : inputs) {
-    if (!open(input)) return false;
-    const bool added = engine_.AddRecordsAhead(
-        batch_,
-        [&reader](ResourceRecordView& record) { return !reader.AtEOF() && reader.FileRead(record); },
-        [&reader](ResourceRecordView& record) { return reader.FileReadBuffered(record); },
-        [this](const ResourceRecordView& record) { return KeptIdentifiers(record, lookaheadValues_); },
-        [this, &recordsRead](const ResourceRecordView& record, std::size_t keyTicket) {
-          ++recordsRead;
-          if (progress_ && progressInterval_ > 0 && recordsRead % progressInterval_ == 0 &&
-              !progress_(recordsRead, false)) {
-            lastErrorMessage_ = kStopped;
-            return false;
-          }
-          return AddRecord(record, keyTicket);
-        });
-    reader.FileClose();
-    if (!added) return false;
-  }
-  if (progress_ && !progress_(recordsRead, true)) {
-    lastErrorMessage_ = kStopped;
+  platform::FileIdentity input;
+  if (platform::IdentifyFile(engine_.OutputFileName(), output) && platform::IdentifyFile(inputFileName_, input) &&
+      input == output) {
+    lastErrorMessage_ = "Input file '" + inputFileName_ + "' and output file '" + engine_.OutputFileName() +
+                        "' are the same file.";
     return false;
   }
-  return Flush();
+  const bool added = engine_.AddRecordsAhead(
+      batch_,
+      [&reader](ResourceRecordView& record) { return !reader.AtEOF() && reader.FileRead(record); },
+      [&reader](ResourceRecordView& record) { return reader.FileReadBuffered(record); },
+      [this](const ResourceRecordView& record) { return KeptIdentifiers(record, lookaheadValues_); },
+      [this](const ResourceRecordView& record, std::size_t keyTicket) { return AddRecord(record, keyTicket); });
+  reader.FileClose();
+  return added && Flush();
 }
 
 bool CFileAggregator::AddRecord(const ResourceRecordView& record, std::size_t keyTicket) {

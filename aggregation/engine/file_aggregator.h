@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <set>
 #include <span>
 #include <string>
@@ -18,20 +17,11 @@
 
 namespace quax::agg {
 
-// One input of AggregateInputs: a file, or the process's standard input
-// (then Name is how messages call it).
-struct AggregationInput {
-  std::string Name;
-  bool StandardInput = false;
-};
-
 class CFileAggregator {
  public:
   // The scripting dictionary's error for a key it already holds.
   static constexpr const char* kDuplicateKey =
       "This key is already associated with an element of this collection";
-  // The message of a run its progress callback stopped.
-  static constexpr const char* kStopped = "The run was stopped.";
 
   TypedEngine& Engine() noexcept { return engine_; }
 
@@ -71,26 +61,6 @@ class CFileAggregator {
   // True only when the whole file was read, every record added and the
   // final write succeeded. An unreadable line throws the reader's error.
   bool AggregateFile();
-  // The same over several inputs in one run, read one after the other into
-  // the one engine: records of equal keys in different inputs are summed.
-  // Every input is opened before the first record is read.
-  bool AggregateInputs(std::span<const AggregationInput> inputs);
-
-  // Strict reading of the input (RecordReading); lenient by default.
-  void SetStrictInput(bool strict) noexcept { strictInput_ = strict; }
-
-  // Called with the number of records read every `interval` records and
-  // once more when every input is read (allRead); answering false stops the
-  // run (AggregateInputs then fails with kStopped).
-  using Progress = std::function<bool(std::int64_t records, bool allRead)>;
-  void SetProgress(Progress progress, std::int64_t interval) {
-    progress_ = std::move(progress);
-    progressInterval_ = interval;
-  }
-
-  // The names to remove (upper-cased) that no record of the last run held.
-  std::vector<std::string> UnmatchedIdentifiersToRemove() const;
-  std::vector<std::string> UnmatchedResourcesToRemove() const;
 
  private:
   bool SameLayout(const ResourceRecordView& record) const;
@@ -109,11 +79,6 @@ class CFileAggregator {
   std::string lastErrorMessage_;
   std::set<std::string, std::less<>> identifiersToRemove_;
   std::set<std::string, std::less<>> resourcesToRemove_;
-  Progress progress_;
-  std::int64_t progressInterval_ = 0;
-  bool strictInput_ = false;
-  std::set<std::string, std::less<>> identifiersRemoved_;  // names matched in this run
-  std::set<std::string, std::less<>> resourcesRemoved_;
 
   // Layout of the previous record and which of its fields are kept.
   std::string previousHeader_;

@@ -888,14 +888,6 @@ bool TypedEngine::RunExternalPass() {
   }
   if (rejects_.AtEOF()) return true;
   counters_.IncrementRejectPassesCount();
-  const std::int64_t pass = static_cast<std::int64_t>(counters_.RejectPassesCount()) + 1;
-  std::int64_t recordsRead = 0;
-  const auto goOn = [&] {
-    if (passProgress_(pass, recordsRead)) return true;
-    lastErrorMessage_ = kPassStopped;
-    return false;
-  };
-  if (passProgress_ && !goOn()) return false;
   passBatch_.resize(kLookaheadBatch);
   const WorkLayout* appliedLayout = nullptr;
   std::uint64_t appliedSerial = 0;
@@ -906,10 +898,6 @@ bool TypedEngine::RunExternalPass() {
     for (std::size_t k = 0; k < count; ++k) keyMap_.PrefetchSlot(passBatch_[k].KeyHash);
     for (std::size_t k = 0; k < count; ++k) {
       if (k + kLookaheadDistance < count) PrefetchEntryOf(passBatch_[k + kLookaheadDistance].KeyHash);
-      ++recordsRead;
-      if (passProgress_ && passProgressInterval_ > 0 && recordsRead % passProgressInterval_ == 0 && !goOn()) {
-        return false;
-      }
       const WorkEntry& entry = passBatch_[k];
       if (entry.Layout != appliedLayout || entry.LayoutSerial != appliedSerial) {
         DefineResourceRecordHeader(entry.Layout->Header);

@@ -232,16 +232,6 @@ class TypedEngine {
   // The memory figure of the growth decision, in MB; the default refreshes
   // COSMemoryInfo and reads MemoryCurrentlyUsedMB.
   void SetMemoryUsedProbe(std::function<std::int32_t()> probe) { memoryUsedProbe_ = std::move(probe); }
-  // Called when an external pass starts (records 0) and every `interval`
-  // records it reads back, with the pass number (the intake of the client's
-  // entries being pass 1); answering false stops the pass, and
-  // WriteResourceFile then fails with kPassStopped.
-  static constexpr const char* kPassStopped = "The external pass was stopped.";
-  void SetPassProgress(std::function<bool(std::int64_t pass, std::int64_t records)> progress,
-                       std::int64_t interval) {
-    passProgress_ = std::move(progress);
-    passProgressInterval_ = interval;
-  }
   // The event-log seam; the default is MakeDefaultEventReporter().
   void SetEventReporter(std::unique_ptr<EventReporter> reporter) { reporter_ = std::move(reporter); }
   // The reject processor, for tests that look at the work files.
@@ -384,8 +374,6 @@ class TypedEngine {
   bool lastGrowthAnswer_ = true;
   std::unique_ptr<EventReporter> reporter_;
   std::function<std::int32_t()> memoryUsedProbe_;
-  std::function<bool(std::int64_t, std::int64_t)> passProgress_;
-  std::int64_t passProgressInterval_ = 0;
   std::vector<WorkEntry> passBatch_;
   std::vector<Decimal> rounded_;
   std::vector<std::string> writeNames_;

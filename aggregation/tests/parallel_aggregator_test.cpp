@@ -21,6 +21,7 @@ using testing::ReadRecords;
 using testing::ReadText;
 using testing::ScratchFolder;
 using testing::WriteText;
+using tools::AggregationInput;
 using tools::AggregationSettings;
 using tools::ParallelAggregator;
 

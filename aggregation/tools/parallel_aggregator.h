@@ -33,9 +33,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_aggregator.h"
+#include "engine/typed_engine.h"
 
 namespace quax::agg::tools {
+
+// One input: a file, or the process's standard input (then Name is how
+// messages call it).
+struct AggregationInput {
+  std::string Name;
+  bool StandardInput = false;
+};
 
 struct AggregationSettings {
   int Threads = 1;  // 1 to ParallelAggregator::kMaxThreads
