@@ -208,6 +208,23 @@ struct TypedEngine::Entry {
   std::vector<std::string> IdentifierValues;
 };
 
+namespace {
+
+std::string EventTextHead() {
+  return std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
+         std::to_string(platform::CurrentProcessId()) + kCrLf;
+}
+
+}  // namespace
+
+std::string ResultsEventText(std::string_view results) {
+  return EventTextHead() + " Results" + kCrLf + kCrLf + std::string(results);
+}
+
+std::string WriteErrorEventText(std::string_view message) {
+  return EventTextHead() + "Error in writing resource file: " + std::string(message);
+}
+
 TypedEngine::TypedEngine() : reporter_(MakeDefaultEventReporter()) {
   keyMap_.SetInitialListSize(kKeyMapInitialListSize);
   identifierNameMap_.SetInitialListSize(kNameMapInitialListSize);
@@ -949,8 +966,6 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
   ++keyGeneration_;  // the passes change the definitions: no key built ahead survives them
   lastErrorMessage_.clear();
   if (enableDebugCounters_) counters_.StartProcessTimeInterval_WriteResourceFile();
-  const std::string eventText = std::string("Process: ") + kProcessName + kCrLf + "Process Id: " +
-                                std::to_string(platform::CurrentProcessId()) + kCrLf;
   // However the call ends, the engine leaves output mode and normal
   // priority is restored.
   struct OutputMode {
@@ -963,8 +978,7 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
     }
   } outputMode {*this};
   const auto failed = [&] {
-    reporter_->ReportError(kEventCategoryProcessing,
-                           eventText + "Error in writing resource file: " + lastErrorMessage_);
+    reporter_->ReportError(kEventCategoryProcessing, WriteErrorEventText(lastErrorMessage_));
     return EQUAX_RETURN_CODE_ERROR;
   };
 
@@ -1015,8 +1029,7 @@ std::int32_t TypedEngine::WriteResourceFile(bool appendToResourceFile) {
       return failed();
     }
   }
-  reporter_->ReportInformation(kEventCategoryProcessing,
-                               eventText + " Results" + kCrLf + kCrLf + ResultsMessage());
+  reporter_->ReportInformation(kEventCategoryProcessing, ResultsEventText(ResultsMessage()));
   return EQUAX_RETURN_CODE_OK;
 }
 

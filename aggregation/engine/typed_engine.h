@@ -56,6 +56,11 @@ bool ResolveDateKeyword(std::string_view keyword, double today, double& start, d
 // Round half up (towards plus infinity) to `places` decimal places.
 Decimal RoundHalfUp(const Decimal& value, std::int32_t places);
 
+// The texts of the event that reports how writing the aggregates ended:
+// the run's results, or why the write failed.
+std::string ResultsEventText(std::string_view results);
+std::string WriteErrorEventText(std::string_view message);
+
 // One cell of AggregationList.
 using AggregationCell = std::variant<std::monostate, std::string, double, std::int32_t, Decimal>;
 struct AggregationListView {

@@ -187,6 +187,20 @@ void WarnOfUnmatched(const std::vector<std::string>& unmatched, const char* opti
   }
 }
 
+// On Windows the outcome also goes to the Application event log, in the
+// engine's words, for those who watch it; natively the tool's own output
+// says it all.
+void ReportToEventLog([[maybe_unused]] bool written, [[maybe_unused]] const std::string& text) {
+#ifdef _WIN32
+  const std::unique_ptr<EventReporter> log = MakeDefaultEventReporter();
+  if (written) {
+    log->ReportInformation(kEventCategoryProcessing, ResultsEventText(text));
+  } else {
+    log->ReportError(kEventCategoryProcessing, WriteErrorEventText(text));
+  }
+#endif
+}
+
 // The options, with the engine's memory limits where none is given.
 AggregationSettings SettingsOf(const Options& options, const TypedEngine& engine) {
   AggregationSettings settings;
@@ -230,8 +244,16 @@ int Run(const Options& options) {
   progress.Clear();
   if (InterruptRequested()) return ReportInterrupted("quaxaggregate", options.Output);
   // A failed run wrote nothing: its counts are not shown.
-  if (!done) return Fail(staged.InUserTerms(aggregator.LastErrorMessage()));
-  if (!staged.Publish(message)) return InterruptRequested() ? ReportInterrupted("quaxaggregate", options.Output) : Fail(message);
+  if (!done) {
+    ReportToEventLog(false, aggregator.LastErrorMessage());
+    return Fail(staged.InUserTerms(aggregator.LastErrorMessage()));
+  }
+  if (!staged.Publish(message)) {
+    if (InterruptRequested()) return ReportInterrupted("quaxaggregate", options.Output);
+    ReportToEventLog(false, message);
+    return Fail(message);
+  }
+  ReportToEventLog(true, aggregator.ResultsMessage());
   if (!options.Quiet) {
     std::FILE* results = WritesThrough(options.Output) ? stderr : stdout;
     PrintText(results, options.DebugCounters ? aggregator.DebugMessage() : aggregator.ResultsMessage());

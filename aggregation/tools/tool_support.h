@@ -34,8 +34,8 @@ inline bool IsStandardStream(std::string_view name) noexcept { return name == kS
 // From now on a request to end the run (Ctrl+C, Ctrl+Break, SIGHUP, SIGTERM,
 // the console's closing, log-off, shutdown) is recorded for the run to poll,
 // and file reads and writes fail from then on (one waiting on a pipe or a
-// terminal gives up), so that the run ends through its own clean-up. A second Ctrl+C (or the same signal again) ends the
-// process at once. A closed output pipe (SIGPIPE) and a file-size limit
+// terminal gives up), so that the run ends through its own clean-up. A
+// second Ctrl+C (or the same signal again) ends the process at once. A closed output pipe (SIGPIPE) and a file-size limit
 // (SIGXFSZ) become write errors that fail the run. Signals the process was
 // started immune to (nohup, a background job) stay ignored.
 void CatchStopRequests();
