@@ -163,7 +163,7 @@ std::string ShownField(std::string_view text) {
   constexpr std::size_t kShownBytes = 40;
   std::string shown(text.substr(0, kShownBytes));
   for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 32) c = '?';
+    if (static_cast<unsigned char>(c) < 32 || c == 0x7F) c = '?';
   }
   if (text.size() > kShownBytes) shown += "...";
   return shown;

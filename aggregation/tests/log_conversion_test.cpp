@@ -253,6 +253,11 @@ TEST(ProcessLogLayout, EachLineIsReadWithItsOwnDelimiterAndBadFieldsAreNamed) {
        "elapsed seconds"},
       {with("app.exe", std::string("app\0.exe", 8)), kFaultText,
        "field 4 (ProcessName) 'app?.exe': control characters or more than 259 characters"},
+      {with("app.exe", "long\x7Fprocess-name-of-the-job.exe"), kFaultText,
+       "field 4 (ProcessName) 'long?process-name-of-the-job.exe': control characters or more than 259 characters"},
+      {with("app.exe", "a-long-process-name-of-the-job\x1F.exe"), kFaultText,
+       "field 4 (ProcessName) 'a-long-process-name-of-the-job?.exe': control characters or more than 259 "
+       "characters"},
       {with("Apollo", std::string(260, 'p')), kFaultText,
        "field 32 (QUAXUProjectName) '" + std::string(40, 'p') + "...': control characters or more than 259 characters"},
   };
@@ -261,6 +266,9 @@ TEST(ProcessLogLayout, EachLineIsReadWithItsOwnDelimiterAndBadFieldsAreNamed) {
     EXPECT_EQ(fault.Kind, c.Kind);
     EXPECT_EQ(fault.Detail, c.Detail);
   }
+  // Bytes above 0x7F are letters of the code page, not control characters.
+  EXPECT_TRUE(parse(with("app.exe", "\xC4rger-\xFC" "ber-\xE4\xF6\xFC\xDF-\x80\xFF-Programm.exe"), service))
+      << fault.Detail;
   // A negative zero is a rounding of the writer, not a negative figure.
   EXPECT_TRUE(parse(with("\t1.500000\t", "\t-0.000000\t"), service)) << fault.Detail;
   EXPECT_EQ(usage.Figures[kKernel], 0);

@@ -304,6 +304,7 @@ struct LogConverter::State {
   std::string NamesKey;
   std::vector<SeriesKey> Series;
   std::vector<std::uint32_t> SeriesNames;  // the names of each series' last record read
+  std::uint32_t LastNames = kNone;         // those of the last record read
   SeriesIndex SeriesIds;
   RecordStore Records;
   std::vector<WideValues> Wide;
@@ -329,11 +330,13 @@ struct LogConverter::State {
   }
 
   std::uint32_t NamesId(std::uint32_t series, const UsageLine& line) {
-    const std::uint32_t last = SeriesNames[series];
-    if (last != kNone && Names[last].User == line.UserName && Names[last].Project == line.ProjectName &&
-        Names[last].Process == line.ProcessName) {
-      return last;
-    }
+    const auto same = [&](std::uint32_t names) {
+      return names != kNone && Names[names].User == line.UserName && Names[names].Project == line.ProjectName &&
+             Names[names].Process == line.ProcessName;
+    };
+    // The names of the line before, or of the process' record before.
+    if (same(LastNames)) return SeriesNames[series] = LastNames;
+    if (same(SeriesNames[series])) return LastNames = SeriesNames[series];
     // No name holds a control character: NUL separates them.
     NamesKey.assign(line.UserName);
     NamesKey += '\0';
@@ -345,7 +348,7 @@ struct LogConverter::State {
       found = NamesIds.emplace(NamesKey, static_cast<std::uint32_t>(Names.size())).first;
       Names.push_back({std::string(line.UserName), std::string(line.ProjectName), std::string(line.ProcessName)});
     }
-    return SeriesNames[series] = found->second;
+    return LastNames = SeriesNames[series] = found->second;
   }
 
   std::string Where(std::uint32_t file, std::int64_t line) const { return Files[file] + ":" + std::to_string(line); }

@@ -138,10 +138,25 @@ bool IsControl(char c) noexcept {
   return byte < 0x20 || byte == 0x7F;
 }
 
+// 16 bytes at a time with SSE2: four names of every line come here.
 bool IsCleanText(std::string_view text) noexcept {
   if (text.size() > kMaxTextLength) return false;
-  for (const char c : text) {
-    if (IsControl(c)) return false;
+  std::size_t at = 0;
+#if defined(__SSE2__)
+  // Bytes below 0x20 are those below 0xA0 once the top bit is flipped, in
+  // the signed compare SSE2 has.
+  const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i firstPrintable = _mm_set1_epi8(static_cast<char>(0x20 ^ 0x80));
+  const __m128i del = _mm_set1_epi8(0x7F);
+  for (; at + 16 <= text.size(); at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    const __m128i control =
+        _mm_or_si128(_mm_cmplt_epi8(_mm_xor_si128(bytes, flip), firstPrintable), _mm_cmpeq_epi8(bytes, del));
+    if (_mm_movemask_epi8(control) != 0) return false;
+  }
+#endif
+  for (; at < text.size(); ++at) {
+    if (IsControl(text[at])) return false;
   }
   return true;
 }
@@ -158,15 +173,21 @@ namespace {
 // A log date-time; the day of its date from `scratch` when it is the date
 // read last.
 bool ReadLogTime(std::string_view text, LogTime& out, UsageLineScratch* scratch) noexcept {
-  if (text == kNoValue || text == kZeroTime) {
+  // YYYYMMDD HH:MM:SS.mmm: digits everywhere but at the four separators.
+  // Four of these are read for every line of a month of logs.
+  constexpr std::size_t kDigitAt[] = {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 12, 13, 15, 16, 18, 19, 20};
+  if (text.size() != kZeroTime.size()) {
+    if (text != kNoValue) return false;
     out = LogTime{};
     return true;
   }
-  // YYYYMMDD HH:MM:SS.mmm: digits everywhere but at the four separators.
-  if (text.size() != kZeroTime.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsDigit(text[i]) != (kZeroTime[i] == '0')) return false;
-    if (kZeroTime[i] != '0' && text[i] != kZeroTime[i]) return false;
+  const char* const c = text.data();
+  bool digits = c[8] == ' ' && c[11] == ':' && c[14] == ':' && c[17] == '.';
+  for (const std::size_t at : kDigitAt) digits &= static_cast<unsigned char>(c[at] - '0') <= 9;
+  if (!digits) return false;
+  if (c[0] == '0' && text == kZeroTime) {
+    out = LogTime{};
+    return true;
   }
   const auto number = [text](std::size_t at, std::size_t count) {
     std::int32_t value = 0;
