@@ -686,7 +686,12 @@ void LogConverter::Finish() {
            state.Series[seriesOrder[end]].SameProcess(state.Series[seriesOrder[rank]])) {
       ++end;
     }
-    for (std::size_t s = rank; s < end; ++s) std::sort(order.begin() + first[s], order.begin() + first[s + 1], before);
+    // Logs given in date order leave a series in order already.
+    for (std::size_t s = rank; s < end; ++s) {
+      const auto from = order.begin() + static_cast<std::ptrdiff_t>(first[s]);
+      const auto to = order.begin() + static_cast<std::ptrdiff_t>(first[s + 1]);
+      if (!std::is_sorted(from, to, before)) std::sort(from, to, before);
+    }
     std::size_t billed = rank;
     std::uint32_t projectNames = state.Records[order[first[rank]]].Names();
     if (end - rank == 2) {
