@@ -2,6 +2,13 @@
 
 set(QUAX_INSTALL_BIN bin)
 
+# Installs a program or library that is shipped, and notes it for the
+# package (installer/CMakeLists.txt).
+function(quax_install_shipped target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${QUAX_INSTALL_BIN})
+  set_property(GLOBAL APPEND PROPERTY QUAX_SHIPPED_TARGETS ${target})
+endfunction()
+
 # Warnings that matter most for a code base that builds 32- and 64-bit:
 # truncation and pointer-size conversions are errors.
 function(quax_target_defaults target)
