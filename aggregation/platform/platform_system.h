@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace quax::agg::platform {
 
@@ -41,6 +43,16 @@ bool SetProcessPriorityClass(std::uint32_t processId, std::int32_t priorityClass
 // Major version of the operating system (the old systems below 5 lack the
 // above/below-normal classes).
 std::int32_t OsMajorVersion() noexcept;
+
+// Memory for a large array that is filled once and read back. Linux gives
+// it in 2 MB pages where it can (transparent huge pages), which spares a
+// page fault for every 4 KB; elsewhere it is plain heap memory. Throws
+// std::bad_alloc.
+struct BulkMemoryRelease {
+  void operator()(void* memory) const noexcept;
+};
+using BulkMemory = std::unique_ptr<void, BulkMemoryRelease>;
+BulkMemory AllocateBulkMemory(std::size_t bytes);
 
 // 16 GUID bytes in the platform's layout; false when none could be made.
 bool NewGuid(std::array<std::uint8_t, 16>& out) noexcept;

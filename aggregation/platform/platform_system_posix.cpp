@@ -1,6 +1,7 @@
 #include "platform/platform_system.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -8,8 +9,10 @@
 #include <climits>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 
 namespace quax::agg::platform {
@@ -112,6 +115,19 @@ bool NewGuid(std::array<std::uint8_t, 16>& out) noexcept {
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // variant
   out = bytes;
   return true;
+}
+
+void BulkMemoryRelease::operator()(void* memory) const noexcept { std::free(memory); }
+
+BulkMemory AllocateBulkMemory(std::size_t bytes) {
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  const std::size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+  BulkMemory memory(std::aligned_alloc(kLargePage, rounded));
+  if (!memory) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(memory.get(), rounded, MADV_HUGEPAGE);  // only a wish: without it the pages are small
+#endif
+  return memory;
 }
 
 }  // namespace quax::agg::platform

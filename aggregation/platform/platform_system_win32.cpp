@@ -4,7 +4,9 @@
 #include <objbase.h>
 #include <psapi.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "unique_handle.h"
 
@@ -83,6 +85,15 @@ bool NewGuid(std::array<std::uint8_t, 16>& out) noexcept {
   static_assert(sizeof guid == 16);
   std::memcpy(out.data(), &guid, sizeof guid);
   return true;
+}
+
+void BulkMemoryRelease::operator()(void* memory) const noexcept { std::free(memory); }
+
+// Large pages need a privilege on Windows: plain heap memory.
+BulkMemory AllocateBulkMemory(std::size_t bytes) {
+  BulkMemory memory(std::malloc(bytes));
+  if (!memory) throw std::bad_alloc();
+  return memory;
 }
 
 }  // namespace quax::agg::platform

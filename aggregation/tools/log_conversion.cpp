@@ -6,6 +6,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/platform_system.h"
 #include "record/agg_error.h"
 #include "record/date_time.h"
 #include "record/resource_file.h"
@@ -261,25 +262,26 @@ class SeriesIndex {
   std::uint32_t last_ = kNone;
 };
 
-// The records of a run in chunks: growing never copies them, and a chunk is
-// touched only when filled.
+// The records of a run in chunks of bulk memory: growing never copies
+// them, and a chunk is touched only when filled.
 class RecordStore {
  public:
   std::size_t size() const noexcept { return size_; }
-  StoredRecord& operator[](std::size_t index) noexcept { return chunks_[index >> kChunkBits][index & kChunkMask]; }
+  StoredRecord& operator[](std::size_t index) noexcept { return Chunk(index >> kChunkBits)[index & kChunkMask]; }
   const StoredRecord& operator[](std::size_t index) const noexcept {
-    return chunks_[index >> kChunkBits][index & kChunkMask];
+    return Chunk(index >> kChunkBits)[index & kChunkMask];
   }
   void push_back(const StoredRecord& record) {
-    if ((size_ & kChunkMask) == 0) chunks_.push_back(std::make_unique_for_overwrite<StoredRecord[]>(kChunkSize));
+    if ((size_ & kChunkMask) == 0) chunks_.push_back(platform::AllocateBulkMemory(kChunkSize * sizeof(StoredRecord)));
     (*this)[size_++] = record;
   }
 
  private:
-  static constexpr std::size_t kChunkBits = 14;
+  static constexpr std::size_t kChunkBits = 16;  // 3.5 MB
   static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
   static constexpr std::size_t kChunkMask = kChunkSize - 1;
-  std::vector<std::unique_ptr<StoredRecord[]>> chunks_;
+  StoredRecord* Chunk(std::size_t chunk) const noexcept { return static_cast<StoredRecord*>(chunks_[chunk].get()); }
+  std::vector<platform::BulkMemory> chunks_;
   std::size_t size_ = 0;
 };
 
