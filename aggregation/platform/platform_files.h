@@ -56,6 +56,7 @@ class File {
   void* handle_ = nullptr;  // HANDLE; nullptr when none
 #else
   int fd_ = -1;
+  bool mayWait_ = true;  // not a regular file: a pipe, a terminal, a device
 #endif
 };
 

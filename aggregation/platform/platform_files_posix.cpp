@@ -56,12 +56,13 @@ FileError FromErrno(int code) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), mayWait_(other.mayWait_) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
+    mayWait_ = other.mayWait_;
   }
   return *this;
 }
@@ -101,12 +102,14 @@ bool File::Open(const std::string& path, OpenMode mode, FileError& error) {
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool known = ::fstat(fd, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
     ::close(fd);
     error = FromErrno(EISDIR);
     return false;
   }
   fd_ = fd;
+  mayWait_ = !known || !S_ISREG(st.st_mode);
   return true;
 }
 
@@ -118,6 +121,8 @@ bool File::OpenStandardStream(OpenMode mode, FileError& error) {
     return false;
   }
   fd_ = fd;
+  struct stat st {};
+  mayWait_ = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   return true;
 }
 
@@ -128,14 +133,16 @@ namespace {
 // thread waits looks at the stop request this often.
 constexpr int kStopCheckMilliseconds = 100;
 
-// Waits until `fd` is ready for `events` (at once for regular files); false
-// with EINTR once the run is asked to end.
-bool WaitUntilReady(int fd, short events, FileError& error) {
+// Waits until `fd` is ready for `events` when it may wait at all (a regular
+// file never does: it is not asked); false with EINTR once the run is asked
+// to end.
+bool WaitUntilReady(int fd, bool mayWait, short events, FileError& error) {
   for (;;) {
     if (ioWaitsStopped.load(std::memory_order_relaxed)) {
       error = FromErrno(EINTR);
       return false;
     }
+    if (!mayWait) return true;
     pollfd waiting{fd, events, 0};
     const int ready = ::poll(&waiting, 1, kStopCheckMilliseconds);
     if (ready > 0 || (ready < 0 && errno != EINTR)) return true;  // ready, or an error the call reports
@@ -146,7 +153,7 @@ bool WaitUntilReady(int fd, short events, FileError& error) {
 
 std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
   for (;;) {
-    if (!WaitUntilReady(fd_, POLLIN, error)) return -1;
+    if (!WaitUntilReady(fd_, mayWait_, POLLIN, error)) return -1;
     const ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
@@ -157,7 +164,7 @@ std::ptrdiff_t File::Read(char* buffer, std::size_t size, FileError& error) {
 
 bool File::Write(const char* data, std::size_t size, FileError& error) {
   while (size > 0) {
-    if (!WaitUntilReady(fd_, POLLOUT, error)) return false;
+    if (!WaitUntilReady(fd_, mayWait_, POLLOUT, error)) return false;
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
