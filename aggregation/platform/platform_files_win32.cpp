@@ -19,32 +19,34 @@ std::atomic<bool> ioWaitsStopped{false};
 
 // The threads inside a read or write, which may wait without end on a pipe
 // or a console: a run asked to end cancels their waits, whichever thread
-// reads. A slot a thread; a thread finding none left is not cancelled, and
-// gives up at the next look at the request.
+// reads. A slot a thread, by its id (reading it costs no system call, which
+// under Wine is a round trip to the server for every 32 KB read); a thread
+// finding none left is not cancelled, and gives up at the next look at the
+// request.
 constexpr std::size_t kWaitingThreadSlots = 128;
-std::array<std::atomic<HANDLE>, kWaitingThreadSlots> waitingThreads{};
+std::array<std::atomic<DWORD>, kWaitingThreadSlots> waitingThreads{};
 
 // Registers the calling thread for the time of one read or write.
 class WaitingThread {
  public:
-  WaitingThread() : self_(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId())) {
-    for (std::atomic<HANDLE>& slot : waitingThreads) {
-      HANDLE empty = nullptr;
-      if (self_ && slot.compare_exchange_strong(empty, self_.get())) {
+  WaitingThread() noexcept {
+    const DWORD self = GetCurrentThreadId();
+    for (std::atomic<DWORD>& slot : waitingThreads) {
+      DWORD empty = 0;
+      if (slot.compare_exchange_strong(empty, self)) {
         slot_ = &slot;
         return;
       }
     }
   }
   ~WaitingThread() {
-    if (slot_ != nullptr) slot_->store(nullptr);
+    if (slot_ != nullptr) slot_->store(0);
   }
   WaitingThread(const WaitingThread&) = delete;
   WaitingThread& operator=(const WaitingThread&) = delete;
 
  private:
-  unique_handle self_;
-  std::atomic<HANDLE>* slot_ = nullptr;
+  std::atomic<DWORD>* slot_ = nullptr;
 };
 
 // A lock file being removed as its holder lets go refuses to open for a
@@ -412,8 +414,12 @@ void StopWaitingIo() noexcept {
 }
 
 void CancelWaitingIo() noexcept {
-  for (const std::atomic<HANDLE>& slot : waitingThreads) {
-    if (const HANDLE thread = slot.load(); thread != nullptr) CancelSynchronousIo(thread);
+  for (const std::atomic<DWORD>& slot : waitingThreads) {
+    const DWORD id = slot.load();
+    if (id == 0) continue;
+    // A thread that has left its read meanwhile has nothing to cancel.
+    const unique_handle thread(OpenThread(THREAD_TERMINATE, FALSE, id));
+    if (thread) CancelSynchronousIo(thread.get());
   }
 }
 
