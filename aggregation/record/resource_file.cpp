@@ -175,6 +175,18 @@ thread_local DateTimeText lastEndText;
 
 constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and point
 
+// Every number of at most this many characters fits a decimal on reading.
+constexpr std::size_t kDigitsAlwaysRead = 28;
+
+// The length of a number written with six places, less the zeros it was
+// padded with when its digits would not fit a decimal on reading (a value
+// as large as 10^23 has no room for six places): the line reads back.
+std::size_t ReadableLength(const char* text, std::size_t length) noexcept {
+  Decimal probe;
+  while (text[length - 1] == '0' && !DecimalFromDigits(std::string_view(text, length), probe)) --length;
+  if (text[length - 1] == '.') --length;
+  return length;
+}
 
 // Whether a record is written at all (a record whose every value is zero is
 // not); throws when it cannot be.
@@ -246,7 +258,10 @@ char* WriteRecordLine(char* into, std::string_view header, double start, double 
     const Decimal& value = resourceValues[j];
     // A non-zero fraction gives exactly six places, a whole number none.
     char* at = out.At();
-    out = RawWriter(at + value.FormatFixed(at, value.HasFraction() ? kWrittenPlaces : 0));
+    const bool fraction = value.HasFraction();
+    std::size_t length = value.FormatFixed(at, fraction ? kWrittenPlaces : 0);
+    if (fraction && length > kDigitsAlwaysRead) length = ReadableLength(at, length);
+    out = RawWriter(at + length);
   }
   out.Char('\r');
   out.Char('\n');
