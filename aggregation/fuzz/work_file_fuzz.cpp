@@ -11,12 +11,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <unistd.h>
@@ -40,10 +42,20 @@ struct Entry {
   std::vector<Decimal> Resources;
 };
 
+void RemoveScratchFile();
+
+// One scratch file per fuzzing process, removed when the process ends.
 const std::string& FilePath() {
   static const std::string path =
       (std::filesystem::temp_directory_path() / ("quax-work-fuzz-" + std::to_string(getpid()) + ".bin")).string();
+  static const bool removedAtExit = std::atexit(RemoveScratchFile) == 0;
+  (void)removedAtExit;
   return path;
+}
+
+void RemoveScratchFile() {
+  std::error_code ignored;
+  std::filesystem::remove(FilePath(), ignored);
 }
 
 void WriteBytes(const std::string& bytes) {
