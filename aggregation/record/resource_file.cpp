@@ -175,7 +175,111 @@ thread_local DateTimeText lastEndText;
 
 constexpr std::size_t kMaxNumberText = 80;  // a value with six places, sign and point
 
+// Every number of at most this many characters fits a decimal on reading.
+constexpr std::size_t kDigitsAlwaysRead = 28;
+
+// The length of a number written with six places, less the zeros it was
+// padded with when its digits would not fit a decimal on reading (a value
+// as large as 10^23 has no room for six places): the line reads back.
+std::size_t ReadableLength(const char* text, std::size_t length) noexcept {
+  Decimal probe;
+  while (text[length - 1] == '0' && !DecimalFromDigits(std::string_view(text, length), probe)) --length;
+  if (text[length - 1] == '.') --length;
+  return length;
+}
+
+// Whether a record is written at all (a record whose every value is zero is
+// not); throws when it cannot be.
+bool HasUsage(double start, double end, TextSpan identifierNames, TextSpan identifierValues,
+              TextSpan rateCodes, std::span<const Decimal> resourceValues) {
+  bool anyNonZero = false;
+  for (const Decimal& value : resourceValues) {
+    if (!value.IsZero()) {
+      anyNonZero = true;
+      break;
+    }
+  }
+  if (!anyNonZero) return false;
+  if (!IsWritableDateTime(start) || !IsWritableDateTime(end)) throw Error(kDateOutOfRange);
+  if (identifierNames.size() < identifierValues.size() ||
+      rateCodes.size() < resourceValues.size()) {
+    throw Error("Subscript out of range: fewer identifier names or rate codes than values");
+  }
+  return true;
+}
+
+// Room for the whole line.
+std::size_t RecordLineBound(std::string_view header, std::string_view freeText, TextSpan identifierNames,
+                            TextSpan identifierValues, TextSpan rateCodes,
+                            std::span<const Decimal> resourceValues) noexcept {
+  std::size_t bound = 96 + header.size() + freeText.size();
+  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
+    bound += identifierNames[i].size() + identifierValues[i].size() + 6;
+  }
+  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
+    bound += rateCodes[j].size() + 2 + kMaxNumberText;
+  }
+  return bound;
+}
+
+// Writes the line, with its CR LF, into RecordLineBound's room at `into`;
+// answers its end.
+char* WriteRecordLine(char* into, std::string_view header, double start, double end, std::string_view freeText,
+                      TextSpan identifierNames, TextSpan identifierValues, TextSpan rateCodes,
+                      std::span<const Decimal> resourceValues) noexcept {
+  RawWriter out(into);
+  lastStartText.Of(start);
+  lastEndText.Of(end);
+  out.Bytes(header);
+  out.Char(',');
+  out.Bytes(lastStartText.DatePart());
+  out.Char(',');
+  out.Bytes(lastEndText.DatePart());
+  out.Char(',');
+  out.Bytes(lastStartText.TimePart());
+  out.Char(',');
+  out.Bytes(lastEndText.TimePart());
+  out.Char(',');
+  out.Bytes(freeText);
+  out.Char(',');
+  out.Number(identifierValues.size(), 1);
+  out.Char(',');
+  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
+    out.Quoted(identifierNames[i]);
+    out.Char(',');
+    out.Quoted(identifierValues[i]);
+    out.Char(',');
+  }
+  out.Number(resourceValues.size(), 1);
+  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
+    out.Char(',');
+    out.Bytes(rateCodes[j]);
+    out.Char(',');
+    const Decimal& value = resourceValues[j];
+    // A non-zero fraction gives exactly six places, a whole number none.
+    char* at = out.At();
+    const bool fraction = value.HasFraction();
+    std::size_t length = value.FormatFixed(at, fraction ? kWrittenPlaces : 0);
+    if (fraction && length > kDigitsAlwaysRead) length = ReadableLength(at, length);
+    out = RawWriter(at + length);
+  }
+  out.Char('\r');
+  out.Char('\n');
+  return out.At();
+}
+
 }  // namespace
+
+void AppendRecordLine(std::string& out, std::string_view header, double start, double end,
+                      std::string_view freeText, TextSpan identifierNames, TextSpan identifierValues,
+                      TextSpan rateCodes, std::span<const Decimal> resourceValues) {
+  if (!HasUsage(start, end, identifierNames, identifierValues, rateCodes, resourceValues)) return;
+  const std::size_t at = out.size();
+  out.resize(at + RecordLineBound(header, freeText, identifierNames, identifierValues, rateCodes, resourceValues));
+  const char* const lineEnd = WriteRecordLine(out.data() + at, header, start, end, freeText, identifierNames,
+                                              identifierValues, rateCodes, resourceValues);
+  out.resize(static_cast<std::size_t>(lineEnd - out.data()));
+}
 
 void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std::string_view fileName,
                              FieldList& fields, ResourceRecordView& out, RecordReading reading) {
@@ -413,28 +517,9 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
     lastErrorMessage_ = kReadOnly;
     return false;
   }
-  bool anyNonZero = false;
-  for (const Decimal& value : resourceValues) {
-    if (!value.IsZero()) {
-      anyNonZero = true;
-      break;
-    }
-  }
-  if (!anyNonZero) return true;
-  if (!IsWritableDateTime(start) || !IsWritableDateTime(end)) throw Error(kDateOutOfRange);
-  if (identifierNames.size() < identifierValues.size() ||
-      rateCodes.size() < resourceValues.size()) {
-    throw Error("Subscript out of range: fewer identifier names or rate codes than values");
-  }
-
-  // Room for the whole line, then one pass of writing into it.
-  std::size_t bound = 96 + header.size() + freeText.size();
-  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
-    bound += identifierNames[i].size() + identifierValues[i].size() + 6;
-  }
-  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
-    bound += rateCodes[j].size() + 2 + kMaxNumberText;
-  }
+  if (!HasUsage(start, end, identifierNames, identifierValues, rateCodes, resourceValues)) return true;
+  const std::size_t bound =
+      RecordLineBound(header, freeText, identifierNames, identifierValues, rateCodes, resourceValues);
   if (writeLength_ + bound > writeCapacity_) {
     Flush();
     if (bound > writeCapacity_) {
@@ -442,42 +527,9 @@ bool CResourceFile::FileWrite(std::string_view header, double start, double end,
       writeCapacity_ = bound;
     }
   }
-  RawWriter out(writeBuffer_.get() + writeLength_);
-  lastStartText.Of(start);
-  lastEndText.Of(end);
-  out.Bytes(header);
-  out.Char(',');
-  out.Bytes(lastStartText.DatePart());
-  out.Char(',');
-  out.Bytes(lastEndText.DatePart());
-  out.Char(',');
-  out.Bytes(lastStartText.TimePart());
-  out.Char(',');
-  out.Bytes(lastEndText.TimePart());
-  out.Char(',');
-  out.Bytes(freeText);
-  out.Char(',');
-  out.Number(identifierValues.size(), 1);
-  out.Char(',');
-  for (std::size_t i = 0; i < identifierValues.size(); ++i) {
-    out.Quoted(identifierNames[i]);
-    out.Char(',');
-    out.Quoted(identifierValues[i]);
-    out.Char(',');
-  }
-  out.Number(resourceValues.size(), 1);
-  for (std::size_t j = 0; j < resourceValues.size(); ++j) {
-    out.Char(',');
-    out.Bytes(rateCodes[j]);
-    out.Char(',');
-    const Decimal& value = resourceValues[j];
-    // A non-zero fraction gives exactly six places, a whole number none.
-    char* at = out.At();
-    out = RawWriter(at + value.FormatFixed(at, value.HasFraction() ? kWrittenPlaces : 0));
-  }
-  out.Char('\r');
-  out.Char('\n');
-  writeLength_ = static_cast<std::size_t>(out.At() - writeBuffer_.get());
+  char* const lineEnd = WriteRecordLine(writeBuffer_.get() + writeLength_, header, start, end, freeText,
+                                        identifierNames, identifierValues, rateCodes, resourceValues);
+  writeLength_ = static_cast<std::size_t>(lineEnd - writeBuffer_.get());
   if (writeLength_ >= kWriteBufferSize) Flush();
   recordCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(recordCount_) + 1u);
   return true;

@@ -96,6 +96,17 @@ void ParseResourceRecordLine(std::string_view line, std::int64_t lineNumber, std
                              FieldList& fields, ResourceRecord& out,
                              RecordReading reading = RecordReading::Lenient);
 
+// Appends the line CResourceFile::FileWrite writes for these fields (CR LF
+// included) to `out`; nothing for a record whose every value is zero, as
+// FileWrite writes none. Throws as FileWrite.
+void AppendRecordLine(std::string& out, std::string_view header, double start, double end,
+                      std::string_view freeText, TextSpan identifierNames, TextSpan identifierValues,
+                      TextSpan rateCodes, std::span<const Decimal> resourceValues);
+inline void AppendRecordLine(std::string& out, const ResourceRecord& record) {
+  AppendRecordLine(out, record.Header, record.Start, record.End, record.FreeText, record.IdentifierNames,
+                   record.IdentifierValues, record.RateCodes, record.ResourceValues);
+}
+
 class CResourceFile {
  public:
   static constexpr const char* kFileNotOpen = "File not open.";

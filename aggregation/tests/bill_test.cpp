@@ -159,6 +159,11 @@ TEST(ChargebackFiles, EveryLineNotUnderstoodIsNamed) {
   EXPECT_EQ(departments("CORP\\a,R,x\n"), "'d.csv' line 1: wants User,Department, found 3 fields");
   EXPECT_EQ(departments("CORP\\a,R\n,R\n"), "'d.csv' line 2: the user or the department is empty");
   EXPECT_EQ(departments("CORP\\a*,R\n"), "'d.csv' line 1: 'CORP\\a*': a wildcard stands only in DOMAIN\\*");
+  // A second backslash (one typed twice) names no Windows account.
+  EXPECT_EQ(departments("CORP\\\\*,R\n"),
+            "'d.csv' line 1: 'CORP\\\\*': an account is DOMAIN\\name or a name, with one backslash at most");
+  EXPECT_EQ(departments("CORP\\a\\b,R\n"),
+            "'d.csv' line 1: 'CORP\\a\\b': an account is DOMAIN\\name or a name, with one backslash at most");
   EXPECT_EQ(departments("CORP\\a,R\ncorp\\A,S\n"), "'d.csv' line 2: 'corp\\A' is in department 'R' on line 1 already");
   EXPECT_EQ(departments("CORP\\a,\"R\n"), "'d.csv' line 1: a quote is misplaced or not closed");
   DepartmentMap map;

@@ -129,6 +129,20 @@ TEST_F(ResourceFileTest, ValuesAreWrittenWithSixPlacesOnlyWhenFractional) {
   EXPECT_NE(text.find(",7,A,42,B,1.500000,C,-0.250000,D,7,E,7.000000,F,0.500000,G,-12.000001\r\n"),
             std::string::npos)
       << text;
+
+  // Digits that leave no room for six places get as many as the value can
+  // carry: the line reads back.
+  r.RateCodes = {"A", "B"};
+  r.ResourceValues = {Decimal::Parse("792281625142643375935439.0335"),
+                      Decimal::Parse("7922816251426433759354395033.5")};
+  std::string line;
+  AppendRecordLine(line, r);
+  EXPECT_TRUE(line.ends_with(",A,792281625142643375935439.03350,B,7922816251426433759354395033.5\r\n")) << line;
+  FieldList fields;
+  ResourceRecord back;
+  ParseResourceRecordLine(std::string_view(line).substr(0, line.size() - 2), 1, "f", fields, back,
+                          RecordReading::Strict);
+  EXPECT_EQ(back.ResourceValues, r.ResourceValues);
 }
 
 // Numbers are formatted by the library itself: a locale whose decimal

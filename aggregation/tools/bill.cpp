@@ -185,7 +185,7 @@ void BillTable::AddTaken(const ResourceRecordView& record) {
     layoutCodes_.clear();
     for (const std::string_view code : record.RateCodes) {
       layoutColumns_.push_back(ResourceColumn(code));
-      layoutCodes_.push_back(rateCodes_[layoutColumns_.back()]);
+      layoutCodes_.emplace_back(code);
     }
   }
   if (record.Header == kExcludedHeader) {

@@ -141,7 +141,9 @@ class BillTable {
   std::vector<Column> columns_;
   std::vector<std::string> rateCodes_;  // resource columns in the order first seen
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> columnOfCode_;
-  std::vector<std::string_view> layoutCodes_;  // the last record's rate codes (views into rateCodes_)
+  // The last record's rate codes: copies, as rateCodes_ moves its strings
+  // when it grows.
+  std::vector<std::string> layoutCodes_;
   std::vector<std::size_t> layoutColumns_;
   std::unordered_map<std::string, std::uint32_t> rowOfKey_;
   std::string key_;  // scratch

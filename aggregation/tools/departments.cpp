@@ -1,5 +1,7 @@
 #include "tools/departments.h"
 
+#include <algorithm>
+
 #include "tools/csv_text.h"
 
 namespace quax::agg::tools {
@@ -23,6 +25,11 @@ std::optional<std::string> DepartmentMap::Add(const std::vector<std::string>& fi
       domainDefault ? std::string_view(user).substr(0, user.size() - kDomainWildcard.size()) : std::string_view(user);
   if (account.find_first_of("*?") != std::string_view::npos) {
     return refuse("'" + user + "': a wildcard stands only in DOMAIN\\*");
+  }
+  // Windows names hold no backslash: a line with a second one (typed twice)
+  // would match no account and bill its users as unassigned.
+  if (std::ranges::count(account, '\\') > (domainDefault ? 0 : 1)) {
+    return refuse("'" + user + "': an account is DOMAIN\\name or a name, with one backslash at most");
   }
   Names& names = domainDefault ? domains_ : accounts_;
   const auto id = static_cast<std::size_t>(names.Ids.AddorGetValueId(account));

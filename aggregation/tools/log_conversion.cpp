@@ -752,6 +752,16 @@ void LogConverter::Finish() {
   std::sort(report_.MismatchList.begin(), report_.MismatchList.end());
 }
 
+const std::vector<std::string>& BilledRecordFields::IdentifierNames() noexcept { return kIdentifierNames; }
+const std::vector<std::string>& BilledRecordFields::RateCodes() noexcept { return kRateCodes; }
+
+void BilledRecordFields::Take(const BilledRecord& record) {
+  header_ = record.Excluded ? kExcludedHeader : kBilledHeader;
+  values_ = {Quotable(record.Machine, scratch_[0]), Quotable(record.User, scratch_[1]),
+             Quotable(record.Project, scratch_[2]), Quotable(record.Process, scratch_[3])};
+  figures_.assign(record.Figures->Values.begin(), record.Figures->Values.end());
+}
+
 bool ConvertLogsToResourceFile(const ConversionJob& job, const std::string& outputPath,
                                const std::function<bool()>& keepGoing, ConversionReport& report,
                                std::string& message) {
@@ -761,16 +771,12 @@ bool ConvertLogsToResourceFile(const ConversionJob& job, const std::string& outp
     message = "Unable to write '" + outputPath + "': " + writer.LastErrorMessage();
     return false;
   }
-  std::vector<std::string_view> values(kIdentifierNames.size());
-  std::string scratch[4];
-  std::vector<Decimal> figures(kRateCodes.size());
+  BilledRecordFields fields;
   LogConverter converter(
       [&](const BilledRecord& record) {
-        values = {Quotable(record.Machine, scratch[0]), Quotable(record.User, scratch[1]),
-                  Quotable(record.Project, scratch[2]), Quotable(record.Process, scratch[3])};
-        std::copy(record.Figures->Values.begin(), record.Figures->Values.end(), figures.begin());
-        writer.FileWrite(record.Excluded ? kExcludedHeader : kBilledHeader, record.Start, record.End, "",
-                         kIdentifierNames, values, kRateCodes, figures);
+        fields.Take(record);
+        writer.FileWrite(fields.Header(), record.Start, record.End, "", kIdentifierNames, fields.IdentifierValues(),
+                         kRateCodes, fields.Figures());
       },
       job.Options);
   for (const std::string& without : job.InputsWithoutUsage) converter.NoteInputWithoutUsage(without);

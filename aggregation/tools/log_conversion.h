@@ -165,6 +165,31 @@ class LogConverter {
   std::unique_ptr<State> state_;
 };
 
+// The fields of the resource record of a billed record, as
+// ConvertLogsToResourceFile writes it (CResourceFile::FileWrite, or
+// AppendRecordLine, with IdentifierNames and RateCodes): the header
+// "PROCESS" or "EXCLUDED", the identifier values Machine, User, Project and
+// Process (a double quote inside one becomes an apostrophe: the format has
+// no escape), the figures in the order of the rate codes.
+class BilledRecordFields {
+ public:
+  static const std::vector<std::string>& IdentifierNames() noexcept;
+  static const std::vector<std::string>& RateCodes() noexcept;
+
+  // Takes a record; the views stay valid until the next Take and while the
+  // record's texts do.
+  void Take(const BilledRecord& record);
+  std::string_view Header() const noexcept { return header_; }
+  const std::vector<std::string_view>& IdentifierValues() const noexcept { return values_; }
+  const std::vector<Decimal>& Figures() const noexcept { return figures_; }
+
+ private:
+  std::string_view header_;
+  std::vector<std::string_view> values_;
+  std::vector<Decimal> figures_;
+  std::string scratch_[4];
+};
+
 struct ConversionJob {
   std::vector<std::string> Logs;  // files, "-" for standard input
   LogConverter::Options Options;

@@ -439,7 +439,7 @@ bool StagedOutput::Lock(std::string& message) {
 // the run that made it was killed outright. In the staging folder, which
 // runs for any output share, a staged file is one when its process is gone.
 void StagedOutput::RemoveLeftovers() const {
-  RemoveFilesOf(stagingFolder_, [this](std::string_view name) {
+  RemoveFilesOf(stagingFolder_, [](std::string_view name) {
     std::uint32_t processId = 0;
     return IsStagedName(name, kStreamStagedPrefix, kStagedSuffix, processId) &&
            processId != platform::CurrentProcessId() && !platform::ProcessIsRunning(processId);
